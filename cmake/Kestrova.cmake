@@ -1,0 +1,81 @@
+# Shared build helpers: warnings, sanitizers, libraries, tests and fuzzers.
+
+set(KESTROVA_WARNINGS -Wall -Wextra -Wpedantic -Werror -Wno-error=deprecated-declarations)
+
+if(KESTROVA_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(KESTROVA_FUZZ)
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "KESTROVA_FUZZ needs clang (CXX=clang++)")
+  endif()
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# kestrova_library(<name> SOURCES ... [DEPS ...] [QT])
+# A static library of one subsystem; only QT libraries may link Qt.
+function(kestrova_library name)
+  cmake_parse_arguments(ARG "QT" "" "SOURCES;DEPS" ${ARGN})
+  add_library(${name} STATIC ${ARG_SOURCES})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR}/src)
+  target_compile_options(${name} PRIVATE ${KESTROVA_WARNINGS})
+  target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  if(ARG_QT)
+    target_link_libraries(${name} PUBLIC Qt6::Widgets)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  endif()
+endfunction()
+
+# kestrova_test(<name> SOURCES ... [DEPS ...] [LABEL unit|gui|e2e] [QT])
+# One GoogleTest executable, each case registered with ctest.
+function(kestrova_test name)
+  cmake_parse_arguments(ARG "QT" "LABEL;TIMEOUT" "SOURCES;DEPS" ${ARGN})
+  if(NOT ARG_LABEL)
+    set(ARG_LABEL unit)
+  endif()
+  if(NOT ARG_TIMEOUT)
+    set(ARG_TIMEOUT 120)
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  target_compile_options(${name} PRIVATE ${KESTROVA_WARNINGS})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gmock GTest::gtest_main)
+  if(ARG_QT)
+    target_link_libraries(${name} PRIVATE Qt6::Widgets)
+    set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  endif()
+  target_compile_definitions(${name} PRIVATE
+    KESTROVA_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
+    KESTROVA_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  set(env "")
+  if(ARG_LABEL STREQUAL "gui")
+    set(env "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0")
+  endif()
+  gtest_discover_tests(${name}
+    PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()
+
+# kestrova_fuzzer(<name> SOURCE <file> [DEPS ...] [SECONDS n])
+# A libFuzzer target, run briefly by ctest with the label "fuzz".
+function(kestrova_fuzzer name)
+  cmake_parse_arguments(ARG "" "SOURCE;SECONDS" "DEPS" ${ARGN})
+  if(NOT KESTROVA_FUZZ)
+    return()
+  endif()
+  if(NOT ARG_SECONDS)
+    set(ARG_SECONDS 20)
+  endif()
+  add_executable(${name} ${ARG_SOURCE})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR}/src ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(${name} PRIVATE ${ARG_DEPS})
+  target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+  set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
+  file(MAKE_DIRECTORY ${corpus})
+  add_test(NAME ${name}
+    COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -timeout=10 ${corpus})
+  set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300
+    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
+endfunction()

@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds with AddressSanitizer and UBSan, runs every test,
+# then builds the libFuzzer targets with clang and runs each briefly.
+# Exits non-zero on any failure.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh
+
+jobs=$(nproc 2>/dev/null || echo 2)
+build=${KESTROVA_BUILD_DIR:-build/test}
+fuzz_build=${KESTROVA_FUZZ_BUILD_DIR:-build/fuzz}
+
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_SANITIZE=ON
+cmake --build "$build" -j "$jobs"
+export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
+export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}
+(cd "$build" && ctest --output-on-failure -j "$jobs" --label-exclude fuzz)
+
+CC=clang CXX=clang++ cmake -S . -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DKESTROVA_FUZZ=ON -DKESTROVA_WINDOWS=OFF
+cmake --build "$fuzz_build" -j "$jobs"
+(cd "$fuzz_build" && ctest --output-on-failure -j "$jobs" -L fuzz --no-tests=ignore)
+echo "test.sh: all tests passed"

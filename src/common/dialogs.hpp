@@ -1,0 +1,29 @@
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kestrova::common {
+
+enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
+enum class Icon { None, Information, Warning, Error, Question };
+enum class Answer { Ok, Cancel, Yes, No };
+
+// Modal message and input boxes. Core code shows every operator message through this
+// interface; the windows implement it with Qt, the tests with a scripted fake.
+class Dialogs {
+ public:
+  virtual ~Dialogs() = default;
+
+  // Shows `text` with the given buttons and icon; returns the button pressed.
+  // An empty title means the program's name.
+  virtual Answer message(std::string_view text, Buttons buttons = Buttons::Ok,
+                         Icon icon = Icon::None, std::string_view title = {}) = 0;
+
+  // Asks for one line of text. std::nullopt when the operator cancels.
+  virtual std::optional<std::string> input(std::string_view prompt, std::string_view title = {},
+                                           std::string_view default_text = {}) = 0;
+};
+
+}  // namespace kestrova::common
