@@ -8,7 +8,7 @@ packages=(
   qt6-base-dev libgl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libfmt-dev libcli11-dev
   xvfb xauth imagemagick
-  python3 python3-openpyxl
+  python3 python3-openpyxl locales
 )
 
 missing=()
