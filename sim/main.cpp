@@ -1,0 +1,212 @@
+// kestrova-sim: serves the virtual instrument on a pseudo-terminal until SIGINT or SIGTERM.
+
+#include <CLI/CLI.hpp>
+#include <signal.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "sim/pty_server.hpp"
+#include "sim/sim_options.hpp"
+
+#ifdef KESTROVA_SIM_HAVE_STORE
+#include "store/plate_format.hpp"
+#endif
+
+namespace {
+
+using kestrova::sim::InstrumentOptions;
+using kestrova::sim::PlateMap;
+
+std::optional<PlateMap> plate_from_store(const std::string& name, const std::string& data_dir) {
+#ifdef KESTROVA_SIM_HAVE_STORE
+  namespace store = kestrova::store;
+  std::optional<store::PlateFormat> format;
+  if (!data_dir.empty()) {
+    store::PlateFormat read;
+    if (store::ReadPlateFormat(data_dir, name, read).ok) format = read;
+  }
+  if (!format) format = store::BuiltInPlateFormat(name);
+  if (!format) return std::nullopt;
+  PlateMap map;
+  map.well_count = 0;
+  for (int c = 0; c < kestrova::sim::kChannelCount; ++c) {
+    map.well_of_channel[c] = format->map.well_of_channel[c];
+    map.well_count = std::max(map.well_count, map.well_of_channel[c] + 1);
+  }
+  return map;
+#else
+  if (!data_dir.empty()) std::fprintf(stderr, "plate files are not supported in this build\n");
+  return PlateMap::builtin(name);
+#endif
+}
+
+void print_new_frames(kestrova::sim::PtyServer& server, std::size_t& shown) {
+  server.with_instrument([&](kestrova::sim::VirtualInstrument& vi) {
+    const auto& frames = vi.frames();
+    if (shown > frames.size()) shown = 0;
+    for (; shown < frames.size(); ++shown) {
+      const auto& f = frames[shown];
+      std::printf("%10.3f s  frame %02X %02X %02X %02X %02X  reply %zu%s\n", f.sim_time, f.bytes[0],
+                  f.bytes[1], f.bytes[2], f.bytes[3], f.bytes[4], f.reply_size,
+                  f.ignored ? "  (ignored)" : "");
+    }
+    if (frames.size() > 50000) {
+      vi.clear_log();
+      shown = 0;
+    }
+  });
+  std::fflush(stdout);
+}
+
+struct CommandLine {
+  InstrumentOptions options;
+  std::string link;
+  std::string plate = "w96f";
+  std::string data_dir;
+  std::string factory = "valid";
+  std::string pace = "instant";
+  std::string empty;
+  std::vector<std::string> faults;
+  double scan_ms = 30.0;
+  bool verbose = false;
+};
+
+void add_options(CLI::App& app, CommandLine& cl) {
+  app.add_option("--link", cl.link,
+                 "Symlink the pty slave to PATH (e.g. DATA/ports/COM4); "
+                 "missing folders are created, the link is removed on exit");
+  app.add_option("--serial", cl.options.serial_number, "Serial number the probe answers")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 65279));
+  app.add_option("--plate", cl.plate,
+                 "Plate format: w384, w96f, w96u, or any format with a file in --data-dir")
+      ->capture_default_str();
+  app.add_option("--data-dir", cl.data_dir, "Folder holding plate format files w*.dat");
+  app.add_option("--seed", cl.options.seed, "Seed of the simulated world")->capture_default_str();
+  app.add_option("--organisms", cl.options.organisms_per_well, "Organisms per occupied well")
+      ->capture_default_str()
+      ->check(CLI::Range(0, 50));
+  app.add_option("--empty", cl.empty, "Wells without organisms, e.g. 0,5,90-95");
+  app.add_option("--factory", cl.factory,
+                 "Factory record in registers 128-135: valid, invalid (month 13) or blank "
+                 "(all 0xFF)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"valid", "invalid", "blank"}));
+  app.add_option("--pace", cl.pace,
+                 "Reply pacing: instant, or line (115200 baud, a 192-byte block takes 16.7 ms)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"instant", "line"}));
+  app.add_option("--ambient", cl.options.ambient_c, "Room temperature, deg C")
+      ->capture_default_str();
+  app.add_option("--scan-ms", cl.scan_ms, "Simulated time of one full scan (four blocks), ms")
+      ->capture_default_str()
+      ->check(CLI::Range(1.0, 10000.0));
+  app.add_option("--fault", cl.faults,
+                 "Fault, repeatable: silent[=N][@CODE], short[=N][@CODE], highbyte[=N], "
+                 "bad-echo=N[@CODE], unplug-at=SECONDS, replug-at=SECONDS (N: only the next N "
+                 "frames; CODE: only that command, e.g. 0x30; seconds of simulated time)");
+  app.add_flag("--verbose", cl.verbose, "Print every frame received");
+}
+
+// Turns the texts of the command line into instrument options; false after a message.
+bool finish_options(CommandLine& cl) {
+  std::string error;
+  for (const auto& spec : cl.faults) {
+    if (!kestrova::sim::apply_fault_spec(spec, cl.options.faults, error)) {
+      std::fprintf(stderr, "kestrova-sim: %s\n", error.c_str());
+      return false;
+    }
+  }
+  if (!kestrova::sim::parse_well_list(cl.empty, cl.options.empty_wells, error)) {
+    std::fprintf(stderr, "kestrova-sim: --empty: %s\n", error.c_str());
+    return false;
+  }
+  kestrova::sim::parse_factory_kind(cl.factory, cl.options.factory);
+  kestrova::sim::parse_pacing(cl.pace, cl.options.pacing);
+  cl.options.scan_seconds = cl.scan_ms / 1000.0;
+  const auto map = plate_from_store(cl.plate, cl.data_dir);
+  if (!map) {
+    std::fprintf(stderr,
+                 "kestrova-sim: unknown plate format '%s' (built in: w384, w96f, w96u; others "
+                 "need --data-dir with their .dat file)\n",
+                 cl.plate.c_str());
+    return false;
+  }
+  cl.options.plate = *map;
+  return true;
+}
+
+void serve_until_signal(kestrova::sim::PtyServer& server, const CommandLine& cl,
+                        const sigset_t& signals) {
+  std::size_t shown = 0;
+  bool was_plugged = true;
+  for (;;) {
+    timespec wait{0, 200 * 1000 * 1000};
+    const int sig = sigtimedwait(&signals, nullptr, &wait);
+    if (sig == SIGINT || sig == SIGTERM) {
+      std::printf("kestrova-sim: %s received, stopping\n", sig == SIGINT ? "SIGINT" : "SIGTERM");
+      break;
+    }
+    if (cl.verbose) print_new_frames(server, shown);
+    if (server.plugged() != was_plugged) {
+      was_plugged = server.plugged();
+      if (was_plugged) {
+        std::printf("kestrova-sim: replugged on %s\n", server.slave_path().c_str());
+      } else {
+        std::printf("kestrova-sim: unplugged\n");
+      }
+      std::fflush(stdout);
+    }
+  }
+  if (cl.verbose) print_new_frames(server, shown);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"Virtual Kestrova instrument: serves the instrument's serial protocol on a "
+               "pseudo-terminal until interrupted (SIGINT or SIGTERM)."};
+  CommandLine cl;
+  add_options(app, cl);
+  CLI11_PARSE(app, argc, argv);
+  if (!finish_options(cl)) return 2;
+
+  // Signals are taken by sigtimedwait; block them before the serving thread starts.
+  sigset_t signals;
+  sigemptyset(&signals);
+  sigaddset(&signals, SIGINT);
+  sigaddset(&signals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  kestrova::sim::PtyServer server(cl.options);
+  std::string error;
+  if (!server.start(&error)) {
+    std::fprintf(stderr, "kestrova-sim: cannot open a pseudo-terminal: %s\n", error.c_str());
+    return 1;
+  }
+  if (!cl.link.empty() && !server.link(cl.link, &error)) {
+    std::fprintf(stderr, "kestrova-sim: %s\n", error.c_str());
+    server.stop();
+    return 1;
+  }
+  const auto& o = cl.options;
+  std::printf("kestrova-sim: serial %d, plate %s (%d wells, %d organisms each), seed %llu, "
+              "factory record %s, pacing %s\n",
+              o.serial_number, cl.plate.c_str(), o.plate.well_count, o.organisms_per_well,
+              static_cast<unsigned long long>(o.seed), cl.factory.c_str(), cl.pace.c_str());
+  std::printf("kestrova-sim: serving on %s", server.slave_path().c_str());
+  if (!cl.link.empty()) std::printf(" linked as %s", cl.link.c_str());
+  std::printf("\nkestrova-sim: stop with Ctrl+C or SIGTERM\n");
+  std::fflush(stdout);
+
+  serve_until_signal(server, cl, signals);
+  server.stop();
+  std::printf("kestrova-sim: stopped%s\n", cl.link.empty() ? "" : ", link removed");
+  return 0;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+// Text forms of the virtual instrument's options, as the kestrova-sim command line takes them.
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "sim/virtual_instrument.hpp"
+
+namespace kestrova::sim {
+
+// Applies one fault specification to `faults`. Forms (N a count, S seconds of simulated time,
+// CODE an optional command code such as 0x30 that limits the fault to that command):
+//   silent[=N][@CODE]     no reply (always, or to the next N frames)
+//   short[=N][@CODE]      replies lose their last byte
+//   highbyte[=N]          block replies carry a high byte of 16
+//   bad-echo=N[@CODE]     the next N writes answer a wrong echo ("bad-echo" alone: always)
+//   unplug-at=S           the line goes dead at S seconds
+//   replug-at=S           and comes back at S seconds
+// Returns false with a message in `error` when the text is not one of these.
+bool apply_fault_spec(std::string_view spec, FaultSchedule& faults, std::string& error);
+
+bool parse_factory_kind(std::string_view text, FactoryRecordKind& kind);
+bool parse_pacing(std::string_view text, Pacing& pacing);
+
+// "3,5,10-12" -> {3, 5, 10, 11, 12}. False on anything else (an empty text gives no wells).
+bool parse_well_list(std::string_view text, std::vector<int>& wells, std::string& error);
+
+} // namespace kestrova::sim

@@ -1,0 +1,201 @@
+#pragma once
+
+// The virtual instrument: a stand-in for the motility tracker that speaks its 5-byte serial
+// protocol. This class is the core (bytes in, bytes out, no I/O); PtyServer puts it on a
+// pseudo-terminal. Everything it does is deterministic from the seed in its options, and its
+// clock moves with the scans it is asked for, never with the host's clock.
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kestrova::sim {
+
+inline constexpr int kChannelCount = 384;
+inline constexpr int kBeamRows = 16;
+inline constexpr int kBeamColumns = 24;
+inline constexpr double kBeamPitchMm = 4.5;
+inline constexpr int kBlockValues = 96;
+inline constexpr int kBlockBytes = 192;
+inline constexpr int kLineBaud = 115200;
+
+// Frame marks and command codes of the serial protocol.
+inline constexpr std::uint8_t kFrameStart = 0xFF;
+inline constexpr std::uint8_t kFrameEnd = 0xF0;
+inline constexpr std::uint8_t kCodeProbe = 0x00;
+inline constexpr std::uint8_t kCodeSetOutputs = 0x10;
+inline constexpr std::uint8_t kCodeSetHalf = 0x11;
+inline constexpr std::uint8_t kCodeReadRegister = 0x20;
+inline constexpr std::uint8_t kCodeReadTemperature = 0x21;
+inline constexpr std::uint8_t kCodeReadBlock = 0x30;
+inline constexpr std::uint8_t kQualifierWriteBank0 = 0x80; // channels 0-127, registers 128-255
+inline constexpr std::uint8_t kQualifierWriteBank1 = 0x81; // channels 128-383
+
+// Channel setting byte: gain × 32 + power.
+constexpr std::uint8_t setting_byte(int power, int gain) {
+  return static_cast<std::uint8_t>(((gain & 7) << 5) | (power & 31));
+}
+
+// Which wells the beams lie in: well_of_channel[c] is the well of channel c or -1 for a beam
+// between wells; wells are numbered 0 .. well_count - 1.
+struct PlateMap {
+  std::array<int, kChannelCount> well_of_channel{};
+  int well_count = 0;
+
+  // Built-in maps: one beam per well (w384), two beams side by side on even beam rows (w96f),
+  // one beam on even rows and columns (w96u).
+  static PlateMap w384();
+  static PlateMap w96f();
+  static PlateMap w96u();
+  // One of the names above ("w384", "w96f", "w96u"), or nullopt.
+  static std::optional<PlateMap> builtin(std::string_view name);
+};
+
+enum class FactoryRecordKind {
+  kValid,    // marker 0, month 6, year 24, offset and slope of the sensor (below)
+  kInvalid,  // month 13: the program must reject it and fall back to its defaults
+  kBlank,    // erased memory: every byte 0xFF
+  kExplicit, // the eight bytes of InstrumentOptions::factory_bytes
+};
+
+// How the served replies leave the line: all at once, or at 115200 baud (10 bits per byte, so a
+// 192-byte block takes about 16.7 ms). Only PtyServer uses this; the core returns bytes at once.
+enum class Pacing { kInstant, kLine };
+
+// One fault rule. count: 0 = off, n > 0 = the next n matching frames, kAlways = every one.
+// code / qualifier: when not -1, only frames whose third byte (the command code, or the register
+// of a write) / second byte match.
+struct Fault {
+  static constexpr int kAlways = -1;
+  int count = 0;
+  int code = -1;
+  int qualifier = -1;
+
+  bool active() const { return count != 0; }
+};
+
+// Faults the instrument shows on demand; change them at any time (also while served).
+struct FaultSchedule {
+  Fault silent;      // matching frames are swallowed: no effect, no reply
+  Fault short_reply; // matching replies lose their last byte (a block arrives as 191 bytes)
+  Fault high_byte;   // matching block replies carry a value whose high byte is 16
+  Fault bad_echo;    // matching write frames answer a wrong echo and change nothing
+  std::optional<double> unplug_at; // simulated seconds at which the line goes dead
+  std::optional<double> replug_at; // simulated seconds at which it comes back
+};
+
+struct InstrumentOptions {
+  int serial_number = 42; // probe answer: first byte serial / 255, second serial % 255
+  PlateMap plate = PlateMap::w96f();
+  std::uint64_t seed = 1;
+  int organisms_per_well = 1;
+  std::vector<int> empty_wells; // wells that hold no organism
+  FactoryRecordKind factory = FactoryRecordKind::kValid;
+  std::array<std::uint8_t, 8> factory_bytes{}; // registers 128-135 for kExplicit
+  double sensor_offset_c = 1.2;                // true sensor: °C = raw × slope + offset
+  double sensor_slope = 0.219;
+  double ambient_c = 22.0;
+  std::uint8_t initial_setting = setting_byte(2, 3); // every channel at power-up
+  double scan_seconds = 0.030; // simulated time one full scan (four blocks) takes
+  Pacing pacing = Pacing::kInstant;
+  FaultSchedule faults;
+};
+
+// One frame as the instrument took it.
+struct FrameRecord {
+  std::array<std::uint8_t, 5> bytes{};
+  double sim_time = 0.0;
+  std::size_t reply_size = 0;
+  bool ignored = false; // swallowed by a fault, unknown command or sent while unplugged
+
+  std::uint8_t qualifier() const { return bytes[1]; }
+  std::uint8_t code() const { return bytes[2]; }
+  std::uint8_t argument() const { return bytes[3]; }
+};
+
+// An organism in a well, in millimetres on the beam grid (beam (col,row) at col×4.5, row×4.5).
+struct OrganismState {
+  int well = 0;
+  double x_mm = 0.0;
+  double y_mm = 0.0;
+  bool active = true;
+};
+
+class World; // beams, organisms and the temperature plant
+
+class VirtualInstrument {
+public:
+  explicit VirtualInstrument(InstrumentOptions options = {});
+  ~VirtualInstrument();
+  VirtualInstrument(VirtualInstrument&&) noexcept;
+  VirtualInstrument& operator=(VirtualInstrument&&) noexcept;
+
+  // Takes bytes from the line (any split: partial frames are kept for the next call; bytes that
+  // do not form a frame 0xFF ... 0xF0 are skipped) and returns the reply bytes.
+  std::string feed(std::string_view bytes_in);
+
+  // Moves simulated time without a scan (for example while the line is unplugged).
+  void advance(double seconds);
+  double sim_time() const;
+  // False between unplug_at and replug_at; while unplugged feed() swallows everything.
+  bool plugged() const;
+
+  FaultSchedule& faults() { return faults_; }
+  const FaultSchedule& faults() const { return faults_; }
+  Pacing pacing() const { return options_.pacing; }
+  void set_pacing(Pacing pacing) { options_.pacing = pacing; }
+  const InstrumentOptions& options() const { return options_; }
+
+  // Output bits of the last set-outputs frame: 4 light, 2 heating direction, 1 power.
+  std::uint8_t outputs() const { return outputs_; }
+  bool light_on() const { return (outputs_ & 4) != 0; }
+  bool heating() const { return (outputs_ & 2) != 0; }
+  bool temperature_power() const { return (outputs_ & 1) != 0; }
+
+  std::uint8_t channel_setting(int channel) const;
+  void set_channel_setting(int channel, std::uint8_t setting);
+  // Register a of bank b as the register read sees it (bank 0: channels 0-127, then the
+  // factory record at 128-135; bank 1: channels 128-383).
+  std::uint8_t register_value(int bank, int address) const;
+  std::array<std::uint8_t, 8> factory_record() const;
+
+  double temperature_c() const;         // true temperature of the plate
+  std::uint8_t raw_temperature() const; // what the temperature query answers
+
+  // Noise-free beam level of a channel now, with organisms (beam_level) and without (clear_level).
+  double beam_level(int channel) const;
+  double clear_level(int channel) const;
+  const std::vector<OrganismState>& organisms() const;
+
+  // Frames taken so far (at most the last 100000), and bytes skipped while looking for a frame.
+  const std::vector<FrameRecord>& frames() const { return frames_; }
+  std::size_t skipped_bytes() const { return skipped_bytes_; }
+  void clear_log();
+
+private:
+  std::string handle_frame(const std::array<std::uint8_t, 5>& frame, FrameRecord& record);
+  std::string block_reply(int start_channel);
+  std::string write_reply(std::uint8_t qualifier, std::uint8_t address, std::uint8_t value);
+  bool take_fault(Fault& fault, const std::array<std::uint8_t, 5>& frame);
+
+  InstrumentOptions options_;
+  FaultSchedule faults_;
+  std::array<std::uint8_t, 256> bank0_{};
+  std::array<std::uint8_t, 256> bank1_{};
+  std::uint8_t outputs_ = 0;
+  std::string pending_;
+  std::vector<FrameRecord> frames_;
+  std::size_t skipped_bytes_ = 0;
+  std::unique_ptr<World> world_;
+};
+
+// Line time of n bytes at 115200 baud, 8N1 (10 bits per byte), in seconds.
+constexpr double line_seconds(std::size_t bytes) {
+  return static_cast<double>(bytes) * 10.0 / kLineBaud;
+}
+
+} // namespace kestrova::sim

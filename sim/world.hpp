@@ -1,0 +1,87 @@
+#pragma once
+
+// The physical side of the virtual instrument: beam levels from the channel settings, organisms
+// that move in their wells and dim the beams they cross, and the temperature of the plate.
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "sim/virtual_instrument.hpp"
+
+namespace kestrova::sim {
+
+// A small deterministic generator (splitmix64), so a seed gives the same world everywhere.
+class Rng {
+public:
+  explicit Rng(std::uint64_t seed) : state_(seed) {}
+  std::uint64_t next();
+  double uniform(); // [0, 1)
+  double uniform(double lo, double hi);
+  double normal(); // mean 0, deviation 1
+
+private:
+  std::uint64_t state_;
+  bool has_spare_ = false;
+  double spare_ = 0.0;
+};
+
+class World {
+public:
+  explicit World(const InstrumentOptions& options);
+
+  // Moves time on: organisms and the temperature plant, in steps of at most 20 ms (0.5 s
+  // within advances longer than 5 s).
+  void advance(double seconds);
+  double time() const { return time_; }
+
+  void set_outputs(std::uint8_t outputs) { outputs_ = outputs; }
+  double temperature_c() const { return temperature_; }
+
+  // Noise-free level of a beam for a setting byte, without and with the organisms' shadows.
+  double clear_level(int channel, std::uint8_t setting) const;
+  double beam_level(int channel, std::uint8_t setting) const;
+  // One measured sample: the beam level plus noise, limited to 0..4095.
+  int sample(int channel, std::uint8_t setting);
+
+  const std::vector<OrganismState>& organisms() const { return organisms_; }
+  // Transmission (0..1) of a channel through the organisms of its well.
+  double shadow(int channel) const;
+
+private:
+  struct Motion {
+    double heading = 0.0;
+    double phase = 0.0;
+    double opacity = 0.4;
+    double rest_timer = 0.0;
+  };
+  struct Well {
+    double cx = 0.0;
+    double cy = 0.0;
+    double radius = 0.0;
+    std::vector<int> organisms; // indexes into organisms_
+  };
+
+  void place_wells(const InstrumentOptions& options);
+  void populate(const InstrumentOptions& options);
+  void step(double dt);
+  void step_organism(OrganismState& o, Motion& m, double dt, double vigour);
+  double vigour() const;
+
+  Rng rng_;
+  double time_ = 0.0;
+  double temperature_;
+  double ambient_;
+  std::uint8_t outputs_ = 0;
+  std::array<int, kChannelCount> well_of_channel_{};
+  std::array<double, kChannelCount> transmission_{};
+  std::vector<Well> wells_;
+  std::vector<OrganismState> organisms_;
+  std::vector<Motion> motion_;
+};
+
+// Beam position of a channel in millimetres (x along beam columns, y along beam rows).
+double beam_x_mm(int channel);
+double beam_y_mm(int channel);
+
+} // namespace kestrova::sim
