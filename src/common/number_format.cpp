@@ -46,18 +46,26 @@ std::string format_record_real(double value) {
   std::string out = value < 0.0 ? "-" : "";
   if (exponent < -4 || exponent >= 15) {
     out += digits[0];
-    if (digits.size() > 1) out += "." + digits.substr(1);
+    if (digits.size() > 1) {
+      out += '.';
+      out.append(digits, 1);
+    }
     out += exponent < 0 ? "E-" : "E+";
     out += fmt::format("{:02d}", std::abs(exponent));
   } else if (exponent >= 0) {
     const auto whole = static_cast<std::size_t>(exponent) + 1;
     if (digits.size() <= whole) {
-      out += digits + std::string(whole - digits.size(), '0');
+      out += digits;
+      out.append(whole - digits.size(), '0');
     } else {
-      out += digits.substr(0, whole) + "." + digits.substr(whole);
+      out.append(digits, 0, whole);
+      out += '.';
+      out.append(digits, whole);
     }
   } else {
-    out += "." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    out += '.';
+    out.append(static_cast<std::size_t>(-exponent - 1), '0');
+    out += digits;
   }
   return out;
 }
