@@ -1,0 +1,256 @@
+#include "workbook/workbook_writer.hpp"
+
+#include <array>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+
+#include "workbook/folder.hpp"
+#include "workbook/package_parts.hpp"
+#include "workbook/zip_writer.hpp"
+
+namespace kestrova::workbook {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::array<const char*, 5> kScratchSubfolders = {"xl", "xl/worksheets", "xl/_rels",
+                                                           "_rels", "docProps"};
+
+// Characters that escape_text must look at: the five entities and the control characters
+// other than tab, LF and CR.
+constexpr std::array<bool, 256> special_table() {
+  std::array<bool, 256> t{};
+  for (int c = 0; c < 0x20; ++c)
+    t[c] = c != '\t' && c != '\n' && c != '\r';
+  for (const unsigned char c : {'&', '<', '>', '"', '\''})
+    t[c] = true;
+  return t;
+}
+constexpr std::array<bool, 256> kSpecial = special_table();
+
+Status write_part(const fs::path& file, std::string_view content) {
+  FileWriter out;
+  if (Status s = out.open(file)) return s;
+  out.write(parts::kBom);
+  out.write(content);
+  return out.close();
+}
+
+} // namespace
+
+std::string column_letters(std::size_t k) {
+  std::string s;
+  while (k > 0) {
+    s.insert(s.begin(), static_cast<char>('A' + (k - 1) % 26));
+    k = (k - 1) / 26;
+  }
+  return s;
+}
+
+void escape_text(std::string_view text, std::string& out) {
+  std::size_t run = 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const auto c = static_cast<unsigned char>(text[i]);
+    if (!kSpecial[c]) continue;
+    out.append(text.data() + run, i - run);
+    run = i + 1;
+    switch (c) {
+    case '&':
+      out += "&amp;";
+      break;
+    case '<':
+      out += "&lt;";
+      break;
+    case '>':
+      out += "&gt;";
+      break;
+    case '"':
+      out += "&quot;";
+      break;
+    case '\'':
+      out += "&apos;";
+      break;
+    default: {
+      static constexpr char kHex[] = "0123456789ABCDEF";
+      out += "_x00";
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+      out += '_';
+    }
+    }
+  }
+  out.append(text.data() + run, text.size() - run);
+}
+
+WorkbookWriter::WorkbookWriter(fs::path scratch_folder, NumberFormat format)
+    : scratch_(std::move(scratch_folder)), format_(std::move(format)) {}
+
+Status WorkbookWriter::begin(std::size_t columns) {
+  if (Status s = DeleteFolderRecursive(scratch_)) return s;
+  std::error_code ec;
+  fs::create_directories(scratch_, ec);
+  for (const char* sub : kScratchSubfolders) {
+    if (!ec) fs::create_directories(scratch_ / sub, ec);
+  }
+  if (ec) return Error{ec.value(), ec.message() + ": " + scratch_.string()};
+  columns_ = columns;
+  letters_.clear();
+  for (std::size_t k = 1; k <= columns; ++k)
+    letters_.push_back(column_letters(k));
+  row_ = 0;
+  strings_.clear();
+  string_cells_ = 0;
+  if (Status s = sheet_.open(scratch_ / "xl" / "worksheets" / "sheet1.xml")) return s;
+  sheet_.write(parts::kBom);
+  sheet_.write(parts::sheet_start());
+  return std::nullopt;
+}
+
+void WorkbookWriter::begin_row() {
+  ++row_;
+  column_ = 0;
+  const auto r = std::to_chars(row_text_, row_text_ + sizeof row_text_, row_);
+  row_text_size_ = static_cast<std::size_t>(r.ptr - row_text_);
+  sheet_.write("<row r=\"", 8);
+  sheet_.write(row_text_, row_text_size_);
+  sheet_.write("\">", 2);
+}
+
+void WorkbookWriter::cell_start() {
+  if (column_ == letters_.size()) letters_.push_back(column_letters(column_ + 1));
+  const std::string& letters = letters_[column_++];
+  sheet_.write("<c r=\"", 6);
+  sheet_.write(letters);
+  sheet_.write(row_text_, row_text_size_);
+}
+
+void WorkbookWriter::add_empty() {
+  cell_start();
+  sheet_.write("\"/>", 3);
+}
+
+void WorkbookWriter::write_number_cell(const char* text, std::size_t size) {
+  cell_start();
+  sheet_.write("\"><v>", 5);
+  sheet_.write(text, size);
+  sheet_.write("</v></c>", 8);
+}
+
+void WorkbookWriter::add_number(double value) {
+  char text[kNumberTextMax];
+  if (!std::isfinite(value)) {
+    // Not a number a spreadsheet can hold; keep what it said as text.
+    add_text(std::isnan(value) ? "NaN" : (value > 0 ? "Infinity" : "-Infinity"));
+    return;
+  }
+  write_number_cell(text, format_number(value, text));
+}
+
+void WorkbookWriter::add_number_text(std::string_view plain) {
+  write_number_cell(plain.data(), plain.size());
+}
+
+void WorkbookWriter::add_text(std::string_view text) {
+  if (text.empty()) {
+    add_empty();
+    return;
+  }
+  const std::string_view trimmed = trim_spaces(text);
+  if (!looks_like_code(trimmed)) {
+    if (const auto plain = number_text(trimmed, format_, number_scratch_)) {
+      add_number_text(*plain);
+      return;
+    }
+  }
+  char index[16];
+  const auto r = std::to_chars(index, index + sizeof index, strings_.intern(text));
+  cell_start();
+  sheet_.write("\" t=\"s\"><v>", 11);
+  sheet_.write(index, static_cast<std::size_t>(r.ptr - index));
+  sheet_.write("</v></c>", 8);
+  ++string_cells_;
+}
+
+void WorkbookWriter::end_row() {
+  while (column_ < columns_)
+    add_empty();
+  sheet_.write("</row>\r\n", 8);
+}
+
+Status WorkbookWriter::write_shared_strings() {
+  FileWriter out;
+  if (Status s = out.open(scratch_ / "xl" / "sharedStrings.xml")) return s;
+  out.write(parts::kBom);
+  out.write(parts::shared_strings_start(string_cells_, strings_.size()));
+  std::string escaped;
+  for (std::size_t i = 0; i < strings_.size(); ++i) {
+    escaped.clear();
+    escape_text(strings_[i], escaped);
+    out.write("<si><t xml:space=\"preserve\">");
+    out.write(escaped);
+    out.write("</t></si>\r\n");
+  }
+  out.write(parts::kSharedStringsEnd);
+  return out.close();
+}
+
+Status WorkbookWriter::finish(const fs::path& workbook, const common::CivilTime& stamp) {
+  sheet_.write(parts::kSheetEnd);
+  if (Status s = sheet_.close()) return s;
+  if (Status s = write_shared_strings()) return s;
+  const std::pair<const char*, std::string> fixed[] = {
+      {"xl/styles.xml", parts::styles()},
+      {"xl/workbook.xml", parts::workbook()},
+      {"xl/_rels/workbook.xml.rels", parts::workbook_relationships()},
+      {"_rels/.rels", parts::package_relationships()},
+      {"docProps/core.xml", parts::core_properties()},
+      {"docProps/app.xml", parts::app_properties()},
+      {"[Content_Types].xml", parts::content_types()},
+  };
+  for (const auto& [name, content] : fixed) {
+    if (Status s = write_part(scratch_ / name, content)) return s;
+  }
+  return zip_folder(scratch_, workbook, stamp);
+}
+
+void show_workbook_error(common::Dialogs& dialogs, const Error& error) {
+  dialogs.message("Error al generar XLSX: " + std::to_string(error.number) + " - " +
+                      error.description,
+                  common::Buttons::Ok, common::Icon::Error);
+}
+
+bool write_workbook(const Table& table, const fs::path& workbook, const fs::path& data_folder,
+                    const NumberFormat& format, common::Dialogs& dialogs, common::Clock& clock) {
+  std::size_t columns = 0;
+  for (const auto& row : table) {
+    columns = std::max(columns, row.size());
+  }
+  Status status;
+  try {
+    WorkbookWriter writer(data_folder / kScratchFolderName, format);
+    status = writer.begin(columns);
+    if (!status) {
+      for (const auto& row : table) {
+        writer.begin_row();
+        for (const Cell& cell : row) {
+          if (cell.kind == Cell::Kind::Number) {
+            writer.add_number(cell.number);
+          } else if (cell.kind == Cell::Kind::Text) {
+            writer.add_text(cell.text);
+          } else {
+            writer.add_empty();
+          }
+        }
+        writer.end_row();
+      }
+      status = writer.finish(workbook, common::to_civil(clock.now()));
+    }
+  } catch (const std::exception& e) { // out of memory
+    status = Error{ENOMEM, e.what()};
+  }
+  if (status) show_workbook_error(dialogs, *status);
+  return !status;
+}
+
+} // namespace kestrova::workbook

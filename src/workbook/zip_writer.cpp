@@ -1,0 +1,261 @@
+#include "workbook/zip_writer.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <fcntl.h>
+#include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "workbook/crc32.hpp"
+#include "workbook/file_writer.hpp"
+
+namespace kestrova::workbook {
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr std::uint32_t kLocalSignature = 0x04034B50;
+constexpr std::uint32_t kCentralSignature = 0x02014B50;
+constexpr std::uint32_t kEndSignature = 0x06054B50;
+constexpr std::uint16_t kVersion = 20;
+constexpr std::uint16_t kUtf8Flag = 0x0800;
+constexpr std::uint64_t kLocalHeaderSize = 30;
+constexpr std::uint64_t kCentralHeaderSize = 46;
+constexpr std::uint64_t kEndRecordSize = 22;
+constexpr std::size_t kReadChunk = 1 << 20;
+
+bool name_less(const std::string& a, const std::string& b) {
+  const auto upper = [](unsigned char c) {
+    return static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  };
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    const auto ca = upper(static_cast<unsigned char>(a[i]));
+    const auto cb = upper(static_cast<unsigned char>(b[i]));
+    if (ca != cb) return ca < cb;
+  }
+  if (a.size() != b.size()) return a.size() < b.size();
+  return a < b;
+}
+
+void list_level(const fs::path& dir, const std::string& prefix, std::vector<ZipEntry>& out,
+                Status& status) {
+  std::error_code ec;
+  fs::directory_iterator it(dir, ec);
+  if (ec) {
+    status = system_error(ec.value(), dir.string());
+    return;
+  }
+  std::vector<std::pair<std::string, std::uint64_t>> files;
+  std::vector<std::string> folders;
+  for (; it != fs::directory_iterator(); it.increment(ec)) {
+    const fs::directory_entry& e = *it;
+    const std::string name = e.path().filename().string();
+    std::error_code sec;
+    if (e.is_symlink(sec)) {
+      if (e.is_regular_file(sec)) files.emplace_back(name, e.file_size(sec));
+    } else if (e.is_directory(sec)) {
+      folders.push_back(name);
+    } else if (e.is_regular_file(sec)) {
+      files.emplace_back(name, e.file_size(sec));
+    }
+    if (sec) {
+      status = system_error(sec.value(), e.path().string());
+      return;
+    }
+  }
+  if (ec) {
+    status = system_error(ec.value(), dir.string());
+    return;
+  }
+  std::sort(files.begin(), files.end(),
+            [](const auto& a, const auto& b) { return name_less(a.first, b.first); });
+  std::sort(folders.begin(), folders.end(), name_less);
+  for (const auto& [name, size] : files)
+    out.push_back({dir / name, prefix + name, size});
+  for (const auto& name : folders) {
+    list_level(dir / name, prefix + name + "/", out, status);
+    if (status) return;
+  }
+}
+
+Error limit_error(const std::string& what) { return Error{EFBIG, what}; }
+
+Status check_limits(const std::vector<ZipEntry>& entries, const ZipLimits& limits) {
+  if (entries.size() > limits.max_entries) {
+    return limit_error("el archivo ZIP tendría " + std::to_string(entries.size()) +
+                       " entradas; el formato admite como máximo " +
+                       std::to_string(limits.max_entries));
+  }
+  std::uint64_t total = kEndRecordSize;
+  for (const ZipEntry& e : entries) {
+    if (e.name.size() > 0xFFFF) return limit_error("nombre de entrada demasiado largo: " + e.name);
+    total += kLocalHeaderSize + kCentralHeaderSize + 2 * e.name.size() + e.size;
+  }
+  if (total > limits.max_archive_size) {
+    return limit_error("el archivo ZIP ocuparía " + std::to_string(total) +
+                       " bytes; el formato admite como máximo " +
+                       std::to_string(limits.max_archive_size));
+  }
+  return std::nullopt;
+}
+
+struct Written {
+  std::uint32_t crc = 0;
+  std::uint32_t size = 0;
+  std::uint32_t offset = 0;
+};
+
+void put_common_fields(FileWriter& out, std::uint16_t time, std::uint16_t date, const Written& w,
+                       std::size_t name_size) {
+  out.put_u16(kVersion);
+  out.put_u16(kUtf8Flag);
+  out.put_u16(0); // stored
+  out.put_u16(time);
+  out.put_u16(date);
+  out.put_u32(w.crc);
+  out.put_u32(w.size);
+  out.put_u32(w.size);
+  out.put_u16(static_cast<std::uint16_t>(name_size));
+  out.put_u16(0); // extra field length
+}
+
+// Writes the local header, the name and the file's bytes, streaming the file; the CRC and
+// the sizes are patched into the header once the bytes have been read.
+Status write_local_entry(FileWriter& out, const ZipEntry& e, std::uint16_t time, std::uint16_t date,
+                         const ZipLimits& limits, char* chunk, Written& w) {
+  const std::uint64_t offset = out.position();
+  w.offset = static_cast<std::uint32_t>(offset);
+  out.put_u32(kLocalSignature);
+  put_common_fields(out, time, date, w, e.name.size());
+  out.write(e.name);
+
+  const int fd = ::open(e.file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return system_error(errno, e.file.string());
+  Crc32 crc;
+  std::uint64_t size = 0;
+  Status status;
+  for (;;) {
+    const ssize_t n = ::read(fd, chunk, kReadChunk);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      status = system_error(errno, e.file.string());
+      break;
+    }
+    if (n == 0) break;
+    crc.update(chunk, static_cast<std::size_t>(n));
+    out.write(chunk, static_cast<std::size_t>(n));
+    size += static_cast<std::uint64_t>(n);
+    if (out.position() + kEndRecordSize > limits.max_archive_size) {
+      status = limit_error("el archivo ZIP superaría el máximo del formato (" +
+                           std::to_string(limits.max_archive_size) + " bytes): " + e.file.string() +
+                           " ha crecido");
+      break;
+    }
+  }
+  ::close(fd);
+  if (status) return status;
+  w.crc = crc.value();
+  w.size = static_cast<std::uint32_t>(size);
+  char fields[12];
+  for (int i = 0; i < 4; ++i) {
+    fields[i] = static_cast<char>((w.crc >> (8 * i)) & 0xFF);
+    fields[4 + i] = fields[8 + i] = static_cast<char>((w.size >> (8 * i)) & 0xFF);
+  }
+  out.patch(offset + 14, fields, sizeof fields);
+  return std::nullopt;
+}
+
+Status write_archive(FileWriter& out, const std::vector<ZipEntry>& entries,
+                     const common::CivilTime& stamp, const ZipLimits& limits) {
+  const std::uint16_t time = dos_time(stamp);
+  const std::uint16_t date = dos_date(stamp);
+  std::vector<Written> written(entries.size());
+  std::unique_ptr<char[]> chunk(new char[kReadChunk]);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (Status s = write_local_entry(out, entries[i], time, date, limits, chunk.get(), written[i]))
+      return s;
+    if (out.failed()) return out.close();
+  }
+  const std::uint64_t directory_start = out.position();
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    out.put_u32(kCentralSignature);
+    out.put_u16(kVersion); // version made by
+    put_common_fields(out, time, date, written[i], entries[i].name.size());
+    out.put_u16(0); // comment length
+    out.put_u16(0); // disk number start
+    out.put_u16(0); // internal attributes
+    out.put_u32(0); // external attributes
+    out.put_u32(written[i].offset);
+    out.write(entries[i].name);
+  }
+  const std::uint64_t directory_size = out.position() - directory_start;
+  if (out.position() + kEndRecordSize > limits.max_archive_size) {
+    return limit_error("el archivo ZIP superaría el máximo del formato (" +
+                       std::to_string(limits.max_archive_size) + " bytes)");
+  }
+  const auto n = static_cast<std::uint16_t>(entries.size());
+  out.put_u32(kEndSignature);
+  out.put_u16(0);
+  out.put_u16(0);
+  out.put_u16(n);
+  out.put_u16(n);
+  out.put_u32(static_cast<std::uint32_t>(directory_size));
+  out.put_u32(static_cast<std::uint32_t>(directory_start));
+  out.put_u16(0);
+  return out.close();
+}
+
+} // namespace
+
+std::uint16_t dos_time(const common::CivilTime& t) {
+  return static_cast<std::uint16_t>(t.hour * 2048 + t.minute * 32 + t.second / 2);
+}
+
+std::uint16_t dos_date(const common::CivilTime& t) {
+  const int year = std::clamp(t.year, 1980, 2107);
+  return static_cast<std::uint16_t>((year - 1980) * 512 + t.month * 32 + t.day);
+}
+
+std::vector<ZipEntry> list_zip_entries(const fs::path& folder, Status& status) {
+  std::vector<ZipEntry> entries;
+  status.reset();
+  list_level(folder, "", entries, status);
+  return entries;
+}
+
+Status zip_folder(const fs::path& folder, const fs::path& archive, const common::CivilTime& stamp,
+                  const ZipLimits& limits) {
+  std::error_code ignored;
+  fs::remove(archive, ignored);
+
+  Status status;
+  const std::vector<ZipEntry> entries = list_zip_entries(folder, status);
+  if (status) return status;
+  if (entries.empty()) return std::nullopt;
+  if (Status s = check_limits(entries, limits)) return s;
+
+  const fs::path dir = archive.has_parent_path() ? archive.parent_path() : fs::path(".");
+  std::string tmp_name = archive.filename().string();
+  tmp_name.insert(0, 1, '.');
+  tmp_name.append(".XXXXXX");
+  std::string tmp = (dir / tmp_name).string();
+  const int fd = ::mkstemp(tmp.data());
+  if (fd < 0) return system_error(errno, archive.string());
+  ::fchmod(fd, 0644);
+  FileWriter out;
+  out.adopt(fd, tmp);
+  status = write_archive(out, entries, stamp, limits);
+  if (!status) status = out.close();
+  if (!status && ::rename(tmp.c_str(), archive.c_str()) != 0) {
+    status = system_error(errno, archive.string());
+  }
+  if (status) {
+    out.close();
+    ::unlink(tmp.c_str());
+  }
+  return status;
+}
+
+} // namespace kestrova::workbook

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+
+#include "reports/csv_split.hpp"
+#include "reports/csv_to_xlsx.hpp"
+#include "support/fake_clock.hpp"
+#include "support/fake_dialogs.hpp"
+#include "support/temp_dir.hpp"
+#include "workbook/xlsx_probe.hpp"
+
+namespace kestrova::reports {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
+using Rows = std::vector<std::vector<std::string>>;
+
+Rows split(std::string_view text, std::string_view separator) {
+  struct Collect {
+    Rows rows{{}};
+    void field(std::string_view f) { rows.back().emplace_back(f); }
+    void end_row() { rows.emplace_back(); }
+  } c;
+  split_csv(text, separator, c);
+  c.rows.pop_back();
+  return c.rows;
+}
+
+TEST(SplitCsv, Cases) {
+  struct Case {
+    const char* what;
+    std::string text;
+    std::string separator;
+    Rows rows;
+  };
+  const Case cases[] = {
+      {"plain lines", "a,b\nc,d\n", ",", {{"a", "b"}, {"c", "d"}}},
+      {"quoted separator stays in the field", "\"a,b\",c\n", ",", {{"a,b", "c"}}},
+      {"doubled quote inside quotes", "\"say \"\"hi\"\"\"\n", ",", {{"say \"hi\""}}},
+      {"line break inside quotes", "\"one\r\ntwo\",x\n", ",", {{"one\r\ntwo", "x"}}},
+      {"CR LF counts once, lone CR and LF end rows",
+       "a\r\nb\rc\nd",
+       ",",
+       {{"a"}, {"b"}, {"c"}, {"d"}}},
+      {"empty line gives one empty field", "a\n\nb\n", ",", {{"a"}, {""}, {"b"}}},
+      {"last line without a break", "a;b\nc;d", ";", {{"a", "b"}, {"c", "d"}}},
+      {"trailing separator gives an empty last field", "a,", ",", {{"a", ""}}},
+      {"quotes in the middle of a field", "ab\"c,d\"e,f", ",", {{"abc,de", "f"}}},
+      {"quote at the very end closes", "\"a\"", ",", {{"a"}}},
+      {"unterminated quote runs to the end", "\"a,b\nc", ",", {{"a,b\nc"}}},
+      {"only an empty quoted field gives no row", "\"\"", ",", {}},
+      {"separator of two characters never splits", "a;;b;c\n", ";;", {{"a;;b;c"}}},
+      {"empty separator never splits", "a,b\n", "", {{"a,b"}}},
+      {"tab separator", "a\tb\n", "\t", {{"a", "b"}}},
+      {"one non-ASCII character as separator",
+       "a\xC2\xA7"
+       "b\xC2\xA7"
+       "c",
+       "\xC2\xA7",
+       {{"a", "b", "c"}}},
+      {"empty text", "", ",", {}},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(split(c.text, c.separator), c.rows) << c.what;
+}
+
+TEST(SplitCsv, MeasureFindsRowsAndWidestRow) {
+  const CsvShape shape = measure_csv("a,b\n\nc,d,e\nf", ",");
+  EXPECT_EQ(shape.rows, 4u);
+  EXPECT_EQ(shape.columns, 3u);
+}
+
+TEST(ClassifyField, TrimsAndReadsNumbersWithTheLocale) {
+  using K = FieldValue::Kind;
+  const workbook::NumberFormat comma{",", "."};
+  const workbook::NumberFormat point{".", ","};
+  struct Case {
+    const char* field;
+    const workbook::NumberFormat* format;
+    K kind;
+    const char* number; // the plain text written for a number
+    const char* text;
+  };
+  const Case cases[] = {
+      {"", &point, K::Empty, "", ""},
+      {"   ", &point, K::Empty, "", ""},
+      {" 12.5 ", &point, K::Number, "12.5", "12.5"},
+      {"12,5", &comma, K::Number, "12.5", "12,5"},
+      {"-1.234,5", &comma, K::Number, "-1234.5", "-1.234,5"},
+      {"+,5", &comma, K::Number, "0.5", "+,5"},
+      {"5,", &comma, K::Number, "5", "5,"},
+      {"12,5", &point, K::Number, "125", "12,5"},
+      {"1e3", &point, K::Number, "1e3", "1e3"},
+      {"0042", &point, K::Text, "", "0042"},
+      {"0.5", &point, K::Number, "0.5", "0.5"},
+      {" 001_Ctl ", &point, K::Text, "", "001_Ctl"},
+      {"B3", &point, K::Text, "", "B3"},
+      {"1e999", &point, K::Text, "", "1e999"},
+  };
+  std::string scratch;
+  for (const Case& c : cases) {
+    const FieldValue v = classify_field(c.field, *c.format, scratch);
+    EXPECT_EQ(v.kind, c.kind) << c.field;
+    EXPECT_EQ(v.text, c.text) << c.field;
+    EXPECT_EQ(v.number, c.number) << c.field;
+  }
+}
+
+struct Conversion {
+  TempDir tmp;
+  testing::FakeDialogs dialogs;
+  testing::FakeClock clock;
+
+  bool run(std::string_view csv_bytes, std::string_view separator,
+           const workbook::NumberFormat& format = {".", ","}) {
+    write_file(tmp / "report.csv", csv_bytes);
+    return Convertir_csv_xlsx(tmp / "report.csv", tmp / "report.xlsx", separator, tmp.path(),
+                              format, dialogs, clock);
+  }
+  std::string sheet() { return read_file(tmp / "tmp_xlsx" / "xl" / "worksheets" / "sheet1.xml"); }
+};
+
+TEST(ConvertirCsvXlsx, PadsShortRowsToTheWidestRow) {
+  Conversion c;
+  ASSERT_TRUE(c.run("a;b;c\r\n\r\n1;2", ";"));
+  EXPECT_TRUE(c.dialogs.messages().empty());
+  const std::string s = c.sheet();
+  EXPECT_NE(s.find("<row r=\"2\"><c r=\"A2\"/><c r=\"B2\"/><c r=\"C2\"/></row>\r\n"
+                   "<row r=\"3\"><c r=\"A3\"><v>1</v></c><c r=\"B3\"><v>2</v></c><c r=\"C3\"/>"
+                   "</row>\r\n</sheetData>"),
+            std::string::npos)
+      << s;
+}
+
+TEST(ConvertirCsvXlsx, ReadsWindows1252AndDropsAByteOrderMark) {
+  Conversion c;
+  ASSERT_TRUE(c.run("\xE9t\xE9,\x80\n", ","));
+  const std::string strings = read_file(c.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml");
+  EXPECT_NE(strings.find(">\xC3\xA9t\xC3\xA9<"), std::string::npos) << strings;
+  EXPECT_NE(strings.find(">\xE2\x82\xAC<"), std::string::npos) << strings;
+
+  ASSERT_TRUE(c.run("\xEF\xBB\xBFTime,x\n", ","));
+  EXPECT_NE(read_file(c.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml")
+                .find("<si><t xml:space=\"preserve\">Time</t></si>"),
+            std::string::npos);
+}
+
+TEST(ConvertirCsvXlsx, ShowsCsvErrorsAndMakesNoWorkbook) {
+  Conversion c;
+  EXPECT_FALSE(c.run("", ","));
+  EXPECT_FALSE(fs::exists(c.tmp / "report.xlsx"));
+  EXPECT_FALSE(Convertir_csv_xlsx(c.tmp / "missing.csv", c.tmp / "m.xlsx", ",", c.tmp.path(), {},
+                                  c.dialogs, c.clock));
+  EXPECT_FALSE(fs::exists(c.tmp / "m.xlsx"));
+  ASSERT_EQ(c.dialogs.transcript().size(), 2u);
+  EXPECT_EQ(c.dialogs.transcript()[0].text,
+            "Error en Convertir_csv_xlsx: El archivo CSV est\xC3\xA1 vac\xC3\xADo");
+  EXPECT_EQ(c.dialogs.transcript()[0].icon, common::Icon::Warning);
+  EXPECT_EQ(c.dialogs.transcript()[1].text,
+            "Error en Convertir_csv_xlsx: No such file or directory: " +
+                (c.tmp / "missing.csv").string());
+}
+
+TEST(ConvertirCsvXlsx, WorkbookErrorsComeFromTheWriter) {
+  Conversion c;
+  write_file(c.tmp / "report.csv", "1\n");
+  EXPECT_FALSE(Convertir_csv_xlsx(c.tmp / "report.csv", c.tmp / "nowhere" / "r.xlsx", ",",
+                                  c.tmp.path(), {}, c.dialogs, c.clock));
+  ASSERT_EQ(c.dialogs.messages().size(), 1u);
+  EXPECT_EQ(c.dialogs.messages()[0].rfind("Error al generar XLSX: 2 - ", 0), 0u);
+}
+
+TEST(ConvertirCsvXlsx, ReportOpensInOpenpyxl) {
+  Conversion c;
+  const std::string csv = "Time;\"Group; name\";Value\r\n"
+                          "0;001_Ctl;12,5\r\n"
+                          "\r\n"
+                          "10;\"say \"\"A&B<C\"\"\";0042\r\n"
+                          "20;001_Ctl;-1.234,5";
+  ASSERT_TRUE(c.run(csv, ";", {",", "."}));
+  KESTROVA_PROBE_OR_SKIP(probe, c.tmp / "report.xlsx");
+  EXPECT_EQ(probe.exit_code, 0) << probe.output;
+  const std::string expected = "sheet Hoja1\n"
+                               "cell A1 s 'Time'\ncell B1 s 'Group; name'\ncell C1 s 'Value'\n"
+                               "cell A2 n 0\ncell B2 s '001_Ctl'\ncell C2 n 12.5\n"
+                               "cell A3 n None\ncell B3 n None\ncell C3 n None\n"
+                               "cell A4 n 10\ncell B4 s 'say \"A&B<C\"'\ncell C4 s '0042'\n"
+                               "cell A5 n 20\ncell B5 s '001_Ctl'\ncell C5 n -1234.5\n";
+  EXPECT_NE(probe.output.find("testzip: None\n"), std::string::npos) << probe.output;
+  EXPECT_NE(probe.output.find(expected), std::string::npos) << probe.output;
+}
+
+} // namespace
+} // namespace kestrova::reports

@@ -1,0 +1,247 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <random>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "support/temp_dir.hpp"
+#include "workbook/crc32.hpp"
+#include "workbook/folder.hpp"
+#include "workbook/xlsx_probe.hpp"
+#include "workbook/zip_reader.hpp"
+#include "workbook/zip_writer.hpp"
+
+namespace kestrova::workbook {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::read_zip;
+using testing::TempDir;
+using testing::write_file;
+
+const common::CivilTime kStamp{2026, 3, 15, 13, 45, 59, 0};
+
+std::uint32_t bitwise_crc(std::string_view bytes) {
+  std::uint32_t crc = 0xFFFFFFFFu;
+  for (const char ch : bytes) {
+    crc ^= static_cast<unsigned char>(ch);
+    for (int k = 0; k < 8; ++k)
+      crc = (crc & 1u) ? (crc >> 1) ^ 0xEDB88320u : crc >> 1;
+  }
+  return ~crc;
+}
+
+TEST(Crc32, KnownValues) {
+  EXPECT_EQ(crc32("123456789"), 0xCBF43926u);
+  EXPECT_EQ(crc32(""), 0u);
+  EXPECT_EQ(crc32("a"), 0xE8B7BE43u);
+}
+
+TEST(Crc32, PiecesOfAnyLengthMatchTheBitwiseDefinition) {
+  std::mt19937 rng(7);
+  std::string data(1000, '\0');
+  for (char& c : data)
+    c = static_cast<char>(rng());
+  for (std::size_t len : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 1000u}) {
+    const std::string_view whole(data.data(), len);
+    Crc32 pieces;
+    for (std::size_t at = 0; at < len; at += 5)
+      pieces.update(whole.substr(at, 5));
+    EXPECT_EQ(crc32(whole), bitwise_crc(whole)) << len;
+    EXPECT_EQ(pieces.value(), bitwise_crc(whole)) << len;
+  }
+}
+
+TEST(DosTime, FieldsAndYearLimits) {
+  struct Case {
+    common::CivilTime t;
+    std::uint16_t time;
+    std::uint16_t date;
+  };
+  const Case cases[] = {
+      {{2026, 3, 15, 13, 45, 59, 0}, 13 * 2048 + 45 * 32 + 29, 46 * 512 + 3 * 32 + 15},
+      {{1980, 1, 1, 0, 0, 0, 0}, 0, 1 * 32 + 1},
+      {{1975, 6, 30, 23, 59, 58, 0}, 23 * 2048 + 59 * 32 + 29, 6 * 32 + 30},
+      {{2200, 12, 31, 0, 0, 1, 0}, 0, 127 * 512 + 12 * 32 + 31},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(dos_time(c.t), c.time) << c.t.year;
+    EXPECT_EQ(dos_date(c.t), c.date) << c.t.year;
+  }
+}
+
+std::string le16(std::uint16_t v) {
+  return {static_cast<char>(v & 0xFF), static_cast<char>(v >> 8)};
+}
+std::string le32(std::uint32_t v) { return le16(v & 0xFFFF) + le16(v >> 16); }
+
+TEST(ZipFolder, WritesTheExactRecordsOfOneFile) {
+  TempDir tmp;
+  fs::create_directory(tmp / "in");
+  write_file(tmp / "in" / "a.txt", "hello");
+  ASSERT_FALSE(zip_folder(tmp / "in", tmp / "out.zip", kStamp));
+
+  const std::string t = le16(13 * 2048 + 45 * 32 + 29);
+  const std::string d = le16(46 * 512 + 3 * 32 + 15);
+  const std::string crc = le32(0x3610A686); // CRC-32 of "hello"
+  const std::string local = le32(0x04034B50) + le16(20) + le16(0x0800) + le16(0) + t + d + crc +
+                            le32(5) + le32(5) + le16(5) + le16(0) + "a.txt" + "hello";
+  const std::string central = le32(0x02014B50) + le16(20) + le16(20) + le16(0x0800) + le16(0) + t +
+                              d + crc + le32(5) + le32(5) + le16(5) + le16(0) + le16(0) + le16(0) +
+                              le16(0) + le32(0) + le32(0) + "a.txt";
+  const std::string end = le32(0x06054B50) + le16(0) + le16(0) + le16(1) + le16(1) +
+                          le32(static_cast<std::uint32_t>(central.size())) +
+                          le32(static_cast<std::uint32_t>(local.size())) + le16(0);
+  EXPECT_EQ(read_file(tmp / "out.zip"), local + central + end);
+}
+
+TEST(ZipFolder, ListsFilesBeforeFoldersSortedWithoutCase) {
+  TempDir tmp;
+  const fs::path in = tmp / "pkg";
+  for (const char* dir : {"xl/worksheets", "xl/_rels", "_rels", "docProps"}) {
+    fs::create_directories(in / dir);
+  }
+  for (const char* file :
+       {"_rels/.rels", "xl/_rels/workbook.xml.rels", "xl/worksheets/sheet1.xml", "xl/workbook.xml",
+        "xl/styles.xml", "xl/sharedStrings.xml", "docProps/core.xml", "docProps/app.xml",
+        "[Content_Types].xml", "xl/b.XML", "xl/A.xml", "xl/C.xml"}) {
+    write_file(in / file, "x");
+  }
+  Status status;
+  std::vector<std::string> names;
+  for (const ZipEntry& e : list_zip_entries(in, status))
+    names.push_back(e.name);
+  ASSERT_FALSE(status);
+  const std::vector<std::string> expected = {"[Content_Types].xml",
+                                             "docProps/app.xml",
+                                             "docProps/core.xml",
+                                             "xl/A.xml",
+                                             "xl/b.XML",
+                                             "xl/C.xml",
+                                             "xl/sharedStrings.xml",
+                                             "xl/styles.xml",
+                                             "xl/workbook.xml",
+                                             "xl/worksheets/sheet1.xml",
+                                             "xl/_rels/workbook.xml.rels",
+                                             "_rels/.rels"};
+  EXPECT_EQ(names, expected);
+}
+
+TEST(ZipFolder, EmptyFilesNonAsciiNamesAndLargeFilesReadBack) {
+  TempDir tmp;
+  const fs::path in = tmp / "in";
+  fs::create_directories(in / "sub");
+  write_file(in / "empty.txt", "");
+  write_file(in / "sub" / "\xC3\xA9t\xC3\xA9.txt", "summer");
+  std::string big((1 << 20) + 12345, '\0');
+  std::mt19937 rng(3);
+  for (char& c : big)
+    c = static_cast<char>(rng());
+  write_file(in / "big.bin", big);
+  write_file(in / ".hidden", "h");
+  ASSERT_FALSE(zip_folder(in, tmp / "out.zip", {1975, 2, 3, 4, 5, 6, 0}));
+
+  const auto z = read_zip(read_file(tmp / "out.zip"));
+  ASSERT_TRUE(z.ok) << z.problem;
+  ASSERT_EQ(z.entries.size(), 4u);
+  EXPECT_EQ(z.entries[0].name, ".hidden");
+  EXPECT_EQ(z.entries[1].name, "big.bin");
+  EXPECT_EQ(z.entries[1].crc, bitwise_crc(big));
+  EXPECT_EQ(z.entries[1].data, big);
+  EXPECT_EQ(z.entries[2].name, "empty.txt");
+  EXPECT_EQ(z.entries[2].crc, 0u);
+  EXPECT_EQ(z.entries[2].size, 0u);
+  EXPECT_EQ(z.entries[3].name, "sub/\xC3\xA9t\xC3\xA9.txt");
+  for (const auto& e : z.entries) {
+    EXPECT_EQ(e.flags, 0x0800) << e.name;
+    EXPECT_EQ(e.method, 0) << e.name;
+    EXPECT_EQ(e.date >> 9, 0) << "1975 is stored as 1980";
+  }
+
+  const auto probe = testing::probe_xlsx(tmp / "out.zip");
+  if (probe.available) {
+    // The archive is no workbook, so openpyxl fails after zipfile has checked every CRC.
+    EXPECT_NE(probe.output.find("testzip: None"), std::string::npos) << probe.output;
+    EXPECT_NE(probe.output.find("entry sub/\xC3\xA9t\xC3\xA9.txt 0 0x800"), std::string::npos)
+        << probe.output;
+  }
+}
+
+TEST(ZipFolder, EmptyFolderGivesNoArchiveAndRemovesTheOldOne) {
+  TempDir tmp;
+  fs::create_directories(tmp / "in" / "only_a_folder");
+  write_file(tmp / "out.zip", "old archive");
+  EXPECT_FALSE(zip_folder(tmp / "in", tmp / "out.zip", kStamp));
+  EXPECT_FALSE(fs::exists(tmp / "out.zip"));
+}
+
+std::size_t files_in(const fs::path& dir) {
+  return static_cast<std::size_t>(std::distance(fs::directory_iterator(dir), {}));
+}
+
+TEST(ZipFolder, RefusesArchivesBeyondTheFormatLimits) {
+  TempDir tmp;
+  fs::create_directories(tmp / "in");
+  fs::create_directories(tmp / "out");
+  for (const char* f : {"a", "b", "c"})
+    write_file(tmp / "in" / f, "12345");
+
+  const Status too_many = zip_folder(tmp / "in", tmp / "out" / "x.zip", kStamp, {2, 0xFFFFFFFF});
+  ASSERT_TRUE(too_many);
+  EXPECT_NE(too_many->description.find("entradas"), std::string::npos);
+  const Status too_big = zip_folder(tmp / "in", tmp / "out" / "x.zip", kStamp, {0xFFFF, 200});
+  ASSERT_TRUE(too_big);
+  EXPECT_NE(too_big->description.find("bytes"), std::string::npos);
+  EXPECT_EQ(files_in(tmp / "out"), 0u) << "no archive and no temporary file is left";
+
+  // A real 4 GiB file (sparse, so it costs no disk) is refused before anything is read.
+  const int fd = ::open((tmp / "in" / "huge").c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::ftruncate(fd, 0x100000000LL), 0);
+  ::close(fd);
+  const Status huge = zip_folder(tmp / "in", tmp / "out" / "x.zip", kStamp);
+  ASSERT_TRUE(huge);
+  EXPECT_EQ(huge->number, EFBIG);
+  EXPECT_EQ(files_in(tmp / "out"), 0u);
+}
+
+TEST(ZipFolder, ReportsAnArchiveThatCannotBeWritten) {
+  TempDir tmp;
+  fs::create_directories(tmp / "in");
+  write_file(tmp / "in" / "a", "1");
+  const Status s = zip_folder(tmp / "in", tmp / "missing" / "x.zip", kStamp);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->number, ENOENT);
+  EXPECT_NE(s->description.find("x.zip"), std::string::npos);
+}
+
+TEST(DeleteFolderRecursive, RemovesReadOnlyEntriesAndNeverFollowsLinks) {
+  TempDir tmp;
+  const fs::path victim = tmp / "keep";
+  fs::create_directories(victim);
+  write_file(victim / "precious.txt", "keep me");
+
+  const fs::path f = tmp / "scratch";
+  fs::create_directories(f / "a" / "b");
+  write_file(f / "ro.txt", "x");
+  write_file(f / "a" / "b" / "deep.txt", "x");
+  fs::permissions(f / "ro.txt", fs::perms::owner_read);
+  fs::permissions(f / "a" / "b", fs::perms::owner_read | fs::perms::owner_exec);
+  fs::create_directory_symlink(victim, f / "a" / "link");
+
+  EXPECT_FALSE(DeleteFolderRecursive(f));
+  EXPECT_FALSE(fs::exists(f));
+  EXPECT_EQ(read_file(victim / "precious.txt"), "keep me");
+
+  fs::create_directory_symlink(victim, tmp / "scratch_link");
+  EXPECT_FALSE(DeleteFolderRecursive(tmp / "scratch_link"));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(tmp / "scratch_link")));
+  EXPECT_EQ(read_file(victim / "precious.txt"), "keep me");
+
+  EXPECT_FALSE(DeleteFolderRecursive(tmp / "never_was"));
+}
+
+} // namespace
+} // namespace kestrova::workbook

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <filesystem>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+
+#include "common/clock.hpp"
+#include "common/dialogs.hpp"
+
+namespace kestrova::tools {
+
+// What every subcommand gets: the options shared by all, and the side-effect interfaces.
+struct Context {
+  std::optional<std::filesystem::path> data_dir; // --data-dir, when given
+  common::Dialogs& dialogs;
+  common::Clock& clock;
+};
+
+// A subcommand registers its arguments on `command` and returns the action that runs it
+// after parsing; the action returns the process exit code.
+using Runner = std::function<int(Context&)>;
+using Setup = Runner (*)(CLI::App& command);
+
+struct Subcommand {
+  const char* name;
+  const char* description;
+  Setup setup;
+};
+
+// Runs `work` with a data folder: --data-dir when given, otherwise a fresh temporary folder
+// that is removed afterwards.
+int with_data_folder(const Context& context,
+                     const std::function<int(const std::filesystem::path&)>& work);
+
+Runner setup_xlsx(CLI::App& command);
+
+} // namespace kestrova::tools
