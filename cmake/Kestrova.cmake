@@ -85,3 +85,14 @@ function(kestrova_fuzzer name)
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300
     ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
 endfunction()
+
+# Adds every subfolder of the current folder that has a CMakeLists.txt, in name order.
+function(kestrova_add_subfolders)
+  file(GLOB children RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*)
+  list(SORT children)
+  foreach(child IN LISTS children)
+    if(IS_DIRECTORY ${CMAKE_CURRENT_SOURCE_DIR}/${child} AND EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${child}/CMakeLists.txt)
+      add_subdirectory(${child})
+    endif()
+  endforeach()
+endfunction()
