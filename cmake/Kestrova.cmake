@@ -57,7 +57,7 @@ function(kestrova_test name)
     KESTROVA_BINARY_DIR="${PROJECT_BINARY_DIR}")
   set(env "")
   if(ARG_LABEL STREQUAL "gui")
-    set(env "QT_QPA_PLATFORM=offscreen;ASAN_OPTIONS=detect_leaks=0")
+    set(env "QT_QPA_PLATFORM=offscreen")
   endif()
   gtest_discover_tests(${name}
     PROPERTIES LABELS ${ARG_LABEL} TIMEOUT ${ARG_TIMEOUT} ENVIRONMENT "${env}"

@@ -1,0 +1,69 @@
+#include "app/command_line.hpp"
+
+namespace kestrova::app {
+
+namespace {
+
+std::string_view trim_blanks(std::string_view s) {
+  constexpr std::string_view kBlanks = " \t\r\n";
+  const auto first = s.find_first_not_of(kBlanks);
+  if (first == std::string_view::npos) return {};
+  const auto last = s.find_last_not_of(kBlanks);
+  return s.substr(first, last - first + 1);
+}
+
+} // namespace
+
+bool is_autorun_switch(std::string_view text) {
+  const std::string_view t = trim_blanks(text);
+  return t == "/run" || t == "/RUN" || t == "/Run";
+}
+
+CommandLine parse_command_line(const std::vector<std::string>& arguments) {
+  CommandLine result;
+  std::string rest;
+  constexpr std::string_view kDataDirEq = "--data-dir=";
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::string& a = arguments[i];
+    if (a == "--run") {
+      result.autorun = true;
+    } else if (a == "--help" || a == "-h") {
+      result.help = true;
+    } else if (a == "--version") {
+      result.version = true;
+    } else if (a == "--data-dir") {
+      if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
+        result.error = "--data-dir needs a folder";
+      } else {
+        result.data_dir = arguments[++i];
+      }
+    } else if (a.starts_with(kDataDirEq)) {
+      if (a.size() == kDataDirEq.size()) {
+        result.error = "--data-dir needs a folder";
+      } else {
+        result.data_dir = a.substr(kDataDirEq.size());
+      }
+    } else {
+      if (!rest.empty()) rest += ' ';
+      rest += a;
+    }
+  }
+  if (is_autorun_switch(rest)) result.autorun = true;
+  return result;
+}
+
+std::string usage_text(std::string_view program) {
+  std::string text = "Usage: ";
+  text += program;
+  text += " [--data-dir DIR] [--run | /run] [--help] [--version]\n"
+          "\n"
+          "  --data-dir DIR  data folder (config.dat, plate formats, projects);\n"
+          "                  default $KESTROVA_HOME, else ~/Kestrova\n"
+          "  --run, /run     connect to the instrument and start an acquisition of the\n"
+          "                  latest project without questions\n"
+          "  --help          show this text\n"
+          "  --version       show the version\n";
+  return text;
+}
+
+} // namespace kestrova::app

@@ -1,0 +1,224 @@
+#pragma once
+
+#include <QAction>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFrame>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMainWindow>
+#include <QMenu>
+#include <QPushButton>
+#include <QTimer>
+#include <array>
+
+#include "app/startup_sequence.hpp"
+#include "device/connection.hpp"
+#include "ui/picture_box.hpp"
+
+namespace kestrova::app {
+
+class App;
+
+// The main window: connection, acquisition, live display and instrument tools. Every
+// control is a member named as in the window's design and carries that name as objectName;
+// control arrays are named "<name>_<index>" (cmd_stack_pos_0, mncom1_7).
+class FrmMain final : public QMainWindow, public StartupView, public device::ConnectionStatus {
+  Q_OBJECT
+
+public:
+  explicit FrmMain(App& app);
+
+  // --- Menus ---
+  QMenu* mnfile = nullptr;
+  QMenu* mn_settings = nullptr;
+  QMenu* mn_commports = nullptr;
+  std::array<QAction*, 16> mncom1{}; // entries 1..15 (0 unused)
+  QMenu* mn_advanced = nullptr;
+  QMenu* mn_manualcal = nullptr;
+  QAction* mncal_on = nullptr;
+  QAction* mncal_off = nullptr;
+  QAction* mn_userbin = nullptr;
+  QAction* mn_factory = nullptr;
+  QMenu* mn_more = nullptr;
+  QAction* lght_ctl = nullptr;
+  QAction* temp_ctl = nullptr;
+  QAction* chk_zmonitor = nullptr;
+  QAction* mn_technical = nullptr;
+  QAction* mnstatustest = nullptr;
+  QAction* mn_ = nullptr;
+  QAction* mnexit = nullptr;
+  QMenu* mnhelp = nullptr;
+  QAction* mncontent = nullptr;
+  QAction* mnbar2 = nullptr;
+  QAction* mnabout = nullptr;
+  QMenu* mnMenuhide = nullptr;
+  QAction* mn_ascii = nullptr;
+  QAction* mn_bmp = nullptr;
+
+  // --- Left panel ---
+  QFrame* PicPanel1 = nullptr;
+  QPushButton* Cmd_gridplot = nullptr;
+  QPushButton* Cmd_barplot = nullptr;
+  QPushButton* Cmd_histoplot = nullptr;
+  QLabel* lbl_temperature = nullptr;
+  ui::PictureBox* Picact = nullptr;
+  QPushButton* cmd_pgup = nullptr;
+  QPushButton* cmd_pgdown = nullptr;
+  QGroupBox* Framereal = nullptr;
+  QLabel* lbl_listwells = nullptr;
+  QComboBox* Combofila = nullptr;
+  QComboBox* Combocol = nullptr;
+  QLineEdit* txtsub = nullptr;
+  QListWidget* lstgrup = nullptr;
+  QLabel* Label3 = nullptr;
+  QLabel* lblcanal = nullptr;
+  ui::PictureBox* Picreal = nullptr;
+  QFrame* shape_real = nullptr;
+  QComboBox* combogrup = nullptr;
+  QPushButton* cmdbeam_minus = nullptr;
+  QPushButton* cmdbeam_plus = nullptr;
+  QLineEdit* txtbeam = nullptr;
+  QPushButton* Cmdzoom_minus = nullptr;
+  QPushButton* Cmdzoom_plus = nullptr;
+  QLineEdit* txtzoom = nullptr;
+  ui::PictureBox* picturetime = nullptr;
+  QLineEdit* Txt_time = nullptr;
+
+  // --- Right panel ---
+  QFrame* PicPanel2 = nullptr;
+  QGroupBox* Frame_setup = nullptr;
+  QLabel* lbl_project = nullptr;
+  QLineEdit* txt_projecto = nullptr;
+  QPushButton* Cmdsetup = nullptr;
+  QLabel* Label_acqlapse = nullptr;
+  QLabel* txt_acqlapse = nullptr;
+  QLabel* Label_wellformat = nullptr;
+  QLabel* txt_wellformat = nullptr;
+  QCheckBox* chk_bodybends = nullptr;
+  QLineEdit* txt_detection = nullptr;
+  QLabel* lbl_subproject = nullptr;
+  QLineEdit* txt_subproject = nullptr;
+  QLabel* Lbl_keywords = nullptr;
+  QLineEdit* Txt_description = nullptr;
+  QLabel* lbl_torun = nullptr;
+  QPushButton* CmdPlay = nullptr;
+  QPushButton* CmdPause = nullptr;
+  QPushButton* CmdStop = nullptr;
+  QPushButton* Cmdreport = nullptr;
+  QPushButton* Cmdoffline = nullptr;
+  QGroupBox* Frame_light = nullptr;
+  QCheckBox* Chk_lenabled = nullptr;
+  QPushButton* cmd_luz = nullptr;
+  QFrame* shape_light = nullptr;
+  QPushButton* cmd_cyclepulse = nullptr;
+  QFrame* frm_pulse = nullptr;
+  QLineEdit* txt_pulsetimes = nullptr;
+  QLineEdit* txt_pulseon = nullptr;
+  QLineEdit* txt_pulseoff = nullptr;
+  QLineEdit* txt_lon = nullptr;
+  QLineEdit* txt_loff = nullptr;
+  QPushButton* cmd_nextwindows2 = nullptr;
+  QGroupBox* Frame_temp = nullptr;
+  QCheckBox* Chk_tenabled = nullptr;
+  QPushButton* cmd_ontemp = nullptr;
+  QPushButton* cmd_frio = nullptr;
+  QLineEdit* txttemp = nullptr;
+  QPushButton* Cmd_settemp = nullptr;
+  QFrame* shape_temp = nullptr;
+  QPushButton* cmd_nextwindows1 = nullptr;
+
+  // --- Tools frame (kept hidden; its values are still used) ---
+  QGroupBox* frame_config = nullptr;
+  QLabel* lbl_binsize = nullptr;
+  QComboBox* combo_minutes = nullptr;
+  QGroupBox* frm_mn1 = nullptr;
+  QComboBox* Cmb_organism = nullptr;
+  QLabel* lbl_umbral = nullptr;
+  QLineEdit* txt_snr_umbral = nullptr;
+  QCheckBox* mnCalibra = nullptr;
+  QCheckBox* mnZero = nullptr;
+  QPushButton* cmd_calibra = nullptr;
+  QPushButton* Cmd_autozero = nullptr;
+  QPushButton* Cmd_readblank = nullptr;
+
+  // --- Placed by design ---
+  QPushButton* cmd_connect = nullptr;
+  QPushButton* Cmd_disconnect = nullptr;
+  QFrame* frm_autotext = nullptr;
+  ui::PictureBox* picturecal = nullptr;
+  QLabel* lbl_autotext = nullptr;
+  QLabel* lbl_autochannel = nullptr;
+  QFrame* frame_station = nullptr;
+  std::array<QPushButton*, 4> cmd_stack_pos{};
+  std::array<QCheckBox*, 4> chk_enabled{};
+  QLabel* lbl_station = nullptr;
+  QListWidget* lst_report_export = nullptr;
+  QLabel* lbl_autostart = nullptr;
+
+  // --- Timers ---
+  QTimer* Timerinicio = nullptr;
+  QTimer* Timeradq = nullptr;
+  QTimer* Timer_test = nullptr;
+  QTimer* Timer_button = nullptr;
+
+  // Handlers.
+  void cmd_connect_Click();
+  void Cmd_disconnect_Click();
+  void mncom1_Click(int index);
+  void Cmdoffline_Click();
+  void CmdPlay_Click();
+  void mncontent_Click();
+  void mnabout_Click();
+  void mnexit_Click();
+  void Timerinicio_Timer();
+  // Activation refresh while no acquisition runs.
+  void Form_Activate();
+  // Re-lays out both panels for the current size.
+  void Form_Resize();
+
+  // StartupView.
+  void show_test_menu() override;
+  void set_rest_controls() override;
+  void show_start_screen(bool enabled) override;
+  void enable_startup_timer() override;
+  void wait_for_events() override;
+  void apply_setup() override;
+  void apply_light_temperature() override;
+  void fill_bin_list(const ReportBinChoice& choice) override;
+  void show_project(const std::string& caption) override;
+  void prepare_display() override;
+  void loader_news(const std::string& text) override;
+
+  // ConnectionStatus.
+  void set_autochannel(std::string_view text) override;
+  void set_autotext(std::string_view text) override;
+  void set_news(std::string_view text) override;
+  void show_progress(bool shown) override;
+  void repaint() override;
+  void check_com_port(int port) override;
+  void show_start_screen() override;
+
+protected:
+  bool event(QEvent* e) override;
+  void resizeEvent(QResizeEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+private:
+  void build_menus();
+  void build_left_panel();
+  void build_right_panel();
+  void build_setup_frame();
+  void build_light_temperature();
+  void build_tools_frame();
+  void build_design_controls();
+  void connect_handlers();
+  void refresh_project_fields();
+
+  App& app_;
+  QWidget* client_ = nullptr;
+};
+
+} // namespace kestrova::app

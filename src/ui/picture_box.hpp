@@ -1,0 +1,53 @@
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+#include "common/canvas.hpp"
+
+namespace kestrova::ui {
+
+// A drawing surface widget. Everything is drawn into a persistent image, so the drawing
+// survives being covered or hidden; each call repaints only the pixels it touched.
+class PictureBox final : public QWidget, public common::Canvas {
+  Q_OBJECT
+
+public:
+  explicit PictureBox(QWidget* parent = nullptr);
+
+  void set_world(double left, double top, double right, double bottom) override;
+  void clear(common::Rgb background) override;
+  void set_draw_width(int pixels) override;
+  void line(double x1, double y1, double x2, double y2, common::Rgb colour) override;
+  void box(double x1, double y1, double x2, double y2, common::Rgb colour, bool filled) override;
+  void circle(double cx, double cy, double radius, common::Rgb colour, bool filled) override;
+  void text(double x, double y, std::string_view text, common::Rgb colour, double size_pt) override;
+  bool save(const std::filesystem::path& file, common::ImageFormat format) override;
+
+  // The backing image (what the widget shows), at the widget's current size.
+  const QImage& image() const {
+    ensure_image();
+    return image_;
+  }
+  // Pixel position of a world point under the current world window.
+  QPointF to_pixel(double x, double y) const;
+
+protected:
+  void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+
+private:
+  // Follows the widget's size, keeping what was drawn (also before the first resize event).
+  void ensure_image() const;
+  void touched(const QRectF& pixels);
+
+  mutable QImage image_;
+  QColor background_{Qt::white};
+  double left_ = 0;
+  double top_ = 0;
+  double right_ = 0; // right_ == left_ means "pixels" (no world window set yet)
+  double bottom_ = 0;
+  int draw_width_ = 1;
+};
+
+} // namespace kestrova::ui

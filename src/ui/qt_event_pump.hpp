@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QCoreApplication>
+
+#include "common/event_pump.hpp"
+
+namespace kestrova::ui {
+
+// Lets queued window events (timer ticks, clicks, repaints) run.
+class QtEventPump final : public common::EventPump {
+public:
+  void process_events() override { QCoreApplication::processEvents(); }
+};
+
+} // namespace kestrova::ui

@@ -1,0 +1,207 @@
+// The start-up, the start screen's choices and the connection, on the real windows.
+#include <QLabel>
+#include <QMouseEvent>
+
+#include "app/command_line.hpp"
+#include "app_fixture.hpp"
+
+#ifdef KESTROVA_HAVE_SIM
+#include "sim/pty_server.hpp"
+#endif
+
+namespace kestrova::testing {
+namespace {
+
+// Keeps the text of a label each time it is painted.
+class PaintedTexts : public QObject {
+public:
+  explicit PaintedTexts(QLabel* label) : label_(label) { label->installEventFilter(this); }
+  std::vector<std::string> texts;
+  bool eventFilter(QObject*, QEvent* e) override {
+    if (e->type() == QEvent::Paint) {
+      const std::string t = label_->text().toStdString();
+      if (texts.empty() || texts.back() != t) texts.push_back(t);
+    }
+    return false;
+  }
+
+private:
+  QLabel* label_;
+};
+
+using AppStartup = AppFixture;
+
+TEST_F(AppStartup, StatusTextsInOrderThenUsableStartScreen) {
+  write_config("0,0,4,0");
+  app::App& a = make_app();
+  PaintedTexts painted(a.start_screen().LblNews);
+  ASSERT_EQ(a.start(), app::LoadOutcome::Ready);
+  const std::vector<std::string> expected = {"STARTING........... Reading Configuration...",
+                                             "STARTING........... Configuration OK...",
+                                             "status = not connected yet"};
+  EXPECT_EQ(painted.texts, expected);
+  EXPECT_TRUE(a.start_screen().isVisible());
+  EXPECT_TRUE(a.start_screen().isEnabled());
+  EXPECT_FALSE(a.main_window().isVisible());
+  EXPECT_EQ(a.state().startup.load_stage, 9);
+  EXPECT_EQ(a.main_window().txt_projecto->text(), "0_Default");
+  EXPECT_EQ(a.main_window().combo_minutes->currentText(), "30");
+  EXPECT_FALSE(a.main_window().mn_userbin->isChecked());
+  EXPECT_FALSE(a.main_window().CmdPause->isEnabled());
+  EXPECT_FALSE(a.state().link.connected);
+}
+
+TEST_F(AppStartup, MissingConfigShowsOnlyItsMessage) {
+  app::App& a = make_app();
+  EXPECT_EQ(a.start(), app::LoadOutcome::ConfigMissing);
+  EXPECT_EQ(dialogs_.texts(),
+            std::vector<std::string>{"Config file not found: Check correct software installation"});
+  EXPECT_FALSE(a.start_screen().isVisible());
+  EXPECT_FALSE(a.main_window().isVisible());
+  EXPECT_TRUE(a.state().ended);
+}
+
+TEST_F(AppStartup, ConfiguredProjectWithoutFolderStartsOnProjectZero) {
+  app::App& a = started_app("12,12,4,0");
+  EXPECT_EQ(a.state().project.config.Actual_Project_Number, 0);
+  EXPECT_EQ(a.main_window().txt_projecto->text(), "0_Default");
+}
+
+TEST_F(AppStartup, UserDefinedBinIsAddedAndChecked) {
+  write_file(tmp_ / "repoconf.dat", "\"h\"\r\n1,45,0,\",\",1,0,1,0,0,1,18,0\r\n");
+  app::App& a = started_app();
+  EXPECT_TRUE(a.main_window().mn_userbin->isChecked());
+  EXPECT_EQ(a.main_window().combo_minutes->currentText(), "45");
+  EXPECT_EQ(a.main_window().combo_minutes->count(), 11);
+}
+
+TEST_F(AppStartup, CommandLineDecidesAutorun) {
+  struct Case {
+    std::string argument;
+    bool autorun;
+  };
+  for (const Case& c : {Case{"  /Run  ", true}, Case{"/rUn", false}, Case{"run", false}}) {
+    dialogs_.clear();
+    write_config("0,0,4,0");
+    const app::CommandLine cli = app::parse_command_line({c.argument});
+    app::App& a = make_app(cli.autorun);
+    dialogs_.script_input(std::string()); // the port box: Enter goes offline
+    ASSERT_EQ(a.start(), app::LoadOutcome::Ready) << c.argument;
+    run_until([&] { return shown("Acquisition is not available in this version."); },
+              c.autorun ? 2000 : 100);
+    EXPECT_EQ(shown("PORT NOT FOUND"), c.autorun) << c.argument;
+    // Phase 6 runs the start action after the connect action.
+    EXPECT_EQ(shown("Acquisition is not available in this version."), c.autorun) << c.argument;
+    if (!c.autorun) {
+      EXPECT_TRUE(dialogs_.texts().empty()) << c.argument;
+    }
+    app_.reset();
+  }
+}
+
+using StartScreen = AppFixture;
+
+TEST_F(StartScreen, ExitThenNoKeepsTheStartScreen) {
+  app::App& a = started_app();
+  dialogs_.script_answer(common::Answer::No);
+  a.start_screen().cmd_option4->click();
+  EXPECT_EQ(dialogs_.texts(), std::vector<std::string>{"Sure to Quit?"});
+  EXPECT_TRUE(a.start_screen().isVisible());
+  EXPECT_FALSE(a.state().ended);
+
+  dialogs_.script_answer(common::Answer::Yes);
+  a.start_screen().cmd_option4->click();
+  EXPECT_TRUE(a.state().ended);
+  EXPECT_FALSE(a.start_screen().isVisible());
+}
+
+TEST_F(StartScreen, ChoicesWithoutTheirWindowSaySoAndStay) {
+  app::App& a = started_app();
+  a.start_screen().cmd_option1->click();
+  a.start_screen().cmd_option3->click();
+  EXPECT_EQ(dialogs_.texts(),
+            (std::vector<std::string>{"The project setup window is not available in this version.",
+                                      "The experiment browser is not available in this version."}));
+  EXPECT_TRUE(a.start_screen().isVisible());
+}
+
+TEST_F(StartScreen, LogoDoubleClickOpensTheMakersSite) {
+  app::App& a = started_app();
+  QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,
+                  Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(a.start_screen().Image1, &dbl);
+  ASSERT_EQ(shell_.calls.size(), 1u);
+  EXPECT_EQ(shell_.calls[0].rfind("url https://", 0), 0u) << shell_.calls[0];
+}
+
+TEST_F(StartScreen, NoInstrumentGoesBackToTheStartScreen) {
+  app::App& a = started_app();
+  dialogs_.script_input(std::string());
+  a.start_screen().cmd_option2->click();
+  EXPECT_TRUE(shown("PORT NOT FOUND"));
+  EXPECT_TRUE(a.state().link.offline);
+  EXPECT_FALSE(a.state().link.connected);
+  EXPECT_TRUE(a.start_screen().isVisible());
+  EXPECT_FALSE(a.main_window().isVisible());
+}
+
+#ifdef KESTROVA_HAVE_SIM
+TEST_F(StartScreen, RunLatestProjectConnectsToTheInstrument) {
+  sim::PtyServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  ASSERT_TRUE(server.link(tmp_ / "ports" / "COM7", &error)) << error;
+  app::App& a = started_app("0,0,4,0"); // configured port 4 holds nothing
+  a.start_screen().cmd_option2->click();
+  EXPECT_TRUE(a.state().link.connected);
+  EXPECT_FALSE(a.state().link.offline);
+  EXPECT_EQ(a.state().link.port, 7);
+  EXPECT_EQ(a.state().link.serial, 42);
+  EXPECT_TRUE(a.state().link.factory_valid);
+  EXPECT_TRUE(a.main_window().isVisible());
+  EXPECT_FALSE(a.start_screen().isVisible());
+  EXPECT_FALSE(a.main_window().frm_autotext->isVisible());
+  for (int i = 1; i <= 15; ++i)
+    EXPECT_EQ(a.main_window().mncom1[static_cast<std::size_t>(i)]->isChecked(), i == 7) << i;
+  EXPECT_FALSE(shown("PORT NOT FOUND"));
+  EXPECT_TRUE(a.ports().is_open(7));
+
+  // The start screen, shown again, tells the port in use.
+  a.main_window().Cmdoffline->click();
+  a.start_screen().Form_Activate();
+  EXPECT_EQ(a.start_screen().LblNews->text(), "status: Connected in COM7");
+
+  // "< Back" hands the notes over to the setup window.
+  std::string handed;
+  a.set_setup_description = [&](const std::string& text) { handed = text; };
+  a.main_window().Txt_description->setText("day 3 larvae");
+  a.main_window().Cmdoffline->click();
+  EXPECT_EQ(handed, "day 3 larvae");
+
+  // Disconnect closes the port but does not go offline.
+  a.main_window().Cmd_disconnect->click();
+  EXPECT_FALSE(a.state().link.connected);
+  EXPECT_FALSE(a.state().link.offline);
+  EXPECT_FALSE(a.ports().is_open(7));
+}
+
+TEST_F(StartScreen, AutorunConnectsThenStartsTheAcquisition) {
+  sim::PtyServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  ASSERT_TRUE(server.link(tmp_ / "ports" / "COM4", &error)) << error;
+  write_config("0,0,4,0");
+  app::App& a = make_app(app::parse_command_line({"/RUN"}).autorun);
+  bool started = false;
+  a.start_acquisition = [&] { started = a.state().link.connected; };
+  ASSERT_EQ(a.start(), app::LoadOutcome::Ready);
+  EXPECT_TRUE(run_until([&] { return started; }, 15000));
+  EXPECT_EQ(a.state().startup.phase, 6);
+  EXPECT_TRUE(a.main_window().isVisible());
+  EXPECT_FALSE(a.start_screen().isVisible());
+  EXPECT_TRUE(dialogs_.texts().empty());
+}
+#endif
+
+} // namespace
+} // namespace kestrova::testing

@@ -1,0 +1,227 @@
+// The main window: menu tree, controls, layout, activation and the exit path.
+#include <QMenuBar>
+
+#include "app/about_window.hpp"
+#include "app/main_layout.hpp"
+#include "app/version.hpp"
+#include "app_fixture.hpp"
+
+namespace kestrova::testing {
+namespace {
+
+using MainWindow = AppFixture;
+
+struct MenuItem {
+  const char* name;
+  const char* caption;
+  bool visible;
+};
+
+TEST_F(MainWindow, CompleteMenuTree) {
+  app::App& a = started_app();
+  app::FrmMain& m = a.main_window();
+  const std::vector<MenuItem> items = {
+      {"mnfile", "File", true},
+      {"mn_settings", "Settings", true},
+      {"mn_commports", "COM Ports", true},
+      {"mn_advanced", "Advanced", true},
+      {"mn_manualcal", "Manual_Calibration", false},
+      {"mncal_on", "ON", true},
+      {"mncal_off", "OFF", true},
+      {"mn_userbin", "User Defined BIN size", true},
+      {"mn_factory", "Factory Settings", true},
+      {"mn_more", "More...", true},
+      {"lght_ctl", "Light Control", true},
+      {"temp_ctl", "Temperature Control", true},
+      {"chk_zmonitor", "AutoRestart on ComError", true},
+      {"mn_technical", "Technical Menu (require password)", true},
+      {"mnstatustest", "Test DEVICE", true},
+      {"mnexit", "Exit", true},
+      {"mnhelp", "Help", true},
+      {"mncontent", "Content", true},
+      {"mnabout", "About", true},
+      {"mnMenuhide", "Menuhide", false},
+      {"mn_ascii", "Export ASCII", true},
+      {"mn_bmp", "Export .BMP", true},
+  };
+  for (const auto& item : items) {
+    auto* action = m.findChild<QAction*>(item.name);
+    ASSERT_NE(action, nullptr) << item.name;
+    EXPECT_EQ(action->text().toStdString(), item.caption) << item.name;
+    EXPECT_EQ(action->isVisible(), item.visible) << item.name;
+  }
+  for (const char* sep : {"mn_", "mnbar2"}) {
+    auto* action = m.findChild<QAction*>(sep);
+    ASSERT_NE(action, nullptr) << sep;
+    EXPECT_TRUE(action->isSeparator()) << sep;
+  }
+  // Order under File: Settings, Advanced, Test DEVICE, separator, Exit.
+  QStringList file;
+  for (QAction* act : m.mnfile->actions())
+    file << act->objectName();
+  EXPECT_EQ(file, (QStringList{"mn_settings", "mn_advanced", "mnstatustest", "mn_", "mnexit"}));
+  ASSERT_EQ(m.mn_commports->actions().size(), 15);
+  for (int i = 1; i <= 15; ++i) {
+    QAction* com = m.mn_commports->actions()[i - 1];
+    EXPECT_EQ(com->text(), QString("COM%1").arg(i));
+    EXPECT_EQ(com->objectName(), QString("mncom1_%1").arg(i));
+  }
+  QStringList bar;
+  for (QAction* act : m.menuBar()->actions())
+    bar << act->objectName();
+  EXPECT_EQ(bar, (QStringList{"mnfile", "mnhelp", "mnMenuhide"}));
+}
+
+TEST_F(MainWindow, FixedChecksAndInertItems) {
+  app::App& a = started_app();
+  app::FrmMain& m = a.main_window();
+  EXPECT_TRUE(m.chk_zmonitor->isChecked());
+  m.chk_zmonitor->trigger();
+  EXPECT_TRUE(m.chk_zmonitor->isChecked());
+  const bool bin_mark = m.mn_userbin->isChecked();
+  m.mn_userbin->trigger();
+  EXPECT_EQ(m.mn_userbin->isChecked(), bin_mark);
+  for (QAction* inert : {m.mncal_on, m.mncal_off, m.mn_ascii, m.mn_bmp})
+    inert->trigger();
+  m.Cmd_readblank->click();
+  EXPECT_TRUE(dialogs_.texts().empty());
+  EXPECT_TRUE(shell_.calls.empty());
+  EXPECT_FALSE(a.state().ended);
+}
+
+TEST_F(MainWindow, EveryControlCarriesItsName) {
+  app::App& a = started_app();
+  app::FrmMain& m = a.main_window();
+  const char* const names[] = {"PicPanel1",        "Cmd_gridplot",     "Cmd_barplot",
+                               "Cmd_histoplot",    "lbl_temperature",  "Picact",
+                               "cmd_pgup",         "cmd_pgdown",       "Framereal",
+                               "lbl_listwells",    "Combofila",        "Combocol",
+                               "txtsub",           "lstgrup",          "Label3",
+                               "lblcanal",         "Picreal",          "shape_real",
+                               "combogrup",        "cmdbeam_minus",    "cmdbeam_plus",
+                               "txtbeam",          "Cmdzoom_minus",    "Cmdzoom_plus",
+                               "picturetime",      "Txt_time",         "PicPanel2",
+                               "Frame_setup",      "lbl_project",      "txt_projecto",
+                               "Cmdsetup",         "Label_acqlapse",   "txt_acqlapse",
+                               "Label_wellformat", "txt_wellformat",   "chk_bodybends",
+                               "txt_detection",    "lbl_subproject",   "txt_subproject",
+                               "Lbl_keywords",     "Txt_description",  "lbl_torun",
+                               "CmdPlay",          "CmdPause",         "CmdStop",
+                               "Cmdreport",        "Cmdoffline",       "Frame_light",
+                               "Frame_temp",       "cmd_nextwindows1", "cmd_nextwindows2",
+                               "frame_config",     "lbl_binsize",      "combo_minutes",
+                               "frm_mn1",          "Cmb_organism",     "lbl_umbral",
+                               "txt_snr_umbral",   "mnCalibra",        "mnZero",
+                               "cmd_calibra",      "Cmd_autozero",     "Cmd_readblank",
+                               "cmd_connect",      "Cmd_disconnect",   "frm_autotext",
+                               "picturecal",       "lbl_autotext",     "lbl_autochannel",
+                               "cmd_stack_pos_0",  "cmd_stack_pos_3",  "chk_enabled_0",
+                               "chk_enabled_3",    "lbl_station",      "lst_report_export",
+                               "lbl_autostart"};
+  for (const char* name : names)
+    EXPECT_NE(m.findChild<QWidget*>(name), nullptr) << name;
+  for (const char* timer : {"Timerinicio", "Timeradq", "Timer_test", "Timer_button"})
+    EXPECT_NE(m.findChild<QTimer*>(timer), nullptr) << timer;
+  EXPECT_EQ(m.windowTitle(), "<Kestrova> Acquisition Software  --------> Main");
+  EXPECT_EQ(m.lbl_autotext->text(), "<AUTOCALIBRATION>");
+  EXPECT_EQ(m.lbl_autochannel->text(), "starting....");
+  // Rest captions of the light and temperature controls.
+  EXPECT_EQ(m.cmd_frio->text(), "COOL");
+  EXPECT_EQ(m.cmd_ontemp->text(), "OFF");
+  EXPECT_EQ(m.cmd_luz->text(), "OFF");
+  EXPECT_EQ(m.Cmb_organism->count(), 4);
+}
+
+TEST_F(MainWindow, LayoutKeepsItsProportionsAtEverySize) {
+  app::App& a = started_app();
+  app::FrmMain& m = a.main_window();
+  m.show();
+  for (const auto& [w, h] :
+       std::vector<std::pair<int, int>>{{900, 650}, {1280, 800}, {1600, 1000}}) {
+    m.resize(w, h);
+    QApplication::processEvents();
+    QWidget* client = m.centralWidget();
+    const auto expected = app::main_layout(client->width(), client->height());
+    ASSERT_TRUE(expected.has_value());
+    const QRect p1 = m.PicPanel1->geometry();
+    const QRect p2 = m.PicPanel2->geometry();
+    EXPECT_EQ(p1, QRect(expected->pic_panel1.left, expected->pic_panel1.top,
+                        expected->pic_panel1.width, expected->pic_panel1.height));
+    EXPECT_EQ(p2.left(), expected->pic_panel2.left);
+    EXPECT_NEAR(static_cast<double>(p1.width()) / client->width(), 0.615, 0.005) << w;
+    EXPECT_NEAR(static_cast<double>(p2.width()) / client->width(), 0.3075, 0.005) << w;
+    EXPECT_FALSE(m.frame_config->isVisible());
+    EXPECT_TRUE(m.PicPanel1->rect().contains(m.Picact->geometry())) << w;
+    EXPECT_GT(m.Picact->height(), p1.height() * 9 / 20) << w;
+  }
+}
+
+TEST_F(MainWindow, ClosingOfflineAsksNothing) {
+  app::App& a = started_app();
+  a.state().link.offline = true;
+  a.main_window().show();
+  a.main_window().close();
+  EXPECT_TRUE(dialogs_.texts().empty());
+  EXPECT_TRUE(a.state().ended);
+}
+
+TEST_F(MainWindow, ExitOnlineAsksAboutTheProject) {
+  app::App& a = started_app();
+  dialogs_.script_answer(common::Answer::Yes);
+  a.main_window().show();
+  std::filesystem::remove(tmp_ / "setup.dat");
+  a.main_window().mnexit->trigger();
+  EXPECT_EQ(dialogs_.texts(),
+            std::vector<std::string>{"Update values to project 0_Default before Exit?"});
+  EXPECT_TRUE(std::filesystem::exists(tmp_ / "setup.dat")) << "Yes saves the project setup";
+  EXPECT_TRUE(a.state().ended);
+  EXPECT_FALSE(a.main_window().isVisible());
+}
+
+TEST_F(MainWindow, ActivationRefreshesProjectAndBodyBendsBox) {
+  app::App& a = started_app();
+  app::FrmMain& m = a.main_window();
+  a.state().project.setup.Aq_lapse = 90;
+  a.state().project.setup.Plate_format = "w96u";
+  a.state().project.setup.RT_Buffer = 200;
+  m.Txt_description->setReadOnly(true);
+  m.Form_Activate();
+  EXPECT_EQ(m.txt_acqlapse->text(), "90");
+  EXPECT_EQ(m.txt_wellformat->text(), "w96u");
+  EXPECT_EQ(a.state().channels.raw.size(), 385u * 200 + 1);
+  EXPECT_FALSE(m.Txt_description->isReadOnly());
+  EXPECT_TRUE(m.chk_bodybends->isHidden());
+  EXPECT_TRUE(m.chk_bodybends->isEnabled());
+
+  m.chk_bodybends->setChecked(true);
+  a.state().project.setup.Plate_format = "w96f";
+  m.Form_Activate();
+  EXPECT_FALSE(m.chk_bodybends->isEnabled());
+  EXPECT_FALSE(m.chk_bodybends->isChecked());
+}
+
+TEST_F(MainWindow, HelpAboutAndBack) {
+  app::App& a = started_app();
+  app::FrmMain& m = a.main_window();
+  m.mncontent->trigger();
+  EXPECT_TRUE(shell_.calls.empty()) << "a missing help document is passed over";
+  write_file(tmp_ / "ksv_help.pdf", "%PDF");
+  m.mncontent->trigger();
+  ASSERT_EQ(shell_.calls.size(), 1u);
+  EXPECT_EQ(shell_.calls[0], "open " + (tmp_ / "ksv_help.pdf").string());
+
+  m.mnabout->trigger();
+  EXPECT_TRUE(a.about_window().isVisible());
+  EXPECT_EQ(a.about_window().Label_version->text().toStdString(), app::version_banner());
+  a.about_window().hide();
+
+  m.show();
+  a.start_screen().hide();
+  m.Cmdoffline->click();
+  EXPECT_TRUE(a.start_screen().isVisible());
+  EXPECT_FALSE(m.isVisible());
+  EXPECT_FALSE(m.lst_report_export->isVisible());
+}
+
+} // namespace
+} // namespace kestrova::testing

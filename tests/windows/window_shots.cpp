@@ -1,0 +1,64 @@
+// Renders the start screen and the main window to PNG files for a visual check:
+//   kestrova_window_shots DATA_DIR OUT_DIR
+// DATA_DIR is used as the program's data folder; with the virtual instrument built in, the
+// main window is shown connected to it on COM1.
+#include <QApplication>
+#include <QStyleFactory>
+#include <cstdio>
+#include <filesystem>
+
+#include "app/app.hpp"
+#include "app/init_window.hpp"
+#include "app/main_window.hpp"
+#include "support/fake_clock.hpp"
+#include "support/fake_dialogs.hpp"
+#include "support/fake_shell.hpp"
+#include "ui/qt_event_pump.hpp"
+
+#ifdef KESTROVA_HAVE_SIM
+#include "sim/pty_server.hpp"
+#endif
+
+int main(int argc, char** argv) {
+  using namespace kestrova;
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s DATA_DIR OUT_DIR\n", argv[0]);
+    return 2;
+  }
+  QApplication qt(argc, argv);
+  QApplication::setStyle(QStyleFactory::create("Fusion"));
+  const std::filesystem::path data = argv[1];
+  const QString out = QString::fromLocal8Bit(argv[2]);
+
+#ifdef KESTROVA_HAVE_SIM
+  sim::PtyServer server;
+  server.start();
+  server.link(data / "ports" / "COM1");
+#endif
+
+  testing::FakeDialogs dialogs;
+  ui::QtEventPump pump;
+  testing::FakeClock clock;
+  testing::FakeShell shell;
+  app::Services services{dialogs, pump, clock, shell};
+  app::AppOptions options;
+  options.data_dir = data;
+  options.startup_timer_ms = 1;
+  options.port_sources = {};
+  app::App program(options, services);
+  if (program.start() != app::LoadOutcome::Ready) return 1;
+  QApplication::processEvents();
+  program.start_screen().grab().save(out + "/start_screen.png");
+
+  app::FrmMain& main = program.main_window();
+  main.resize(1280, 800);
+  program.start_screen().cmd_option2->click();
+  main.Form_Activate();
+  for (int i = 0; i < 20; ++i)
+    QApplication::processEvents();
+  main.grab().save(out + "/main_window.png");
+  for (const auto& t : dialogs.texts())
+    std::printf("dialog: %s\n", t.c_str());
+  std::printf("connected %d on COM%d\n", program.state().link.connected, program.state().link.port);
+  return 0;
+}
