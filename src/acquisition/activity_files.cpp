@@ -1,0 +1,315 @@
+#include "acquisition/activity_files.hpp"
+
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "common/rounding.hpp"
+
+namespace kestrova::acquisition {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+void put_u16(std::byte* p, std::uint16_t v) {
+  p[0] = static_cast<std::byte>(v & 0xFF);
+  p[1] = static_cast<std::byte>(v >> 8);
+}
+void put_u32(std::byte* p, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i)
+    p[i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+}
+void put_u64(std::byte* p, std::uint64_t v) {
+  for (int i = 0; i < 8; ++i)
+    p[i] = static_cast<std::byte>((v >> (8 * i)) & 0xFF);
+}
+std::uint16_t get_u16(const std::byte* p) {
+  return static_cast<std::uint16_t>(std::to_integer<unsigned>(p[0]) |
+                                    (std::to_integer<unsigned>(p[1]) << 8));
+}
+std::uint32_t get_u32(const std::byte* p) {
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i)
+    v |= std::to_integer<std::uint32_t>(p[i]) << (8 * i);
+  return v;
+}
+std::uint64_t get_u64(const std::byte* p) {
+  std::uint64_t v = 0;
+  for (int i = 0; i < 8; ++i)
+    v |= std::to_integer<std::uint64_t>(p[i]) << (8 * i);
+  return v;
+}
+
+long default_write_at(int fd, const void* data, std::size_t size, std::int64_t offset) {
+  return static_cast<long>(::pwrite(fd, data, size, static_cast<off_t>(offset)));
+}
+
+// Size of a file in bytes; -1 when it cannot be examined.
+std::int64_t regular_file_size(const fs::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return -1;
+  return static_cast<std::int64_t>(st.st_size);
+}
+
+// Reads exactly `out.size()` bytes at `offset`; false on a short file or an error.
+bool read_exact(const fs::path& file, std::int64_t offset, std::span<std::byte> out) {
+  if (offset < 0) return false;
+  const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  std::size_t done = 0;
+  bool ok = true;
+  while (done < out.size()) {
+    const ssize_t n = ::pread(fd, out.data() + done, out.size() - done,
+                              static_cast<off_t>(offset + static_cast<std::int64_t>(done)));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = false;
+      break;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ::close(fd);
+  return ok;
+}
+
+} // namespace
+
+bool valid_buffer_length(int buffer_length) {
+  return buffer_length >= 1 && buffer_length <= kMaxBufferLength;
+}
+
+std::string realtime_file_name(std::int64_t file_number) {
+  return std::to_string(file_number) + ".bin";
+}
+
+std::string histogram_file_name(std::int64_t file_number) {
+  char buf[48];
+  std::snprintf(buf, sizeof buf, "histo%04lld.bin", static_cast<long long>(file_number));
+  return buf;
+}
+
+std::int16_t temperature_tenths(double celsius) {
+  const int tenths = common::round_to_int(celsius * 10.0);
+  return static_cast<std::int16_t>(std::clamp(tenths, -32768, 32767));
+}
+
+std::array<std::byte, kCountsRecordBytes> encode_counts_record(const CountsRecord& record) {
+  std::array<std::byte, kCountsRecordBytes> out{};
+  put_u32(out.data(), static_cast<std::uint32_t>(record.minutes));
+  for (int c = 0; c < kChannelSlots; ++c)
+    put_u16(out.data() + 4 + 2 * c, static_cast<std::uint16_t>(record.slots[c]));
+  return out;
+}
+
+CountsRecord decode_counts_record(std::span<const std::byte, kCountsRecordBytes> bytes) {
+  CountsRecord record;
+  record.minutes = static_cast<std::int32_t>(get_u32(bytes.data()));
+  for (int c = 0; c < kChannelSlots; ++c)
+    record.slots[c] = static_cast<std::int16_t>(get_u16(bytes.data() + 4 + 2 * c));
+  return record;
+}
+
+std::vector<std::byte> encode_histogram_record(double minutes, double sample_period,
+                                               std::span<const std::int32_t> totals) {
+  std::vector<std::byte> out(kHistogramRecordBytes);
+  put_u64(out.data(), std::bit_cast<std::uint64_t>(minutes));
+  put_u64(out.data() + 8, std::bit_cast<std::uint64_t>(sample_period));
+  const std::size_t n = std::min<std::size_t>(totals.size(), kHistogramBins * kChannelSlots);
+  for (std::size_t i = 0; i < n; ++i)
+    put_u32(out.data() + 16 + 4 * i, static_cast<std::uint32_t>(totals[i]));
+  return out;
+}
+
+HistogramRecord decode_histogram_record(std::span<const std::byte, kHistogramRecordBytes> bytes) {
+  HistogramRecord record;
+  record.minutes = std::bit_cast<double>(get_u64(bytes.data()));
+  record.sample_period = std::bit_cast<double>(get_u64(bytes.data() + 8));
+  for (std::size_t i = 0; i < record.totals.size(); ++i)
+    record.totals[i] = static_cast<std::int32_t>(get_u32(bytes.data() + 16 + 4 * i));
+  return record;
+}
+
+void encode_samples(std::span<const std::int16_t> samples, std::vector<std::byte>& out) {
+  out.resize(2 * samples.size());
+  for (std::size_t i = 0; i < samples.size(); ++i)
+    put_u16(out.data() + 2 * i, static_cast<std::uint16_t>(samples[i]));
+}
+
+void decode_samples(std::span<const std::byte> bytes, std::span<std::int16_t> out) {
+  const std::size_t n = std::min(out.size(), bytes.size() / 2);
+  for (std::size_t i = 0; i < n; ++i)
+    out[i] = static_cast<std::int16_t>(get_u16(bytes.data() + 2 * i));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Writer
+
+ActivityWriter::ActivityWriter(fs::path folder, int buffer_length, WriteAtFunction write_at)
+    : folder_(std::move(folder)), buffer_length_(buffer_length),
+      write_at_(write_at ? std::move(write_at) : WriteAtFunction(default_write_at)) {
+  records_ = counts_record_count(folder_ / kCountsFileName);
+}
+
+AppendResult ActivityWriter::write_record(const fs::path& file, std::span<const std::byte> bytes,
+                                          std::optional<std::int64_t> offset,
+                                          std::vector<Written>& done) {
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return {false, file, errno};
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return {false, file, err};
+  }
+  const auto size = static_cast<std::int64_t>(st.st_size);
+  // Without a fixed position the record goes after the last whole record of the file.
+  const std::int64_t at = offset ? *offset : size - size % static_cast<std::int64_t>(bytes.size());
+  // Anything past the record's place is a torn or orphaned record of an interrupted run.
+  if (size > at && ::ftruncate(fd, static_cast<off_t>(at)) != 0) {
+    const int err = errno;
+    ::close(fd);
+    return {false, file, err};
+  }
+  long n = -1;
+  do {
+    errno = 0;
+    n = write_at_(fd, bytes.data(), bytes.size(), at);
+  } while (n < 0 && errno == EINTR);
+  int err = 0;
+  if (n < 0) {
+    err = errno != 0 ? errno : EIO;
+  } else if (static_cast<std::size_t>(n) != bytes.size()) {
+    err = ENOSPC;
+  } else if (::fsync(fd) != 0) {
+    err = errno;
+  }
+  if (err != 0) {
+    // Cut back to the last whole record so the file stays aligned.
+    if (::ftruncate(fd, static_cast<off_t>(at)) == 0) ::fsync(fd);
+    ::close(fd);
+    return {false, file, err};
+  }
+  if (::close(fd) != 0) {
+    err = errno;
+    if (err != EINTR) return {false, file, err};
+  }
+  done.push_back({file, at});
+  return {};
+}
+
+void ActivityWriter::roll_back(const std::vector<Written>& done) {
+  for (const Written& w : done) {
+    const int fd = ::open(w.file.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    if (::ftruncate(fd, static_cast<off_t>(w.offset)) == 0) ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+AppendResult ActivityWriter::append_buffer(const BufferEndRecords& records) {
+  const std::size_t block_samples = static_cast<std::size_t>(buffer_length_ + 1) * kChannelSlots;
+  if (!valid_buffer_length(buffer_length_) || records.counts.size() < kMeasuredChannels ||
+      (records.save_realtime && records.raw_block.size() != block_samples) ||
+      (records.body_bends &&
+       records.histogram_totals.size() != static_cast<std::size_t>(kHistogramBins) * kChannelSlots))
+    return {false, folder_, EINVAL};
+
+  std::vector<Written> done;
+  const std::int64_t n = file_number();
+  if (records.save_realtime) {
+    encode_samples(records.raw_block, scratch_);
+    const auto at = static_cast<std::int64_t>(block_counter()) *
+                    static_cast<std::int64_t>(realtime_block_bytes(buffer_length_));
+    AppendResult r = write_record(folder_ / realtime_file_name(n), scratch_, at, done);
+    if (!r) return r;
+  }
+
+  CountsRecord counts;
+  // The minutes field has always been limited to the 16-bit range.
+  counts.minutes = std::clamp<std::int32_t>(records.minutes, -32768, 32767);
+  std::copy_n(records.counts.begin(), kMeasuredChannels, counts.slots.begin());
+  counts.slots[kMeasuredChannels] = temperature_tenths(records.temperature);
+  const auto counts_bytes = encode_counts_record(counts);
+  AppendResult r = write_record(folder_ / kCountsFileName, counts_bytes,
+                                records_ * static_cast<std::int64_t>(kCountsRecordBytes), done);
+  if (!r) {
+    roll_back(done);
+    return r;
+  }
+
+  if (records.body_bends) {
+    const auto bytes = encode_histogram_record(records.histogram_minutes, records.sample_period,
+                                               records.histogram_totals);
+    r = write_record(folder_ / histogram_file_name(n), bytes, std::nullopt, done);
+    if (!r) {
+      roll_back(done);
+      return r;
+    }
+  }
+  ++records_;
+  return {};
+}
+
+// ---------------------------------------------------------------------------------------------
+// Readers
+
+std::int64_t counts_record_count(const fs::path& counts_file) {
+  const std::int64_t size = regular_file_size(counts_file);
+  return size < 0 ? 0 : size / static_cast<std::int64_t>(kCountsRecordBytes);
+}
+
+std::optional<CountsRecord> read_counts_record(const fs::path& counts_file, std::int64_t record) {
+  if (record < 0 || record > INT64_MAX / static_cast<std::int64_t>(kCountsRecordBytes))
+    return std::nullopt;
+  std::array<std::byte, kCountsRecordBytes> bytes{};
+  if (!read_exact(counts_file, record * static_cast<std::int64_t>(kCountsRecordBytes), bytes))
+    return std::nullopt;
+  return decode_counts_record(bytes);
+}
+
+std::optional<std::vector<std::int16_t>>
+read_realtime_block(const fs::path& folder, std::int64_t block, int buffer_length) {
+  if (block < 0 || !valid_buffer_length(buffer_length)) return std::nullopt;
+  const std::size_t size = realtime_block_bytes(buffer_length);
+  const fs::path file = folder / realtime_file_name(block / kBlocksPerRealtimeFile);
+  const auto offset = (block % kBlocksPerRealtimeFile) * static_cast<std::int64_t>(size);
+  std::vector<std::byte> bytes(size);
+  if (!read_exact(file, offset, bytes)) return std::nullopt;
+  std::vector<std::int16_t> samples(size / 2);
+  decode_samples(bytes, samples);
+  return samples;
+}
+
+std::int64_t histogram_record_count(const fs::path& histogram_file) {
+  const std::int64_t size = regular_file_size(histogram_file);
+  return size < 0 ? 0 : size / static_cast<std::int64_t>(kHistogramRecordBytes);
+}
+
+std::optional<HistogramRecord> read_histogram_record(const fs::path& histogram_file,
+                                                     std::int64_t record) {
+  if (record < 0 || record > INT64_MAX / static_cast<std::int64_t>(kHistogramRecordBytes))
+    return std::nullopt;
+  std::vector<std::byte> bytes(kHistogramRecordBytes);
+  if (!read_exact(histogram_file, record * static_cast<std::int64_t>(kHistogramRecordBytes), bytes))
+    return std::nullopt;
+  return decode_histogram_record(std::span<const std::byte, kHistogramRecordBytes>(bytes));
+}
+
+bool has_histogram_files(const fs::path& folder) {
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.size() >= 9 && name.compare(0, 5, "histo") == 0 &&
+        name.compare(name.size() - 4, 4, ".bin") == 0)
+      return true;
+  }
+  return false;
+}
+
+} // namespace kestrova::acquisition
