@@ -36,6 +36,8 @@ TEST(FormatDisplay, PatternsRoundHalfToEvenAndUseTheSeparator) {
       {7, "00000", '.', "00007"},
       {32000, "00000", '.', "32000"},
       {1234567.891, "0.0", '.', "1234567.9"},
+      {100000000.14, "0.0", '.', "100000000.1"},
+      {98765432.125, "0.00", ',', "98765432,12"},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(format_display(c.value, c.pattern, c.separator), c.expected)
@@ -63,6 +65,13 @@ TEST(FormatRecordReal, WrittenFormsOfRecordFiles) {
       {-1.25e-7, "-1.25E-07"},
       {0.1 + 0.2, ".3"},
       {1e300, "1E+300"},
+      // Rounding to 15 significant digits may carry into a new leading digit.
+      {999999999999999.9, "1E+15"},
+      {99999.99999999999, "100000"},
+      {0.00009999999999999999, ".0001"},
+      {-123456.7, "-123456.7"},
+      {0.00012, ".00012"},
+      {5e-324, "4.94065645841247E-324"},
   };
   for (const auto& [value, expected] : cases)
     EXPECT_EQ(format_record_real(value), expected);

@@ -62,6 +62,26 @@ TEST(RecordReader, FieldsFollowTheReadingRules) {
   EXPECT_TRUE(r.failed());
 }
 
+TEST(RecordReader, NumericFormsOfOlderFiles) {
+  const std::pair<const char*, double> reals[] = {
+      {"007", 7},       {"+.5", 0.5},   {"-.5", -0.5},  {"1E+02", 100},
+      {"1e-05", 1e-05}, {" 2.5 ", 2.5}, {"\"3\"", 3},   {"-0012.50", -12.5},
+      {"5.", 5},        {"+0", 0},      {"2.5E0", 2.5}, {"\t-1E1", -10},
+  };
+  for (const auto& [text, value] : reals) {
+    RecordReader r(std::string(text) + "\r\n");
+    EXPECT_EQ(r.read_real(), value) << text;
+    EXPECT_TRUE(r.at_end()) << text;
+  }
+  const std::pair<const char*, int> integers[] = {
+      {"007", 7}, {"+4", 4}, {"1E+02", 100}, {"2.5E0", 2}, {"-1.5", -2}, {"32767.4", 32767},
+  };
+  for (const auto& [text, value] : integers) {
+    RecordReader r(std::string(text) + "\r\n");
+    EXPECT_EQ(r.read_integer(), value) << text;
+  }
+}
+
 TEST(RecordReader, ReadsContinueOnTheNextLineAndLinesSkipHeaders) {
   RecordReader r("1,2\r\n3\r\n\"hdr, x\"\r\n4,5\n6\r7\r\n");
   int a = 0, b = 0, c = 0;
