@@ -68,6 +68,7 @@ bool ConnectionManager::try_typed_port(int port) {
     if (accepted_serial(serial)) {
       link_.serial = static_cast<std::int16_t>(serial);
       link_.offline = false;
+      held_port_ = port;
       return true;
     }
   }
@@ -115,7 +116,10 @@ bool ConnectionManager::ScanPorts() {
     }
     if (accepted) {
       link_.offline = false;
-      if (open_port(link_.port)) return true;
+      if (open_port(link_.port)) {
+        held_port_ = link_.port;
+        return true;
+      }
       link_.serial = 0;
       link_.offline = true; // the instrument answered but its port no longer opens
       return false;
@@ -212,8 +216,8 @@ void ConnectionManager::ReadFactoryRecord() {
 
 ConnectOutcome ConnectionManager::Connect() {
   // A port left open by an earlier connect would refuse the scan's own open ("Port in use").
-  if (link_.connected) {
-    io_.CommClose(link_.port);
+  if (link_.connected || held_port_ != 0) {
+    release_port();
     link_.connected = false;
   }
   status_.set_autochannel("STARTING.....");
@@ -242,9 +246,14 @@ ConnectOutcome ConnectionManager::Connect() {
   return offline ? ConnectOutcome::Offline : ConnectOutcome::Connected;
 }
 
+void ConnectionManager::release_port() {
+  io_.CommClose(held_port_ != 0 ? held_port_ : link_.port);
+  held_port_ = 0;
+}
+
 void ConnectionManager::Disconnect() {
   if (link_.offline) return;
-  io_.CommClose(link_.port);
+  release_port();
   link_.connected = false;
 }
 

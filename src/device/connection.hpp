@@ -87,6 +87,8 @@ private:
   bool try_typed_port(int port);
   bool open_port(int port);
   int read_factory_register(int address);
+  // Closes the port this manager holds open (the connected port), if any.
+  void release_port();
 
   SerialIo& io_;
   DeviceProtocol& protocol_;
@@ -96,6 +98,9 @@ private:
   common::EventPump& pump_;
   ConnectionStatus& status_;
   PortConfigWriter& config_;
+  // The port left open by the last successful connect; 0 when none. The COM menu may change
+  // the link's port number meanwhile, so closing goes by this number.
+  int held_port_ = 0;
 };
 
 // Parses the operator's answer to the port box: a whole number after trimming blanks, else

@@ -9,6 +9,11 @@ namespace {
 
 bool is_byte(int v) { return v >= 0 && v <= 255; }
 
+// Power 0..31 and gain 0..7: anything else would spill into the other field of the byte.
+bool valid_setting(int power, int gain) {
+  return power >= 0 && power <= 31 && gain >= 0 && gain <= 7;
+}
+
 } // namespace
 
 std::string make_frame(int qualifier, int code, int argument) {
@@ -81,8 +86,8 @@ bool DeviceProtocol::write_pass(int qualifier, int echo, int setting, int pause_
 }
 
 int DeviceProtocol::WriteChannelSetting(int channel, int power, int gain) {
+  if (channel < 0 || channel >= kChannelCount || !valid_setting(power, gain)) return -1;
   const int setting = gain * 32 + power;
-  if (channel < 0 || channel >= kChannelCount || !is_byte(setting)) return -1;
   const int qualifier = channel < 128 ? kQualifierWriteLow : kQualifierWriteHigh;
   const int echo = channel < 128 ? channel : channel - 128;
 
@@ -103,8 +108,8 @@ int DeviceProtocol::WriteChannelSetting(int channel, int power, int gain) {
 }
 
 int DeviceProtocol::SetAllChannels(int gain, int power) {
+  if (!valid_setting(power, gain)) return -1;
   const int setting = gain * 32 + power;
-  if (!is_byte(setting)) return -1;
   for (int half = 0; half <= 1; ++half) {
     bool answered = false;
     for (int attempt = 0; attempt < 2 && !answered; ++attempt) {

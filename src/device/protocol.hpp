@@ -83,9 +83,11 @@ public:
   // Register a of bank b: up to 3 queries 1 ms apart. The value, or -1.
   int ReadRegister(int address, int bank);
   // Writes gain x 32 + power to one channel through the four-pass acknowledge ladder.
-  // 1 when acknowledged; -1 after the "Ops...Data Writing ERROR" message.
+  // 1 when acknowledged; -1 after the "Ops...Data Writing ERROR" message, or at once with
+  // nothing sent for a channel outside 0..383, power outside 0..31 or gain outside 0..7.
   int WriteChannelSetting(int channel, int power, int gain);
-  // Sets every channel of both halves; each half tried at most twice. 1, or -1.
+  // Sets every channel of both halves; each half tried at most twice. 1, or -1 (also, with
+  // nothing sent, for power outside 0..31 or gain outside 0..7).
   int SetAllChannels(int gain, int power);
   // Flushes, asks for the block at `start_channel` and parses what came.
   ParsedBlock ReadIntensityBlock(int start_channel, BlockRead how = BlockRead::TwoHalves);

@@ -353,10 +353,10 @@ int SerialPorts::CommFlush(int port) {
 
 int SerialPorts::CommWrite(int port, std::string_view data) {
   Entry* e = entry(port, "CommWrite");
-  if (!e) return 0;
+  if (!e) return -1;
   if (!e->open) {
     fail(EBADF, "CommWrite");
-    return 0;
+    return -1;
   }
   const long long budget = static_cast<long long>(e->timeouts.write_total_per_byte_ms) *
                                static_cast<long long>(data.size()) +

@@ -62,7 +62,8 @@ public:
   virtual int CommClose(int port) = 0;
   // Drops pending transfers and both queues. 0 or an error number.
   virtual int CommFlush(int port) = 0;
-  // Writes all bytes (one char per byte). The count written, or -1.
+  // Writes all bytes (one char per byte). The count written, or -1 when the write failed
+  // (also for a port that is not open).
   virtual int CommWrite(int port, std::string_view data) = 0;
   // Reads up to `count` bytes into `data` (emptied first). The count read, 0 to count; a short
   // read has flushed the port.

@@ -131,6 +131,26 @@ TEST(ActivityFiles, RecordsAreLittleEndianWithTheTemperatureInSlot384) {
   EXPECT_EQ(bytes.substr(0, 8), std::string("\xFF\x7F\x00\x00\xFE\xFF\x34\x12", 8));
   EXPECT_EQ(bytes.substr(772, 2), std::string("\xE8\x00", 2)); // 232
 
+  // Real-time blocks: sample after sample, channel fastest, block b at b x (B + 1) x 770 bytes.
+  TempDir rt;
+  constexpr int kB = 3;
+  ActivityWriter blocks(rt.path(), kB);
+  for (int b = 0; b < 2; ++b) {
+    std::vector<std::int16_t> raw((kB + 1) * kChannelSlots, 0);
+    raw[1 * kChannelSlots + 2] = static_cast<std::int16_t>(0x0102 + b);
+    raw[kB * kChannelSlots - 1] = -3; // slot 384 of sample 2
+    BufferEndRecords block_records = r;
+    block_records.save_realtime = true;
+    block_records.raw_block = raw;
+    ASSERT_TRUE(blocks.append_buffer(block_records));
+  }
+  const std::string rt_bytes = testing::read_file(rt / "0.bin");
+  ASSERT_EQ(rt_bytes.size(), 2u * 4 * 385 * 2);
+  const std::size_t second = 4 * 385 * 2;
+  EXPECT_EQ(rt_bytes.substr(2 * (385 + 2), 2), std::string("\x02\x01", 2));
+  EXPECT_EQ(rt_bytes.substr(second + 2 * (385 + 2), 2), std::string("\x03\x01", 2));
+  EXPECT_EQ(rt_bytes.substr(2 * (3 * 385 - 1), 2), std::string("\xFD\xFF", 2));
+
   std::vector<std::int32_t> totals(kHistogramBins * kChannelSlots, 0);
   totals[2 * 385 + 5] = 0x01020304;
   const auto histogram = encode_histogram_record(1.25, 0.5, totals);
@@ -138,6 +158,9 @@ TEST(ActivityFiles, RecordsAreLittleEndianWithTheTemperatureInSlot384) {
   const std::byte minutes[8] = {std::byte{0}, std::byte{0}, std::byte{0},    std::byte{0},
                                 std::byte{0}, std::byte{0}, std::byte{0xF4}, std::byte{0x3F}};
   EXPECT_TRUE(std::equal(minutes, minutes + 8, histogram.begin()));
+  const std::byte period[8] = {std::byte{0}, std::byte{0}, std::byte{0},    std::byte{0},
+                               std::byte{0}, std::byte{0}, std::byte{0xE0}, std::byte{0x3F}};
+  EXPECT_TRUE(std::equal(period, period + 8, histogram.begin() + 8)); // 0.5
   const std::size_t at = 16 + 4 * (2 * 385 + 5);
   EXPECT_EQ(histogram[at], std::byte{4});
   EXPECT_EQ(histogram[at + 3], std::byte{1});

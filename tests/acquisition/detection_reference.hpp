@@ -14,11 +14,30 @@
 
 namespace kestrova::acquisition::reference {
 
+// Places where a value is rounded; `Trace::halves` tallies the exact halves met at each, so a
+// test can show that its signals reached the ties of half-to-even rounding.
+enum RoundingSite {
+  kEnvelopeAverage, // 30-value averages of the upper envelope
+  kClipLine,        // clip line of step 3
+  kThresholdLine,   // detection line of methods 0 and 1
+  kFractionLine,    // detection line of method 3
+  kMotilityLevel,   // reference level and detection line of method 2
+  kBendThreshold,   // whole-number threshold of the body-bend histogram
+  kRoundingSites
+};
+
 struct Trace {
   std::array<std::int16_t, 501> line{};
   std::array<std::int16_t, 501> marks{};
   std::array<char, 500> flags{};
+  std::array<long, kRoundingSites> halves{};
 };
+
+// Returns v, counting it when it lies exactly halfway between two whole numbers.
+inline double noting_half(double v, long& tally) {
+  if (std::isfinite(v) && v - std::floor(v) == 0.5) ++tally;
+  return v;
+}
 
 // Rounded half to even into a 16-bit value, saturated; not-a-number gives 0.
 inline std::int16_t round16(double v) {
@@ -53,7 +72,7 @@ inline void envelopes(const std::array<int, 500>& x, int first, std::array<int, 
 }
 
 // Rounded average of the 30 values of U after k (k <= 29) or before k.
-inline int average30(const std::array<int, 501>& U, int k) {
+inline int average30(const std::array<int, 501>& U, int k, long& halves) {
   std::int32_t sum = 0;
   if (k <= 29) {
     for (int j = k + 1; j <= k + 30; ++j)
@@ -62,7 +81,7 @@ inline int average30(const std::array<int, 501>& U, int k) {
     for (int j = k - 30; j <= k - 1; ++j)
       sum += U[j];
   }
-  return common::round_to_int(sum / 30.0);
+  return common::round_to_int(noting_half(sum / 30.0, halves));
 }
 
 inline std::int16_t detect_activity(std::int16_t* block, int positions, int channel, double thr,
@@ -85,11 +104,13 @@ inline std::int16_t detect_activity(std::int16_t* block, int positions, int chan
 
   // Step 3: clip line and clipping.
   for (int k = 0; k <= 499; ++k) {
-    const int B = average30(U, k);
+    const int B = average30(U, k, trace.halves[kEnvelopeAverage]);
+    long& halves = trace.halves[kClipLine];
     if (k < 4)
-      c[k] = round16((T + 100.0) / 100.0 * B);
+      c[k] = round16(noting_half((T + 100.0) / 100.0 * B, halves));
     else
-      c[k] = round16(((T + 100.0) * B / 100.0 + c[k - 3] + c[k - 1] + c[k - 2]) / 4.0);
+      c[k] = round16(
+          noting_half(((T + 100.0) * B / 100.0 + c[k - 3] + c[k - 1] + c[k - 2]) / 4.0, halves));
     if (c[k] < x[k]) x[k] = c[k];
   }
 
@@ -106,11 +127,13 @@ inline std::int16_t detect_activity(std::int16_t* block, int positions, int chan
   int count = 0;
   if (method == 0 || method == 1) {
     for (int u = 0; u <= 499; ++u) {
-      const int B = average30(U, u);
+      const int B = average30(U, u, trace.halves[kEnvelopeAverage]);
+      long& halves = trace.halves[kThresholdLine];
       if (u < 4)
-        l[u] = round16((100.0 - 1.75 * T2) / 100.0 * B);
+        l[u] = round16(noting_half((100.0 - 1.75 * T2) / 100.0 * B, halves));
       else
-        l[u] = round16((B * (100.0 - T2) / 100.0 + l[u - 2] + l[u - 1] + l[u - 3]) / 4.0);
+        l[u] = round16(
+            noting_half((B * (100.0 - T2) / 100.0 + l[u - 2] + l[u - 1] + l[u - 3]) / 4.0, halves));
       trace.line[u] = static_cast<std::int16_t>(l[u]);
     }
     if (method == 0) {
@@ -140,11 +163,12 @@ inline std::int16_t detect_activity(std::int16_t* block, int positions, int chan
     }
   } else if (method == 3) {
     for (int u = 0; u <= 499; ++u) {
-      const int B = average30(U, u);
+      const int B = average30(U, u, trace.halves[kEnvelopeAverage]);
+      long& halves = trace.halves[kFractionLine];
       if (u < 4)
-        l[u] = round16(B * thr);
+        l[u] = round16(noting_half(B * thr, halves));
       else
-        l[u] = round16((l[u - 2] + l[u - 1] + l[u - 3] + B * thr) / 4.0);
+        l[u] = round16(noting_half((l[u - 2] + l[u - 1] + l[u - 3] + B * thr) / 4.0, halves));
       trace.line[u] = static_cast<std::int16_t>(l[u]);
     }
     bool armed = false;
@@ -191,7 +215,7 @@ inline std::int16_t detect_activity(std::int16_t* block, int positions, int chan
         if (!rising) {
           rising = true;
           run = 0;
-          level = common::round_half_even(s[u]);
+          level = common::round_half_even(noting_half(s[u], trace.halves[kMotilityLevel]));
         } else {
           ++run;
         }
@@ -199,7 +223,7 @@ inline std::int16_t detect_activity(std::int16_t* block, int positions, int chan
         if (rising) {
           rising = false;
           run = 0;
-          level = common::round_half_even(s[u]);
+          level = common::round_half_even(noting_half(s[u], trace.halves[kMotilityLevel]));
         } else {
           ++run;
         }
@@ -208,7 +232,7 @@ inline std::int16_t detect_activity(std::int16_t* block, int positions, int chan
         ++count;
         trace.flags[u] = '1';
       }
-      trace.line[u] = round16(s[u] - D);
+      trace.line[u] = round16(noting_half(s[u] - D, trace.halves[kMotilityLevel]));
     }
   }
 
@@ -218,13 +242,16 @@ inline std::int16_t detect_activity(std::int16_t* block, int positions, int chan
 }
 
 inline int body_bend_histogram(const std::int16_t* block, int positions, int channel,
-                               std::span<std::int16_t, 50> hist, double thr) {
+                               std::span<std::int16_t, 50> hist, double thr,
+                               Trace* tally = nullptr) {
   for (auto& h : hist)
     h = 0;
   if (channel < 0 || channel >= kChannelSlots) return 1;
   std::array<int, 500> x{};
   load_channel(block, positions, channel, x);
-  const std::int64_t h = common::round_to_int(thr);
+  long ignored = 0;
+  const std::int64_t h = common::round_to_int(
+      noting_half(thr, tally != nullptr ? tally->halves[kBendThreshold] : ignored));
   std::array<std::int64_t, 500> y{}, e{};
   for (int a = 3; a <= 496; ++a)
     y[a] = common::round_to_int((x[a - 2] + x[a - 1] + x[a] + x[a + 1] + x[a + 2]) / 5.0);

@@ -169,6 +169,38 @@ TEST(Detection, MethodThreeComparesTwoSampleMeansWithAFractionOfTheEnvelope) {
   }
 }
 
+// Worked by hand: values exactly halfway between two whole numbers go to the even one.
+TEST(Detection, HalvesInTheDetectionLineRoundToTheEvenNeighbour) {
+  struct Case {
+    const char* name;
+    int method;
+    double thr;
+    std::vector<int> x;
+    std::vector<std::pair<int, int>> line; // position, value
+  };
+  std::vector<int> peak = constant(2000);
+  peak[16] = 2001; // the envelope is 2000 up to sample 15, then 2001
+  const std::vector<Case> cases = {
+      // 2001 x 0.5 = 1000.5 -> 1000; then (3 x 1000 + 1000.5) / 4 = 1000.125 -> 1000.
+      {"fraction of an odd level", 3, 0.5, constant(2001), {{0, 1000}, {3, 1000}, {4, 1000}}},
+      // 2003 x 0.5 = 1001.5 -> 1002; then (3 x 1002 + 1001.5) / 4 = 1001.875 -> 1002.
+      {"fraction of the next odd level", 3, 0.5, constant(2003), {{0, 1002}, {4, 1002}}},
+      // U[1..30] averages 2000.5 -> 2000, so l[0] = 0.980925 x 2000 = 1961.85 -> 1962 (half up
+      // would give 2001 and 1963); U[2..31] averages 2000.53 -> 2001 and l[1] = 1963.
+      {"30-value envelope average of x.5", 1, 1.8, peak, {{0, 1962}, {1, 1963}}},
+  };
+  for (const Case& c : cases) {
+    Block block;
+    block.set(4, c.x);
+    const Block before = block;
+    ActivityDetector detector;
+    detector.detect_activity(block.view(), 4, c.thr, static_cast<std::int16_t>(c.method), 0, "", 0);
+    for (auto [u, value] : c.line)
+      EXPECT_EQ(detector.detection_line()[u], value) << c.name << " at " << u;
+    expect_same(before, 4, c.thr, c.method);
+  }
+}
+
 TEST(Detection, SpikesAboveTheClipLineAreLoweredInTheCallersBlock) {
   // Small ripple, so the upper envelope follows the signal and drops back after a spike.
   std::vector<int> x(500);
@@ -315,6 +347,30 @@ TEST(BodyBendHistogram, CountsIntervalsBetweenBendsOnlyFrom2To49) {
   }
 }
 
+// V-shaped dips at samples 20 and 40 smooth to a depth of 9 below the level, 8 beside the
+// centre: with h = 8 each centre is a bend 20 samples after the last, with h = 9 none is.
+TEST(BodyBendHistogram, TheThresholdIsRoundedHalfToEven) {
+  std::vector<int> x = constant(2000);
+  for (int centre : {20, 40})
+    for (int k = -2; k <= 2; ++k)
+      x[centre + k] = 1985 + 5 * std::abs(k);
+  struct Case {
+    double threshold;
+    int bends; // entry 20
+  };
+  for (const Case& c : std::vector<Case>{{8.0, 2}, {8.5, 2}, {7.5, 2}, {8.6, 0}, {9.0, 0}}) {
+    Block block;
+    block.set(6, x);
+    ActivityDetector detector;
+    std::array<std::int16_t, 50> hist{}, expected{};
+    detector.body_bend_histogram(block.view(), 6, hist, c.threshold);
+    EXPECT_EQ(hist[20], c.bends) << c.threshold;
+    EXPECT_EQ(std::count(hist.begin(), hist.end(), 0), c.bends ? 49 : 50) << c.threshold;
+    reference::body_bend_histogram(block.samples.data(), kPositions, 6, expected, c.threshold);
+    EXPECT_EQ(hist, expected) << c.threshold;
+  }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Randomised comparison with the literal reference.
 
@@ -408,10 +464,13 @@ TEST(Detection, MatchesTheLiteralRoutinesOnRandomBlocks) {
       ASSERT_EQ(fast.detection_flags(), trace.flags) << "block " << n << " channel " << c;
 
       std::array<std::int16_t, 50> hist{}, expected_hist{};
-      const double h = std::uniform_real_distribution<double>(-5.0, 300.0)(rng);
+      // Channel thresholds are percentages; halves check the rounding of the threshold.
+      const double h = n % 5 == 0 ? 0.5 + std::uniform_int_distribution<int>(-3, 8)(rng)
+                                  : std::uniform_real_distribution<double>(-5.0, 300.0)(rng);
       fast.body_bend_histogram(mine.view(), c, hist, h);
-      reference::body_bend_histogram(theirs.samples.data(), kPositions, c, expected_hist, h);
-      ASSERT_EQ(hist, expected_hist) << "block " << n << " channel " << c;
+      reference::body_bend_histogram(theirs.samples.data(), kPositions, c, expected_hist, h,
+                                     &trace);
+      ASSERT_EQ(hist, expected_hist) << "block " << n << " channel " << c << " h " << h;
     }
     ASSERT_EQ(mine.samples, theirs.samples) << "block " << n;
     ASSERT_EQ(grouped.samples, theirs.samples) << "block " << n;
@@ -419,6 +478,11 @@ TEST(Detection, MatchesTheLiteralRoutinesOnRandomBlocks) {
     ASSERT_EQ(batch.detection_marks(), trace.marks) << "block " << n;
     ASSERT_EQ(batch.detection_line(), trace.line) << "block " << n;
     ASSERT_EQ(batch.detection_flags(), trace.flags) << "block " << n;
+  }
+  // The signals must have met exact halves wherever a value is rounded, or the comparison says
+  // nothing about half-to-even rounding there.
+  for (int site = 0; site < reference::kRoundingSites; ++site) {
+    EXPECT_GT(trace.halves[site], 0) << "rounding site " << site;
   }
 }
 

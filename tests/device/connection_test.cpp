@@ -115,6 +115,39 @@ INSTANTIATE_TEST_SUITE_P(
                       ScanCase{"configured_16", 16, 3, {3}, {3, 3}, 4, true}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// The configured port gets one probe; a scanned port gets at most two, 10 ms before each.
+TEST_F(ConnectionTest, ScanProbesTheConfiguredPortOnceAndOthersUpToTwice) {
+  for (const int silent_probes : {2, 3}) {
+    SCOPED_TRACE(silent_probes);
+    testing::FakeSerialIo scan_io;
+    testing::FakeClock scan_clock;
+    testing::FakeDialogs scan_dialogs;
+    RecordingStatus scan_status;
+    LinkState scan_link;
+    DeviceProtocol scan_protocol{scan_io, scan_link, scan_clock, scan_dialogs};
+    ConnectionManager scan{scan_io,      scan_protocol, scan_link,   scan_clock,
+                           scan_dialogs, pump,          scan_status, config};
+    scan_io.present = {7};
+    scan_link.port = 7;
+    int probes = 0;
+    scan_io.respond = [&](int, std::string_view f) {
+      if (f[2] != kCodeProbe) return bytes({0});
+      return ++probes > silent_probes ? bytes({0, 42}) : std::string();
+    };
+    scan_dialogs.script_input("");
+    const bool found = scan.Connect() == ConnectOutcome::Connected;
+    EXPECT_EQ(found, silent_probes == 2);
+    EXPECT_EQ(probes, 3);
+    // Configured port: opening pause, probe; ports 1-6: opening pause; port 7: two probes.
+    const std::vector<int> scan_sleeps{100, 5, 100, 100, 100, 100, 100, 100, 100, 10, 5, 10, 5};
+    ASSERT_GE(scan_clock.sleeps().size(), scan_sleeps.size());
+    EXPECT_EQ(std::vector<int>(scan_clock.sleeps().begin(),
+                               scan_clock.sleeps().begin() + scan_sleeps.size()),
+              scan_sleeps);
+    EXPECT_EQ(scan_status.news.size(), found ? 1u : 0u);
+  }
+}
+
 TEST_F(ConnectionTest, ConnectShowsItsStepsInOrder) {
   io.present = {7};
   link.port = 7;
@@ -162,6 +195,12 @@ TEST_P(InputBoxTest, OperatorAnswer) {
   EXPECT_EQ(link.offline, !c.connected);
   EXPECT_EQ(status.start_screens, c.connected ? 0 : 1);
   EXPECT_EQ(io.is_open(9), c.connected);
+  EXPECT_EQ(link.serial, c.connected ? 42 : 0);
+  ASSERT_GE(status.autochannel.size(), 2u);
+  EXPECT_EQ(status.autochannel[status.autochannel.size() - 2],
+            c.connected ? "Reading Factory Calibration..." : "Equipment not found");
+  EXPECT_EQ(status.autochannel.back(), "");
+  EXPECT_EQ(status.progress, (std::vector<bool>{true, false}));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -242,6 +281,18 @@ TEST_F(ConnectionTest, RegisterReadRetriesWithAProbeAfterNoReply) {
   EXPECT_EQ(frames[3], bytes({0xFF, 0, 0, 0, 0xF0})); // probe after the silent read
   // Then the register reads of every attempt agree.
   EXPECT_EQ(frames[4], bytes({0xFF, 0, 0x20, 128, 0xF0}));
+  // Silent read (three queries 1 ms apart), 200 ms, probe, 200 ms; then two reads that agree,
+  // 200 ms after each.
+  ASSERT_GE(clock.sleeps().size(), 6u);
+  EXPECT_EQ(std::vector<int>(clock.sleeps().begin(), clock.sleeps().begin() + 6),
+            (std::vector<int>{1, 1, 200, 200, 200, 200}));
+  // The probe's own two-byte answer is what the next query reads, so the second attempt
+  // disagrees (0 against 6) and the third one gives the value.
+  ASSERT_GE(frames.size(), 9u);
+  for (std::size_t i = 5; i <= 7; ++i)
+    EXPECT_EQ(frames[i], bytes({0xFF, 0, 0x20, 128, 0xF0})) << i;
+  EXPECT_EQ(frames[8], bytes({0xFF, 0, 0x20, 129, 0xF0}));
+  EXPECT_FALSE(link.factory_valid); // register 128 answered 6, not the marker 0
 }
 
 TEST_F(ConnectionTest, DisconnectAndComMenu) {
@@ -269,6 +320,25 @@ TEST_F(ConnectionTest, DisconnectAndComMenu) {
   link.port = 7;
   manager.Disconnect();
   EXPECT_TRUE(io.is_open(7)); // nothing happens in offline mode
+}
+
+// The COM menu changes the port number while port 7 is held open: disconnecting and
+// reconnecting must still release port 7, or its own scan would find it "in use".
+TEST_F(ConnectionTest, ComMenuWhileConnectedKeepsTheHeldPortReleasable) {
+  io.present = {3, 7};
+  link.port = 7;
+  set_factory({0, 6, 24, 0, 12, 219, 0, 0});
+  ASSERT_EQ(manager.Connect(), ConnectOutcome::Connected);
+  manager.ChooseComPort(3);
+  EXPECT_EQ(manager.Connect(), ConnectOutcome::Connected);
+  EXPECT_EQ(link.port, 7);
+  EXPECT_TRUE(io.is_open(7));
+  EXPECT_FALSE(io.is_open(3));
+
+  manager.ChooseComPort(3);
+  manager.Disconnect();
+  EXPECT_FALSE(io.is_open(7));
+  EXPECT_FALSE(link.connected);
 }
 
 TEST(ConfigPortWriter, WritesSerialComToConfigDat) {

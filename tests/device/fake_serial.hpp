@@ -43,7 +43,7 @@ public:
     return 0;
   }
   int CommWrite(int port, std::string_view data) override {
-    if (!open_.count(port)) return 0;
+    if (!open_.count(port)) return -1;
     written.emplace_back(port, std::string(data));
     if (respond) {
       const std::string reply = respond(port, data);

@@ -222,7 +222,10 @@ TEST_F(ProtocolTest, InvalidArgumentsSendNothing) {
   EXPECT_EQ(protocol.WriteChannelSetting(384, 0, 0), -1);
   EXPECT_EQ(protocol.WriteChannelSetting(-1, 0, 0), -1);
   EXPECT_EQ(protocol.WriteChannelSetting(3, 0, 8), -1);
+  EXPECT_EQ(protocol.WriteChannelSetting(3, 32, 0), -1); // would read as gain 1, power 0
+  EXPECT_EQ(protocol.WriteChannelSetting(3, -1, 1), -1);
   EXPECT_EQ(protocol.SetAllChannels(9, 0), -1);
+  EXPECT_EQ(protocol.SetAllChannels(0, 40), -1);
   EXPECT_TRUE(io.written.empty());
   EXPECT_TRUE(dialogs.transcript().empty());
 }

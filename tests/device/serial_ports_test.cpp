@@ -159,8 +159,9 @@ TEST_F(SerialPortsTest, WriteSendsEveryByte) {
   const std::string frame{'\xFF', '\x81', 'H', '\x00', '\xF0'};
   EXPECT_EQ(ports.CommWrite(3, frame), 5);
   EXPECT_EQ(pty.received(5), frame);
-  EXPECT_EQ(ports.CommWrite(4, frame), 0); // not open
+  EXPECT_EQ(ports.CommWrite(4, frame), -1); // not open: a failed write
   EXPECT_EQ(ports.last_error().source, "CommWrite");
+  EXPECT_EQ(ports.CommWrite(0, frame), -1); // no such port
 }
 
 TEST_F(SerialPortsTest, ShortReadReturnsWhatCameAndFlushes) {
