@@ -52,9 +52,13 @@ public:
   device::DeviceProtocol& protocol() { return protocol_; }
 
   // Windows of later work register here; until then the choice says it is not available.
-  std::function<void()> open_setup_window;   // "Setup a New Project"
-  std::function<void()> open_browser_window; // "Analyze recorded experiments"
-  std::function<void()> start_acquisition;   // CmdPlay_Click
+  std::function<void()> open_setup_window;    // "Setup a New Project"
+  std::function<void()> open_browser_window;  // "Analyze recorded experiments"
+  std::function<void()> start_acquisition;    // CmdPlay_Click
+  std::function<void()> open_report_settings; // "User Defined BIN size"
+  std::function<void()> open_factory_window;  // "Factory Settings"
+  std::function<void()> open_technical_menu;  // "Technical Menu (require password)"
+  std::function<void()> run_device_test;      // "Test DEVICE"
   // "< Back" hands the main window's notes to the setup window.
   std::function<void(const std::string&)> set_setup_description;
 

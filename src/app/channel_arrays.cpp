@@ -5,7 +5,7 @@
 namespace kestrova::app {
 
 void ChannelArrays::reset(int samples) {
-  buffer_length = std::max(1, samples);
+  buffer_length = std::clamp(samples, 1, kMaxBufferLength);
   raw.assign(static_cast<std::size_t>(kChannelSlots) * buffer_length + 1, 0);
   running_min.assign(kChannelSlots, kRunningMinStart);
   running_max.assign(kChannelSlots, 0);

@@ -9,6 +9,9 @@ namespace kestrova::app {
 inline constexpr int kChannelSlots = 385;
 // Running minimum a channel starts from (the middle of the 12-bit range, rounded down).
 inline constexpr std::int16_t kRunningMinStart = 2040;
+// Longest real-time buffer: the setup stores its length as a 16-bit Integer, so a damaged
+// file cannot make the program reserve gigabytes.
+inline constexpr int kMaxBufferLength = 32767;
 // Display limits each channel starts with.
 inline constexpr std::int16_t kDisplayLimitLow = 50;
 inline constexpr std::int16_t kDisplayLimitHigh = 75;
@@ -25,7 +28,7 @@ struct ChannelArrays {
   std::vector<std::int16_t> display_low;
   std::vector<std::int16_t> display_high;
 
-  // Allocates for `samples` per channel (at least 1) and clears: running minimum 2040,
+  // Allocates for `samples` per channel (1 to kMaxBufferLength) and clears: running minimum 2040,
   // every other running value 0.
   void reset(int samples);
   // Puts the two display limits of every channel to 50 and 75.

@@ -17,7 +17,8 @@ struct Rect {
   friend bool operator==(const Rect&, const Rect&) = default;
 };
 
-// The main window's proportional two-panel arrangement for a client area of W x H.
+// The main window's proportional two-panel arrangement for a window of W x H (its own size,
+// menu bar included). Positions are in the client area below the menu bar.
 struct MainLayout {
   int left_margin = 0;
   int top_margin = 0;
@@ -28,7 +29,7 @@ struct MainLayout {
   Rect lbl_autostart;  // the self-test's message line below the left panel
 };
 
-// Smallest client area the layout runs for; below it (a minimised window) it does nothing.
+// Smallest window the layout runs for; below it (a minimised window) it does nothing.
 inline constexpr int kMinLayoutWidth = 120;
 inline constexpr int kMinLayoutHeight = 120;
 

@@ -88,6 +88,26 @@ void FrmMain::connect_handlers() {
   for (QAction* fixed : {chk_zmonitor, mn_userbin})
     connect(fixed, &QAction::triggered, this,
             [fixed](bool checked) { fixed->setChecked(!checked); });
+  connect(lght_ctl, &QAction::triggered, this, &FrmMain::lght_ctl_Click);
+  connect(temp_ctl, &QAction::triggered, this, &FrmMain::temp_ctl_Click);
+  connect(mn_userbin, &QAction::triggered, this, [this] {
+    run_or_not_available(app_.open_report_settings, "The report settings window");
+  });
+  connect(mn_factory, &QAction::triggered, this,
+          [this] { run_or_not_available(app_.open_factory_window, "The factory window"); });
+  connect(mn_technical, &QAction::triggered, this,
+          [this] { run_or_not_available(app_.open_technical_menu, "The channel console"); });
+  connect(mnstatustest, &QAction::triggered, this,
+          [this] { run_or_not_available(app_.run_device_test, "The device test"); });
+}
+
+void FrmMain::run_or_not_available(const std::function<void()>& hook, const char* what) {
+  if (hook) {
+    hook();
+    return;
+  }
+  app_.services().dialogs.message(std::string(what) + " is not available in this version.",
+                                  common::Buttons::Ok, common::Icon::Information);
 }
 
 // --- Handlers ---
@@ -127,6 +147,23 @@ void FrmMain::mncontent_Click() {
 void FrmMain::mnabout_Click() { app_.about_window().show(); }
 
 void FrmMain::mnexit_Click() { close(); }
+
+void FrmMain::lght_ctl_Click() { toggle_tool_panel(Frame_light, 1); }
+
+void FrmMain::temp_ctl_Click() { toggle_tool_panel(Frame_temp, 2); }
+
+void FrmMain::toggle_tool_panel(QGroupBox* panel, std::size_t tool) {
+  int& tool_switch = app_.state().project.setup.tool_flags[tool];
+  if (!panel->isHidden()) {
+    panel->hide();
+    tool_switch = 0;
+    return;
+  }
+  app_.services().dialogs.message("Only available in some hardware versions", common::Buttons::Ok);
+  panel->show();
+  panel->raise(); // the two panels share one place: the one just asked for comes to the front
+  tool_switch = 1;
+}
 
 void FrmMain::Timerinicio_Timer() {
   Timerinicio->stop();
@@ -169,7 +206,9 @@ void FrmMain::Form_Activate() {
 }
 
 void FrmMain::Form_Resize() {
-  const auto layout = main_layout(client_->width(), client_->height());
+  // The rule works on the window's own size (menu bar included); the panels sit in the
+  // client area below the menu bar.
+  const auto layout = main_layout(width(), height());
   if (!layout) return;
   const auto set = [](QWidget* w, const Rect& r) {
     w->setGeometry(r.left, r.top, r.width, r.height);
@@ -243,6 +282,7 @@ void FrmMain::apply_setup() {
   }
   txt_snr_umbral->setText(one_decimal(tool1[3] / 10.0));
   mnCalibra->setChecked(tool1[1] == 1);
+  cmd_calibra->setVisible(tool1[1] != 1); // the start action calibrates by itself then
   mnZero->setChecked(tool1[2] == 1);
 }
 

@@ -13,6 +13,7 @@
 #include <QPushButton>
 #include <QTimer>
 #include <array>
+#include <functional>
 
 #include "app/startup_sequence.hpp"
 #include "device/connection.hpp"
@@ -173,6 +174,8 @@ public:
   void mncontent_Click();
   void mnabout_Click();
   void mnexit_Click();
+  void lght_ctl_Click();
+  void temp_ctl_Click();
   void Timerinicio_Timer();
   // Activation refresh while no acquisition runs.
   void Form_Activate();
@@ -216,6 +219,11 @@ private:
   void build_design_controls();
   void connect_handlers();
   void refresh_project_fields();
+  // Shows or hides the light (tool 1) or temperature (tool 2) panel and keeps the setup's
+  // tool switch in step with it.
+  void toggle_tool_panel(QGroupBox* panel, std::size_t tool);
+  // Runs `hook` when the window behind a menu item is part of this build; otherwise says so.
+  void run_or_not_available(const std::function<void()>& hook, const char* what);
 
   App& app_;
   QWidget* client_ = nullptr;

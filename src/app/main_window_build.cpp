@@ -112,6 +112,7 @@ void FrmMain::build_left_panel() {
   Cmd_gridplot = button(p, "Cmd_gridplot", "Heatmap PLOT");
   Cmd_barplot = button(p, "Cmd_barplot", "Bar Plot");
   Cmd_histoplot = button(p, "Cmd_histoplot", "BodyBends Histogram PLOT");
+  Cmd_histoplot->hide(); // shown only in body-bend mode, which starts off
   lbl_temperature = label(p, "lbl_temperature", "T = __ °C");
   lbl_temperature->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
   lbl_temperature->setContentsMargins(0, 0, 8, 0);
@@ -146,14 +147,15 @@ void FrmMain::build_left_panel() {
   shape_real = lamp(Picreal, "shape_real", QColor(0, 160, 0));
   shape_real->move(4, 4);
   combogrup = named(new QComboBox(p), "combogrup");
-  cmdbeam_minus = button(p, "cmdbeam_minus", "◀");
-  cmdbeam_minus->setToolTip("previous channel");
-  txtbeam = edit(p, "txtbeam");
+  cmdbeam_minus = button(p, "cmdbeam_minus", "previous channel");
+  txtbeam = edit(p, "txtbeam", "Current channel");
   txtbeam->setToolTip("Current channel");
-  cmdbeam_plus = button(p, "cmdbeam_plus", "▶");
-  cmdbeam_plus->setToolTip("next channel");
+  cmdbeam_plus = button(p, "cmdbeam_plus", "next channel");
   Cmdzoom_minus = button(p, "Cmdzoom_minus", "zoom-");
   Cmdzoom_plus = button(p, "Cmdzoom_plus", "zoom+");
+  // The trace's control row is narrow: keep its captions whole.
+  for (QPushButton* b : {cmdbeam_minus, cmdbeam_plus, Cmdzoom_minus, Cmdzoom_plus})
+    b->setStyleSheet("QPushButton { margin: 3px 1px; padding: 2px 1px; }");
   txtzoom = edit(p, "txtzoom", "0");
   txtzoom->hide();
   picturetime = named(new ui::PictureBox(p), "picturetime");
@@ -204,7 +206,10 @@ void FrmMain::build_setup_frame() {
 }
 
 void FrmMain::build_light_temperature() {
+  // The two frames share one place: each paints its whole area, so the one in front hides
+  // the other completely.
   Frame_light = named(new QGroupBox("Light Control", PicPanel2), "Frame_light");
+  Frame_light->setAutoFillBackground(true);
   auto* l = new QGridLayout(Frame_light);
   Chk_lenabled = named(new QCheckBox("Enable", Frame_light), "Chk_lenabled");
   cmd_luz = button(Frame_light, "cmd_luz", "OFF");
@@ -239,6 +244,7 @@ void FrmMain::build_light_temperature() {
   l->addWidget(frm_pulse, 3, 0, 1, 4);
 
   Frame_temp = named(new QGroupBox("Temperature", PicPanel2), "Frame_temp");
+  Frame_temp->setAutoFillBackground(true);
   auto* t = new QGridLayout(Frame_temp);
   Chk_tenabled = named(new QCheckBox("Enabled", Frame_temp), "Chk_tenabled");
   cmd_ontemp = button(Frame_temp, "cmd_ontemp", "OFF");

@@ -49,6 +49,9 @@ TEST_F(AppStartup, StatusTextsInOrderThenUsableStartScreen) {
   EXPECT_FALSE(a.main_window().mn_userbin->isChecked());
   EXPECT_FALSE(a.main_window().CmdPause->isEnabled());
   EXPECT_FALSE(a.state().link.connected);
+  // The default setup has auto-calibration on: its box is ticked, "Fast CALIB" is hidden.
+  EXPECT_TRUE(a.main_window().mnCalibra->isChecked());
+  EXPECT_TRUE(a.main_window().cmd_calibra->isHidden());
 }
 
 TEST_F(AppStartup, MissingConfigShowsOnlyItsMessage) {
@@ -183,6 +186,37 @@ TEST_F(StartScreen, RunLatestProjectConnectsToTheInstrument) {
   EXPECT_FALSE(a.state().link.connected);
   EXPECT_FALSE(a.state().link.offline);
   EXPECT_FALSE(a.ports().is_open(7));
+}
+
+// Both ways out close the port the connect action left open; "No" to the update question
+// saves nothing.
+TEST_F(StartScreen, LeavingClosesTheOpenPort) {
+  sim::PtyServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  ASSERT_TRUE(server.link(tmp_ / "ports" / "COM4", &error)) << error;
+  for (const bool through_main : {true, false}) {
+    dialogs_.clear();
+    app::App& a = started_app("0,0,4,0");
+    a.start_screen().cmd_option2->click();
+    ASSERT_TRUE(a.ports().is_open(4)) << through_main;
+    const auto saved = std::filesystem::last_write_time(tmp_ / "setup.dat");
+    if (through_main) {
+      dialogs_.script_answer(common::Answer::No);
+      a.main_window().mnexit->trigger();
+      EXPECT_EQ(dialogs_.texts(),
+                std::vector<std::string>{"Update values to project 0_Default before Exit?"});
+    } else {
+      a.main_window().Cmdoffline->click();
+      dialogs_.script_answer(common::Answer::Yes);
+      a.start_screen().cmd_option4->click();
+      EXPECT_EQ(dialogs_.texts(), std::vector<std::string>{"Sure to Quit?"});
+    }
+    EXPECT_TRUE(a.state().ended) << through_main;
+    EXPECT_FALSE(a.ports().is_open(4)) << through_main;
+    EXPECT_EQ(std::filesystem::last_write_time(tmp_ / "setup.dat"), saved) << through_main;
+    app_.reset();
+  }
 }
 
 TEST_F(StartScreen, AutorunConnectsThenStartsTheAcquisition) {
