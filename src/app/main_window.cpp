@@ -3,6 +3,8 @@
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -61,7 +63,11 @@ FrmMain::FrmMain(App& app) : app_(app) {
   build_design_controls();
   connect_handlers();
   ui::apply_rounded_look(this);
-  resize(1100, 720);
+  // 1280 x 800 fits every caption; smaller screens get their whole available area.
+  QSize size(1280, 800);
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    size = size.boundedTo(screen->availableGeometry().size());
+  resize(size);
 }
 
 void FrmMain::connect_handlers() {

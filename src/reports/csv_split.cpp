@@ -18,17 +18,19 @@ std::string_view single_character(std::string_view separator) {
   return separator.size() == length ? separator : std::string_view{};
 }
 
-CsvShape measure_csv(std::string_view text, std::string_view separator) {
+CsvShape measure_csv(std::string_view text, std::string_view separator, std::size_t max_rows) {
   struct Counter {
     CsvShape shape;
+    std::size_t max_rows;
     std::size_t fields = 0;
+    bool stopped() const { return shape.rows >= max_rows; }
     void field(std::string_view) { ++fields; }
     void end_row() {
       ++shape.rows;
       shape.columns = std::max(shape.columns, fields);
       fields = 0;
     }
-  } counter;
+  } counter{{}, max_rows};
   split_csv<Counter, false>(text, separator, counter);
   return counter.shape;
 }

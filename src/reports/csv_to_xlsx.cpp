@@ -16,6 +16,22 @@ namespace fs = std::filesystem;
 
 namespace {
 
+// classify_field with plain_decimal_format(format) computed once by the caller.
+FieldValue classify(std::string_view field, const workbook::NumberFormat& format, bool plain_format,
+                    std::string& scratch) {
+  const std::string_view trimmed = workbook::trim_spaces(field);
+  if (trimmed.empty()) return {};
+  if (!workbook::looks_like_code(trimmed)) {
+    if (plain_format && workbook::plain_decimal_text(trimmed)) {
+      return {FieldValue::Kind::Number, trimmed, trimmed};
+    }
+    if (const auto plain = workbook::number_text(trimmed, format, scratch)) {
+      return {FieldValue::Kind::Number, *plain, trimmed};
+    }
+  }
+  return {FieldValue::Kind::Text, {}, trimmed};
+}
+
 struct ReadResult {
   std::string bytes;
   long error = 0;
@@ -57,19 +73,28 @@ ReadResult read_whole_file(const fs::path& file) {
   return r;
 }
 
-// Feeds the split fields straight into the workbook writer, one row at a time.
+// Rows looked at to guess the width of the table before writing it.
+constexpr std::size_t kWidthGuessRows = 1000;
+
+// Feeds the split fields straight into the workbook writer, one row at a time, padding each
+// row to `columns`. A row wider than that stops the split (`too_wide`).
 struct WorkbookSink {
   workbook::WorkbookWriter& writer;
   const workbook::NumberFormat& format;
-  bool row_open = false;
+  bool plain_format;
+  std::size_t columns;
+  std::size_t fields = 0;
+  bool too_wide = false;
   std::string scratch;
 
+  bool stopped() const { return too_wide; }
   void field(std::string_view text) {
-    if (!row_open) {
-      writer.begin_row();
-      row_open = true;
+    if (fields == 0) writer.begin_row();
+    if (++fields > columns) {
+      too_wide = true;
+      return;
     }
-    const FieldValue v = classify_field(text, format, scratch);
+    const FieldValue v = classify(text, format, plain_format, scratch);
     switch (v.kind) {
     case FieldValue::Kind::Empty:
       writer.add_empty();
@@ -78,15 +103,32 @@ struct WorkbookSink {
       writer.add_number_text(v.number);
       break;
     case FieldValue::Kind::Text:
-      writer.add_text(v.text);
+      writer.add_string(v.text);
       break;
     }
   }
   void end_row() {
     writer.end_row();
-    row_open = false;
+    fields = 0;
   }
 };
+
+// Writes the sheet with the width of the widest row. The width of the first rows is tried
+// first, which saves a pass over the whole text; a wider row later makes the writer start
+// again with the measured width.
+workbook::Status write_sheet(workbook::WorkbookWriter& writer, std::string_view text,
+                             std::string_view separator, const workbook::NumberFormat& format) {
+  std::size_t columns = measure_csv(text, separator, kWidthGuessRows).columns;
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    if (workbook::Status s = writer.begin(columns)) return s;
+    WorkbookSink sink{writer, format, workbook::plain_decimal_format(format), columns, 0,
+                      false,  {}};
+    split_csv(text, separator, sink);
+    if (!sink.too_wide) return std::nullopt;
+    columns = measure_csv(text, separator).columns;
+  }
+  return workbook::Error{EINVAL, "Convertir_csv_xlsx: ancho de tabla inestable"};
+}
 
 // A quick test, eight bytes at a time, that spares the full UTF-8 check for plain ASCII.
 bool all_ascii(std::string_view text) {
@@ -111,14 +153,7 @@ void show_csv_error(common::Dialogs& dialogs, std::string_view description) {
 
 FieldValue classify_field(std::string_view field, const workbook::NumberFormat& format,
                           std::string& scratch) {
-  const std::string_view trimmed = workbook::trim_spaces(field);
-  if (trimmed.empty()) return {};
-  if (!workbook::looks_like_code(trimmed)) {
-    if (const auto plain = workbook::number_text(trimmed, format, scratch)) {
-      return {FieldValue::Kind::Number, *plain, trimmed};
-    }
-  }
-  return {FieldValue::Kind::Text, {}, trimmed};
+  return classify(field, format, workbook::plain_decimal_format(format), scratch);
 }
 
 bool Convertir_csv_xlsx(const fs::path& csv, const fs::path& xlsx, std::string_view separator,
@@ -147,15 +182,9 @@ bool Convertir_csv_xlsx(const fs::path& csv, const fs::path& xlsx, std::string_v
   }
   workbook::Status status;
   try {
-    // A first pass finds the widest row, so every row can be padded while it is written.
-    const CsvShape shape = measure_csv(text, separator);
     workbook::WorkbookWriter writer(data_folder / workbook::kScratchFolderName, format);
-    status = writer.begin(shape.columns);
-    if (!status) {
-      WorkbookSink sink{writer, format, false, {}};
-      split_csv(text, separator, sink);
-      status = writer.finish(xlsx, common::to_civil(clock.now()));
-    }
+    status = write_sheet(writer, text, separator, format);
+    if (!status) status = writer.finish(xlsx, common::to_civil(clock.now()));
   } catch (const std::exception& e) {
     status = workbook::Error{ENOMEM, e.what()};
   }

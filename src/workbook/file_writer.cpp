@@ -7,6 +7,24 @@
 
 namespace kestrova::workbook {
 
+namespace {
+
+// Writes all of `data`; 0 or the errno value of the failure.
+int write_fully(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    const ssize_t n = ::write(fd, data, size);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+  return 0;
+}
+
+} // namespace
+
 Error system_error(int errno_value, const std::string& what) {
   return Error{errno_value, std::string(std::strerror(errno_value)) + ": " + what};
 }
@@ -31,6 +49,19 @@ void FileWriter::adopt(int fd, const std::filesystem::path& path) {
   used_ = 0;
   flushed_ = 0;
   error_.reset();
+  crc_ = Crc32{};
+  crc_on_ = false;
+  crc_valid_ = false;
+}
+
+void FileWriter::track_crc() {
+  crc_on_ = true;
+  crc_valid_ = flushed_ == 0;
+}
+
+std::optional<FileWriter::Summary> FileWriter::summary() const {
+  if (!crc_on_ || !crc_valid_ || used_ != 0) return std::nullopt;
+  return Summary{flushed_, crc_.value()};
 }
 
 void FileWriter::put_u16(std::uint16_t v) {
@@ -49,21 +80,17 @@ void FileWriter::fail(int errno_value) {
 }
 
 void FileWriter::write_all(const char* data, std::size_t size) {
-  while (size > 0 && !error_) {
-    const ssize_t n = ::write(fd_, data, size);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      fail(errno);
-      return;
-    }
-    data += n;
-    size -= static_cast<std::size_t>(n);
-    flushed_ += static_cast<std::uint64_t>(n);
+  if (error_ || size == 0) return;
+  if (crc_on_) crc_.update(data, size);
+  if (const int e = write_fully(fd_, data, size)) {
+    fail(e);
+    return;
   }
+  flushed_ += size;
 }
 
 void FileWriter::flush() {
-  if (used_ > 0) write_all(buffer_.get(), used_);
+  write_all(buffer_.get(), used_);
   used_ = 0;
 }
 
@@ -86,6 +113,7 @@ void FileWriter::patch(std::uint64_t offset, const void* data, std::size_t size)
     }
     const std::size_t on_disk =
         static_cast<std::size_t>(std::min<std::uint64_t>(size, flushed_ - offset));
+    crc_valid_ = false;
     const ssize_t n = ::pwrite(fd_, p, on_disk, static_cast<off_t>(offset));
     if (n < 0) {
       if (errno == EINTR) continue;
@@ -96,6 +124,41 @@ void FileWriter::patch(std::uint64_t offset, const void* data, std::size_t size)
     offset += static_cast<std::uint64_t>(n);
     size -= static_cast<std::size_t>(n);
   }
+}
+
+Status FileWriter::copy_from(int fd, std::uint64_t size, const std::filesystem::path& source) {
+  flush();
+  crc_valid_ = false; // kernel-copied bytes never pass through crc_
+  bool kernel = true;
+  while (size > 0 && !error_) {
+    const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
+    ssize_t n = -1;
+    if (kernel) {
+      n = ::copy_file_range(fd, nullptr, fd_, nullptr, want, 0);
+      if (n < 0 && (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP ||
+                    errno == EBADF)) {
+        kernel = false; // not possible between these files: copy through the buffer
+        continue;
+      }
+      if (n > 0) flushed_ += static_cast<std::uint64_t>(n);
+    } else {
+      n = ::read(fd, buffer_.get(), std::min(want, kBufferSize));
+      if (n > 0) write_all(buffer_.get(), static_cast<std::size_t>(n));
+    }
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      const int e = errno;
+      if (!error_) error_ = system_error(e, source.string());
+      break;
+    }
+    if (n == 0) {
+      if (!error_)
+        error_ = Error{EIO, "el archivo ha cambiado durante la copia: " + source.string()};
+      break;
+    }
+    size -= static_cast<std::uint64_t>(n);
+  }
+  return error_;
 }
 
 Status FileWriter::close() {

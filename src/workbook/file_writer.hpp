@@ -5,8 +5,10 @@
 #include <cstring>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string_view>
 
+#include "workbook/crc32.hpp"
 #include "workbook/error.hpp"
 
 namespace kestrova::workbook {
@@ -16,6 +18,13 @@ namespace kestrova::workbook {
 class FileWriter {
 public:
   static constexpr std::size_t kBufferSize = 1 << 20;
+
+  // A part written with its CRC-32 and size taken while writing, so it can be zipped without
+  // being read back.
+  struct Summary {
+    std::uint64_t size = 0;
+    std::uint32_t crc = 0;
+  };
 
   FileWriter();
   ~FileWriter();
@@ -40,8 +49,26 @@ public:
     if (used_ == kBufferSize) flush();
     buffer_[used_++] = c;
   }
+  // Room for `size` bytes (at most kBufferSize) to be filled in place and then committed
+  // with `commit(end)`; avoids a copy per small piece of a long run of output.
+  char* reserve(std::size_t size) {
+    if (kBufferSize - used_ < size) flush();
+    return buffer_.get() + used_;
+  }
+  void commit(const char* end) { used_ = static_cast<std::size_t>(end - buffer_.get()); }
   void put_u16(std::uint16_t v);
   void put_u32(std::uint32_t v);
+
+  // Keeps a CRC-32 of every byte that reaches the file from now on (call right after open).
+  void track_crc();
+  // Size and CRC-32 of everything written, once flushed; nullopt when the CRC was not tracked
+  // or bytes already on disk were patched.
+  std::optional<Summary> summary() const;
+
+  // Appends `size` bytes read from the descriptor `fd` at its current position, copied by the
+  // kernel (copy_file_range) where it can, else through the buffer. A source that ends early
+  // is an error.
+  Status copy_from(int fd, std::uint64_t size, const std::filesystem::path& source);
 
   // Overwrites bytes already written at `offset` (buffered or not).
   void patch(std::uint64_t offset, const void* data, std::size_t size);
@@ -65,6 +92,9 @@ private:
   int fd_ = -1;
   std::filesystem::path path_;
   Status error_;
+  Crc32 crc_;
+  bool crc_on_ = false;
+  bool crc_valid_ = false;
 };
 
 } // namespace kestrova::workbook

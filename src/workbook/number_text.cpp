@@ -28,8 +28,23 @@ std::string list_separator_for(const NumberFormat& format) {
   return format.decimal == "," ? ";" : ",";
 }
 
+bool plain_decimal_format(const NumberFormat& format) {
+  if (format.decimal != ".") return false;
+  const std::string& group = format.thousands;
+  return group.empty() || group == format.decimal ||
+         (group[0] != '.' && group[0] != '-' && !is_digit(group[0]));
+}
+
 std::optional<std::string_view> number_text(std::string_view text, const NumberFormat& format,
                                             std::string& scratch) {
+  if (plain_decimal_text(text) && plain_decimal_format(format)) return text;
+  // A number starts with a sign, a digit or the decimal separator; most texts fail here.
+  if (text.empty()) return std::nullopt;
+  const char lead = text[0];
+  if (!is_digit(lead) && lead != '+' && lead != '-' &&
+      (format.decimal.empty() || lead != format.decimal[0])) {
+    return std::nullopt;
+  }
   const std::string_view dec = format.decimal;
   const std::string_view group =
       format.thousands == format.decimal ? std::string_view{} : std::string_view{format.thousands};
@@ -133,17 +148,6 @@ std::optional<double> parse_number(std::string_view text, const NumberFormat& fo
   const auto plain = number_text(text, format, scratch);
   if (!plain) return std::nullopt;
   return number_value(*plain);
-}
-
-bool looks_like_code(std::string_view text) {
-  return text.size() >= 2 && text[0] == '0' && text[1] != ',' && text[1] != '.';
-}
-
-std::string_view trim_spaces(std::string_view text) {
-  const std::size_t first = text.find_first_not_of(' ');
-  if (first == std::string_view::npos) return {};
-  const std::size_t last = text.find_last_not_of(' ');
-  return text.substr(first, last - first + 1);
 }
 
 std::size_t format_number(double value, char* out) {

@@ -32,15 +32,49 @@ std::optional<double> parse_number(std::string_view text, const NumberFormat& fo
 std::optional<std::string_view> number_text(std::string_view text, const NumberFormat& format,
                                             std::string& scratch);
 
+// True when `format` lets a text of the form -?digits(.digits)? stand as its own plain number
+// text: "." is its decimal separator and no thousands separator could be read inside such a
+// text. Computed once per format, it lets plain_decimal_text skip the full check.
+bool plain_decimal_format(const NumberFormat& format);
+
+// True for -?digits(.digits)? with 1 to 300 digits in each part. Under a plain_decimal_format
+// such a text is a number and number_text returns it unchanged.
+inline bool plain_decimal_text(std::string_view text) {
+  const auto digit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  if (p != end && *p == '-') ++p;
+  const char* const whole = p;
+  while (p != end && digit(*p))
+    ++p;
+  if (p == whole || p - whole > 300) return false;
+  if (p == end) return true;
+  if (*p != '.') return false;
+  const char* const fraction = ++p;
+  while (p != end && digit(*p))
+    ++p;
+  return p == end && p != fraction && p - fraction <= 300;
+}
+
 // The value of a plain decimal text given by number_text.
 double number_value(std::string_view plain);
 
 // True for texts such as "0042": at least two characters, the first "0", the second neither
 // "," nor ".". Such codes stay text in a workbook so their leading zeros survive.
-bool looks_like_code(std::string_view text);
+inline bool looks_like_code(std::string_view text) {
+  return text.size() >= 2 && text[0] == '0' && text[1] != ',' && text[1] != '.';
+}
 
 // `text` without leading and trailing spaces (only the space character).
-std::string_view trim_spaces(std::string_view text);
+inline std::string_view trim_spaces(std::string_view text) {
+  std::size_t first = 0;
+  std::size_t last = text.size();
+  while (first < last && text[first] == ' ')
+    ++first;
+  while (last > first && text[last - 1] == ' ')
+    --last;
+  return text.substr(first, last - first);
+}
 
 // Writes the shortest text that reads back as `value` ("." as decimal point, no thousands
 // separators) into `out`, which must hold kNumberTextMax characters; returns the length.

@@ -22,8 +22,8 @@ private:
   void grow();
 
   std::vector<std::string> strings_;
-  std::vector<std::uint64_t> hashes_; // hash of each string, by number
-  std::vector<std::uint32_t> slots_;  // number + 1, or 0 for a free slot
+  // Upper 32 bits of the hash, then number + 1 in the lower 32 bits; 0 for a free slot.
+  std::vector<std::uint64_t> slots_;
 };
 
 } // namespace kestrova::workbook

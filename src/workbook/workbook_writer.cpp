@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstring>
 
 #include "workbook/folder.hpp"
 #include "workbook/package_parts.hpp"
@@ -28,14 +29,6 @@ constexpr std::array<bool, 256> special_table() {
   return t;
 }
 constexpr std::array<bool, 256> kSpecial = special_table();
-
-Status write_part(const fs::path& file, std::string_view content) {
-  FileWriter out;
-  if (Status s = out.open(file)) return s;
-  out.write(parts::kBom);
-  out.write(content);
-  return out.close();
-}
 
 } // namespace
 
@@ -95,13 +88,13 @@ Status WorkbookWriter::begin(std::size_t columns) {
   }
   if (ec) return Error{ec.value(), ec.message() + ": " + scratch_.string()};
   columns_ = columns;
-  letters_.clear();
-  for (std::size_t k = 1; k <= columns; ++k)
-    letters_.push_back(column_letters(k));
+  cell_starts_.clear();
   row_ = 0;
   strings_.clear();
   string_cells_ = 0;
+  written_.clear();
   if (Status s = sheet_.open(scratch_ / "xl" / "worksheets" / "sheet1.xml")) return s;
+  sheet_.track_crc();
   sheet_.write(parts::kBom);
   sheet_.write(parts::sheet_start());
   return std::nullopt;
@@ -117,24 +110,24 @@ void WorkbookWriter::begin_row() {
   sheet_.write("\">", 2);
 }
 
-void WorkbookWriter::cell_start() {
-  if (column_ == letters_.size()) letters_.push_back(column_letters(column_ + 1));
-  const std::string& letters = letters_[column_++];
-  sheet_.write("<c r=\"", 6);
-  sheet_.write(letters);
+void WorkbookWriter::add_cell_start() {
+  const std::string text = "<c r=\"" + column_letters(cell_starts_.size() + 1);
+  CellStart start{};
+  std::memcpy(start.text, text.data(), text.size());
+  start.size = text.size();
+  cell_starts_.push_back(start);
+}
+
+// Kept out of line: the rare path of a cell too long for the buffer.
+[[gnu::noinline]] void WorkbookWriter::write_long_cell(const CellStart& start,
+                                                       std::string_view middle,
+                                                       std::string_view value,
+                                                       std::string_view end) {
+  sheet_.write(start.text, start.size);
   sheet_.write(row_text_, row_text_size_);
-}
-
-void WorkbookWriter::add_empty() {
-  cell_start();
-  sheet_.write("\"/>", 3);
-}
-
-void WorkbookWriter::write_number_cell(const char* text, std::size_t size) {
-  cell_start();
-  sheet_.write("\"><v>", 5);
-  sheet_.write(text, size);
-  sheet_.write("</v></c>", 8);
+  sheet_.write(middle);
+  sheet_.write(value);
+  sheet_.write(end);
 }
 
 void WorkbookWriter::add_number(double value) {
@@ -144,11 +137,7 @@ void WorkbookWriter::add_number(double value) {
     add_text(std::isnan(value) ? "NaN" : (value > 0 ? "Infinity" : "-Infinity"));
     return;
   }
-  write_number_cell(text, format_number(value, text));
-}
-
-void WorkbookWriter::add_number_text(std::string_view plain) {
-  write_number_cell(plain.data(), plain.size());
+  add_number_text({text, format_number(value, text)});
 }
 
 void WorkbookWriter::add_text(std::string_view text) {
@@ -163,13 +152,7 @@ void WorkbookWriter::add_text(std::string_view text) {
       return;
     }
   }
-  char index[16];
-  const auto r = std::to_chars(index, index + sizeof index, strings_.intern(text));
-  cell_start();
-  sheet_.write("\" t=\"s\"><v>", 11);
-  sheet_.write(index, static_cast<std::size_t>(r.ptr - index));
-  sheet_.write("</v></c>", 8);
-  ++string_cells_;
+  add_string(text);
 }
 
 void WorkbookWriter::end_row() {
@@ -178,9 +161,27 @@ void WorkbookWriter::end_row() {
   sheet_.write("</row>\r\n", 8);
 }
 
+Status WorkbookWriter::close_part(FileWriter& out, std::string_view name) {
+  if (Status s = out.close()) return s;
+  if (const auto summary = out.summary()) {
+    written_.push_back({std::string(name), summary->size, summary->crc});
+  }
+  return std::nullopt;
+}
+
+Status WorkbookWriter::write_part(std::string_view name, std::string_view content) {
+  FileWriter out;
+  if (Status s = out.open(scratch_ / name)) return s;
+  out.track_crc();
+  out.write(parts::kBom);
+  out.write(content);
+  return close_part(out, name);
+}
+
 Status WorkbookWriter::write_shared_strings() {
   FileWriter out;
   if (Status s = out.open(scratch_ / "xl" / "sharedStrings.xml")) return s;
+  out.track_crc();
   out.write(parts::kBom);
   out.write(parts::shared_strings_start(string_cells_, strings_.size()));
   std::string escaped;
@@ -192,12 +193,12 @@ Status WorkbookWriter::write_shared_strings() {
     out.write("</t></si>\r\n");
   }
   out.write(parts::kSharedStringsEnd);
-  return out.close();
+  return close_part(out, "xl/sharedStrings.xml");
 }
 
 Status WorkbookWriter::finish(const fs::path& workbook, const common::CivilTime& stamp) {
   sheet_.write(parts::kSheetEnd);
-  if (Status s = sheet_.close()) return s;
+  if (Status s = close_part(sheet_, "xl/worksheets/sheet1.xml")) return s;
   if (Status s = write_shared_strings()) return s;
   const std::pair<const char*, std::string> fixed[] = {
       {"xl/styles.xml", parts::styles()},
@@ -209,9 +210,9 @@ Status WorkbookWriter::finish(const fs::path& workbook, const common::CivilTime&
       {"[Content_Types].xml", parts::content_types()},
   };
   for (const auto& [name, content] : fixed) {
-    if (Status s = write_part(scratch_ / name, content)) return s;
+    if (Status s = write_part(name, content)) return s;
   }
-  return zip_folder(scratch_, workbook, stamp);
+  return zip_folder(scratch_, workbook, stamp, written_);
 }
 
 void show_workbook_error(common::Dialogs& dialogs, const Error& error) {

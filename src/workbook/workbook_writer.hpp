@@ -1,6 +1,8 @@
 #pragma once
 
+#include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -12,6 +14,7 @@
 #include "workbook/file_writer.hpp"
 #include "workbook/number_text.hpp"
 #include "workbook/string_table.hpp"
+#include "workbook/zip_writer.hpp"
 
 namespace kestrova::workbook {
 
@@ -53,13 +56,20 @@ public:
   Status begin(std::size_t columns);
 
   void begin_row();
-  void add_empty();
+  void add_empty() { write_cell("\"/>", {}, {}); }
   void add_number(double value);
   // A number given as plain decimal text (see number_text), written as it stands.
-  void add_number_text(std::string_view plain);
+  void add_number_text(std::string_view plain) { write_cell("\"><v>", plain, "</v></c>"); }
   // A text that reads as a number (with the writer's separators) and is not a code with a
   // leading zero is written as that number; any other non-empty text as a shared string.
   void add_text(std::string_view text);
+  // A non-empty text already known not to be a number, written as a shared string.
+  void add_string(std::string_view text) {
+    char index[16];
+    const auto r = std::to_chars(index, index + sizeof index, strings_.intern(text));
+    write_cell("\" t=\"s\"><v>", {index, static_cast<std::size_t>(r.ptr - index)}, "</v></c>");
+    ++string_cells_;
+  }
   void end_row();
 
   // Closes the worksheet, writes the remaining parts and zips the scratch folder into
@@ -70,8 +80,41 @@ public:
   std::size_t unique_strings() const { return strings_.size(); }
 
 private:
-  void cell_start();
-  void write_number_cell(const char* text, std::size_t size);
+  // "<c r=" Q and the column letters: 6 + at most 14 letters for any std::size_t column.
+  struct CellStart {
+    char text[24];
+    std::size_t size;
+  };
+  static constexpr std::size_t kRowTextSize = 24;
+
+  void add_cell_start();
+  void write_long_cell(const CellStart& start, std::string_view middle, std::string_view value,
+                       std::string_view end);
+
+  // One cell: "<c r=" Q, the reference, `middle`, `value`, `end`, assembled in place in the
+  // output buffer (the many small pieces of a sheet cost a copy each otherwise).
+  void write_cell(std::string_view middle, std::string_view value, std::string_view end) {
+    if (column_ == cell_starts_.size()) add_cell_start();
+    const CellStart& start = cell_starts_[column_++];
+    const std::size_t room =
+        sizeof start.text + kRowTextSize + middle.size() + value.size() + end.size();
+    if (room > FileWriter::kBufferSize) {
+      write_long_cell(start, middle, value, end);
+      return;
+    }
+    char* p = sheet_.reserve(room);
+    std::memcpy(p, start.text, sizeof start.text);
+    p += start.size;
+    std::memcpy(p, row_text_, kRowTextSize);
+    p += row_text_size_;
+    for (const std::string_view piece : {middle, value, end}) {
+      if (!piece.empty()) std::memcpy(p, piece.data(), piece.size());
+      p += piece.size();
+    }
+    sheet_.commit(p);
+  }
+  Status write_part(std::string_view name, std::string_view content);
+  Status close_part(FileWriter& out, std::string_view name);
   Status write_shared_strings();
 
   std::filesystem::path scratch_;
@@ -80,12 +123,13 @@ private:
   std::size_t columns_ = 0;
   std::size_t column_ = 0;
   std::uint64_t row_ = 0;
-  char row_text_[24] = {};
+  char row_text_[kRowTextSize] = {};
   std::size_t row_text_size_ = 0;
   std::string number_scratch_;
-  std::vector<std::string> letters_;
+  std::vector<CellStart> cell_starts_;
   StringTable strings_;
   std::size_t string_cells_ = 0;
+  std::vector<KnownPart> written_; // size and CRC of each part, for the zip step
 };
 
 // Writes `table` as a workbook at `workbook`, through the scratch folder

@@ -73,7 +73,7 @@ void list_level(const fs::path& dir, const std::string& prefix, std::vector<ZipE
             [](const auto& a, const auto& b) { return name_less(a.first, b.first); });
   std::sort(folders.begin(), folders.end(), name_less);
   for (const auto& [name, size] : files)
-    out.push_back({dir / name, prefix + name, size});
+    out.push_back({dir / name, prefix + name, size, std::nullopt});
   for (const auto& name : folders) {
     list_level(dir / name, prefix + name + "/", out, status);
     if (status) return;
@@ -121,41 +121,30 @@ void put_common_fields(FileWriter& out, std::uint16_t time, std::uint16_t date, 
   out.put_u16(0); // extra field length
 }
 
-// Writes the local header, the name and the file's bytes, streaming the file; the CRC and
-// the sizes are patched into the header once the bytes have been read.
-Status write_local_entry(FileWriter& out, const ZipEntry& e, std::uint16_t time, std::uint16_t date,
-                         const ZipLimits& limits, char* chunk, Written& w) {
-  const std::uint64_t offset = out.position();
-  w.offset = static_cast<std::uint32_t>(offset);
-  out.put_u32(kLocalSignature);
-  put_common_fields(out, time, date, w, e.name.size());
-  out.write(e.name);
+Error grown_error(const ZipLimits& limits, const ZipEntry& e) {
+  return limit_error("el archivo ZIP superaría el máximo del formato (" +
+                     std::to_string(limits.max_archive_size) + " bytes): " + e.file.string() +
+                     " ha crecido");
+}
 
-  const int fd = ::open(e.file.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return system_error(errno, e.file.string());
+// Streams the file through `chunk`, computing its CRC; the CRC and the sizes are patched into
+// the local header once the bytes have been read.
+Status copy_computing_crc(FileWriter& out, int fd, const ZipEntry& e, std::uint64_t header,
+                          const ZipLimits& limits, char* chunk, Written& w) {
   Crc32 crc;
   std::uint64_t size = 0;
-  Status status;
   for (;;) {
     const ssize_t n = ::read(fd, chunk, kReadChunk);
     if (n < 0) {
       if (errno == EINTR) continue;
-      status = system_error(errno, e.file.string());
-      break;
+      return system_error(errno, e.file.string());
     }
     if (n == 0) break;
     crc.update(chunk, static_cast<std::size_t>(n));
     out.write(chunk, static_cast<std::size_t>(n));
     size += static_cast<std::uint64_t>(n);
-    if (out.position() + kEndRecordSize > limits.max_archive_size) {
-      status = limit_error("el archivo ZIP superaría el máximo del formato (" +
-                           std::to_string(limits.max_archive_size) + " bytes): " + e.file.string() +
-                           " ha crecido");
-      break;
-    }
+    if (out.position() + kEndRecordSize > limits.max_archive_size) return grown_error(limits, e);
   }
-  ::close(fd);
-  if (status) return status;
   w.crc = crc.value();
   w.size = static_cast<std::uint32_t>(size);
   char fields[12];
@@ -163,8 +152,36 @@ Status write_local_entry(FileWriter& out, const ZipEntry& e, std::uint16_t time,
     fields[i] = static_cast<char>((w.crc >> (8 * i)) & 0xFF);
     fields[4 + i] = fields[8 + i] = static_cast<char>((w.size >> (8 * i)) & 0xFF);
   }
-  out.patch(offset + 14, fields, sizeof fields);
+  out.patch(header + 14, fields, sizeof fields);
   return std::nullopt;
+}
+
+// Writes the local header, the name and the file's bytes. A file with a known CRC that still
+// has its known size is copied by the kernel; any other is read and its CRC computed.
+Status write_local_entry(FileWriter& out, const ZipEntry& e, std::uint16_t time, std::uint16_t date,
+                         const ZipLimits& limits, char* chunk, Written& w) {
+  const int fd = ::open(e.file.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return system_error(errno, e.file.string());
+  struct stat st {};
+  const bool known =
+      e.crc && ::fstat(fd, &st) == 0 && static_cast<std::uint64_t>(st.st_size) == e.size;
+  const std::uint64_t header = out.position();
+  w.offset = static_cast<std::uint32_t>(header);
+  w.crc = known ? *e.crc : 0;
+  w.size = known ? static_cast<std::uint32_t>(e.size) : 0;
+  out.put_u32(kLocalSignature);
+  put_common_fields(out, time, date, w, e.name.size());
+  out.write(e.name);
+  Status status;
+  if (!known) {
+    status = copy_computing_crc(out, fd, e, header, limits, chunk, w);
+  } else if (out.position() + e.size + kEndRecordSize > limits.max_archive_size) {
+    status = grown_error(limits, e);
+  } else {
+    status = out.copy_from(fd, e.size, e.file);
+  }
+  ::close(fd);
+  return status;
 }
 
 Status write_archive(FileWriter& out, const std::vector<ZipEntry>& entries,
@@ -227,12 +244,22 @@ std::vector<ZipEntry> list_zip_entries(const fs::path& folder, Status& status) {
 
 Status zip_folder(const fs::path& folder, const fs::path& archive, const common::CivilTime& stamp,
                   const ZipLimits& limits) {
+  return zip_folder(folder, archive, stamp, {}, limits);
+}
+
+Status zip_folder(const fs::path& folder, const fs::path& archive, const common::CivilTime& stamp,
+                  std::span<const KnownPart> known, const ZipLimits& limits) {
   std::error_code ignored;
   fs::remove(archive, ignored);
 
   Status status;
-  const std::vector<ZipEntry> entries = list_zip_entries(folder, status);
+  std::vector<ZipEntry> entries = list_zip_entries(folder, status);
   if (status) return status;
+  for (ZipEntry& e : entries) {
+    for (const KnownPart& k : known) {
+      if (k.name == e.name && k.size == e.size) e.crc = k.crc;
+    }
+  }
   if (entries.empty()) return std::nullopt;
   if (Status s = check_limits(entries, limits)) return s;
 

@@ -2,6 +2,8 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,14 @@ struct ZipEntry {
   std::filesystem::path file;
   std::string name;
   std::uint64_t size = 0;
+  std::optional<std::uint32_t> crc; // known beforehand (see KnownPart)
+};
+
+// A file whose size and CRC-32 were taken while it was written.
+struct KnownPart {
+  std::string name; // entry name
+  std::uint64_t size = 0;
+  std::uint32_t crc = 0;
 };
 
 // The files under `folder` in archive order: at each level the files first, then the
@@ -40,5 +50,12 @@ std::vector<ZipEntry> list_zip_entries(const std::filesystem::path& folder, Stat
 // is either complete or absent. Archives beyond `limits` are refused with an error.
 Status zip_folder(const std::filesystem::path& folder, const std::filesystem::path& archive,
                   const common::CivilTime& stamp, const ZipLimits& limits = {});
+
+// The same, for a folder whose files were just written: a file named in `known` that still
+// has the size given there takes that CRC-32 and is copied into the archive by the kernel,
+// without being read back. Every other file is read and its CRC computed as above.
+Status zip_folder(const std::filesystem::path& folder, const std::filesystem::path& archive,
+                  const common::CivilTime& stamp, std::span<const KnownPart> known,
+                  const ZipLimits& limits = {});
 
 } // namespace kestrova::workbook

@@ -65,10 +65,33 @@ TEST(SplitCsv, Cases) {
     EXPECT_EQ(split(c.text, c.separator), c.rows) << c.what;
 }
 
+TEST(SplitCsv, FieldsOfEveryLengthEndAtTheRightByte) {
+  // Runs are scanned eight bytes at a time: a separator, quote, CR or LF at every offset of
+  // such a word, and near the end of the text, must end the field exactly there.
+  std::string text;
+  Rows expected;
+  Rows whole_lines;
+  for (std::size_t len = 0; len <= 20; ++len) {
+    const std::string a(len, static_cast<char>('a' + len % 26));
+    const std::string b(20 - len, 'z');
+    text += a + ";" + b + ";" + a + "\"q\"" + b + (len % 2 ? "\r\n" : "\n");
+    expected.push_back({a, b, a + "q" + b});
+    whole_lines.push_back({a + ";" + b + ";" + a + "q" + b});
+  }
+  text += "tail;0123456789abcdef";
+  expected.push_back({"tail", "0123456789abcdef"});
+  whole_lines.push_back({"tail;0123456789abcdef"});
+  EXPECT_EQ(split(text, ";"), expected);
+  EXPECT_EQ(split(text, "\xC2\xA7"), whole_lines) << "a separator that does not occur";
+}
+
 TEST(SplitCsv, MeasureFindsRowsAndWidestRow) {
   const CsvShape shape = measure_csv("a,b\n\nc,d,e\nf", ",");
   EXPECT_EQ(shape.rows, 4u);
   EXPECT_EQ(shape.columns, 3u);
+  const CsvShape first_two = measure_csv("a,b\n\nc,d,e\nf", ",", 2);
+  EXPECT_EQ(first_two.rows, 2u);
+  EXPECT_EQ(first_two.columns, 2u);
 }
 
 TEST(ClassifyField, TrimsAndReadsNumbersWithTheLocale) {
@@ -131,6 +154,24 @@ TEST(ConvertirCsvXlsx, PadsShortRowsToTheWidestRow) {
                    "</row>\r\n</sheetData>"),
             std::string::npos)
       << s;
+}
+
+TEST(ConvertirCsvXlsx, AWideRowFarDownWidensEveryRow) {
+  // The width of the first rows is tried first; row 1800 is wider, so the sheet is written
+  // again and the strings of the first attempt are not counted twice.
+  std::string csv;
+  for (int r = 1; r <= 2000; ++r)
+    csv += r == 1800 ? "t,1,2\n" : "t,1\n";
+  Conversion c;
+  ASSERT_TRUE(c.run(csv, ","));
+  const std::string s = c.sheet();
+  EXPECT_NE(s.find("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\"><v>1</v></c>"
+                   "<c r=\"C1\"/></row>\r\n"),
+            std::string::npos);
+  EXPECT_NE(s.find("<c r=\"C1800\"><v>2</v></c></row>\r\n<row r=\"1801\">"), std::string::npos);
+  EXPECT_NE(s.find("<c r=\"C2000\"/></row>\r\n</sheetData>"), std::string::npos);
+  const std::string strings = read_file(c.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml");
+  EXPECT_NE(strings.find("count=\"2000\" uniqueCount=\"1\""), std::string::npos) << strings;
 }
 
 TEST(ConvertirCsvXlsx, ReadsWindows1252AndDropsAByteOrderMark) {

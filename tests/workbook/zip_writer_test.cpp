@@ -7,6 +7,7 @@
 
 #include "support/temp_dir.hpp"
 #include "workbook/crc32.hpp"
+#include "workbook/file_writer.hpp"
 #include "workbook/folder.hpp"
 #include "workbook/xlsx_probe.hpp"
 #include "workbook/zip_reader.hpp"
@@ -41,16 +42,23 @@ TEST(Crc32, KnownValues) {
 
 TEST(Crc32, PiecesOfAnyLengthMatchTheBitwiseDefinition) {
   std::mt19937 rng(7);
-  std::string data(1000, '\0');
+  std::string data(5003, '\0');
   for (char& c : data)
     c = static_cast<char>(rng());
-  for (std::size_t len : {1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 1000u}) {
-    const std::string_view whole(data.data(), len);
-    Crc32 pieces;
-    for (std::size_t at = 0; at < len; at += 5)
-      pieces.update(whole.substr(at, 5));
-    EXPECT_EQ(crc32(whole), bitwise_crc(whole)) << len;
-    EXPECT_EQ(pieces.value(), bitwise_crc(whole)) << len;
+  // Short pieces take the table loop; pieces of 64 bytes and more the carry-less multiply
+  // folding with a table tail, from any alignment.
+  for (std::size_t start : {0u, 3u}) {
+    for (std::size_t len :
+         {1u, 7u, 8u, 9u, 15u, 16u, 17u, 63u, 64u, 65u, 79u, 80u, 127u, 128u, 129u, 1000u, 5000u}) {
+      const std::string_view whole(data.data() + start, len);
+      EXPECT_EQ(crc32(whole), bitwise_crc(whole)) << start << " " << len;
+      for (std::size_t piece : {5u, 100u}) {
+        Crc32 pieces;
+        for (std::size_t at = 0; at < len; at += piece)
+          pieces.update(whole.substr(at, piece));
+        EXPECT_EQ(pieces.value(), bitwise_crc(whole)) << start << " " << len << " " << piece;
+      }
+    }
   }
 }
 
@@ -166,6 +174,111 @@ TEST(ZipFolder, EmptyFilesNonAsciiNamesAndLargeFilesReadBack) {
     EXPECT_NE(probe.output.find("testzip: None"), std::string::npos) << probe.output;
     EXPECT_NE(probe.output.find("entry sub/\xC3\xA9t\xC3\xA9.txt 0 0x800"), std::string::npos)
         << probe.output;
+  }
+}
+
+TEST(ZipFolder, KnownPartsGiveTheSameArchiveAndStaleOnesAreRecomputed) {
+  TempDir tmp;
+  const fs::path in = tmp / "in";
+  fs::create_directories(in / "xl");
+  std::string big((1 << 20) + 777, '\0');
+  std::mt19937 rng(5);
+  for (char& c : big)
+    c = static_cast<char>(rng());
+  write_file(in / "xl" / "big.bin", big);
+  write_file(in / "a.txt", "hello");
+  write_file(in / "empty.txt", "");
+  ASSERT_FALSE(zip_folder(in, tmp / "plain.zip", kStamp));
+  const std::string plain = read_file(tmp / "plain.zip");
+
+  const std::vector<KnownPart> known = {
+      {"xl/big.bin", big.size(), crc32(big)}, {"a.txt", 5, crc32("hello")}, {"empty.txt", 0, 0}};
+  ASSERT_FALSE(zip_folder(in, tmp / "known.zip", kStamp, known));
+  EXPECT_EQ(read_file(tmp / "known.zip"), plain);
+
+  // A file rewritten after its size and CRC were taken is read again, not trusted.
+  const std::vector<KnownPart> stale = {{"a.txt", 4, crc32("hell")},
+                                        {"xl/big.bin", big.size() - 1, 0}};
+  ASSERT_FALSE(zip_folder(in, tmp / "stale.zip", kStamp, stale));
+  EXPECT_EQ(read_file(tmp / "stale.zip"), plain);
+}
+
+TEST(FileWriter, SizeAndCrcTakenWhileWriting) {
+  TempDir tmp;
+  std::string big(FileWriter::kBufferSize + 4321, 'x');
+  for (std::size_t i = 0; i < big.size(); i += 7)
+    big[i] = static_cast<char>(i);
+  FileWriter out;
+  ASSERT_FALSE(out.open(tmp / "part"));
+  out.track_crc();
+  out.write("head");
+  out.write(big); // larger than the buffer: written past it
+  out.put('!');
+  char* room = out.reserve(3);
+  std::memcpy(room, "end", 3);
+  out.commit(room + 3);
+  ASSERT_FALSE(out.close());
+  const std::string content = read_file(tmp / "part");
+  EXPECT_EQ(content, "head" + big + "!end");
+  const auto summary = out.summary();
+  ASSERT_TRUE(summary);
+  EXPECT_EQ(summary->size, content.size());
+  EXPECT_EQ(summary->crc, bitwise_crc(content));
+
+  // Bytes changed on disk after they passed the CRC leave no summary.
+  FileWriter patched;
+  ASSERT_FALSE(patched.open(tmp / "patched"));
+  patched.track_crc();
+  patched.write(big);
+  patched.patch(0, "y", 1);
+  ASSERT_FALSE(patched.close());
+  EXPECT_FALSE(patched.summary());
+}
+
+TEST(FileWriter, CopiesFromFilesAndPipesAndReportsFailures) {
+  TempDir tmp;
+  std::string data(3 * FileWriter::kBufferSize + 99, '\0');
+  std::mt19937 rng(11);
+  for (char& c : data)
+    c = static_cast<char>(rng());
+  write_file(tmp / "source", data);
+
+  FileWriter out;
+  ASSERT_FALSE(out.open(tmp / "copy"));
+  out.write("<");
+  const int file = ::open((tmp / "source").c_str(), O_RDONLY);
+  ASSERT_GE(file, 0);
+  EXPECT_FALSE(out.copy_from(file, data.size(), tmp / "source"));
+  ::close(file);
+  int pipe_fds[2];
+  ASSERT_EQ(::pipe(pipe_fds), 0);
+  ASSERT_EQ(::write(pipe_fds[1], "piped", 5), 5);
+  ::close(pipe_fds[1]);
+  // The kernel copy refuses a pipe as source: the bytes go through the buffer instead.
+  EXPECT_FALSE(out.copy_from(pipe_fds[0], 5, "pipe"));
+  ::close(pipe_fds[0]);
+  out.write(">");
+  EXPECT_EQ(out.position(), data.size() + 7);
+  ASSERT_FALSE(out.close());
+  EXPECT_EQ(read_file(tmp / "copy"), "<" + data + "piped>");
+
+  FileWriter short_source;
+  ASSERT_FALSE(short_source.open(tmp / "short"));
+  const int again = ::open((tmp / "source").c_str(), O_RDONLY);
+  const Status s = short_source.copy_from(again, data.size() + 1, tmp / "source");
+  ::close(again);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->number, EIO);
+  EXPECT_NE(s->description.find("source"), std::string::npos) << s->description;
+
+  if (::access("/dev/full", W_OK) == 0) {
+    FileWriter full;
+    ASSERT_FALSE(full.open("/dev/full"));
+    full.write(data);
+    full.write("more");
+    const Status f = full.close();
+    ASSERT_TRUE(f);
+    EXPECT_EQ(f->number, ENOSPC);
   }
 }
 
