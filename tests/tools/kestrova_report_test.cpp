@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 
 #include "support/temp_dir.hpp"
+#include "support/run_command.hpp"
 #include "workbook/xlsx_probe.hpp"
 
 namespace kestrova::tools {
@@ -14,25 +15,9 @@ namespace fs = std::filesystem;
 using testing::TempDir;
 using testing::write_file;
 
-struct ProcessRun {
-  int exit_code = -1;
-  std::string output; // stdout and stderr together
-};
-
 // Runs kestrova-report with `args` (already quoted) and the given environment prefix.
-ProcessRun run_report(const std::string& args, const std::string& env = "LC_ALL=C") {
-  const std::string command =
-      "env " + env + " '" + std::string(KESTROVA_REPORT_EXE) + "' " + args + " 2>&1";
-  ProcessRun r;
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-    r.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
+testing::CommandRun run_report(const std::string& args, const std::string& env = "LC_ALL=C") {
+  return testing::run_command("env " + env + " '" + std::string(KESTROVA_REPORT_EXE) + "' " + args);
 }
 
 std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
@@ -41,7 +26,7 @@ TEST(KestrovaReport, ConvertsWithTheLocaleListSeparatorAndCleansUp) {
   TempDir tmp;
   fs::create_directory(tmp / "scratch_parent");
   write_file(tmp / "r.csv", "Time,Value\n0,1.5\n");
-  const ProcessRun r = run_report("xlsx " + q(tmp / "r.csv") + " " + q(tmp / "r.xlsx"),
+  const testing::CommandRun r = run_report("xlsx " + q(tmp / "r.csv") + " " + q(tmp / "r.xlsx"),
                                   "LC_ALL=C TMPDIR=" + q(tmp / "scratch_parent"));
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_EQ(r.output, "");
@@ -56,7 +41,7 @@ TEST(KestrovaReport, ConvertsWithTheLocaleListSeparatorAndCleansUp) {
 TEST(KestrovaReport, UsesTheGivenSeparatorAndDataFolder) {
   TempDir tmp;
   write_file(tmp / "r.csv", "a;b\n");
-  const ProcessRun r = run_report("--data-dir " + q(tmp.path()) + " xlsx " + q(tmp / "r.csv") +
+  const testing::CommandRun r = run_report("--data-dir " + q(tmp.path()) + " xlsx " + q(tmp / "r.csv") +
                                   " " + q(tmp / "r.xlsx") + " --separator ';'");
   EXPECT_EQ(r.exit_code, 0) << r.output;
   EXPECT_TRUE(fs::exists(tmp / "r.xlsx"));
@@ -68,7 +53,7 @@ TEST(KestrovaReport, UsesTheGivenSeparatorAndDataFolder) {
 
 TEST(KestrovaReport, FailuresExitNonZeroWithAClearMessage) {
   TempDir tmp;
-  const ProcessRun missing = run_report("xlsx " + q(tmp / "none.csv") + " " + q(tmp / "r.xlsx"));
+  const testing::CommandRun missing = run_report("xlsx " + q(tmp / "none.csv") + " " + q(tmp / "r.xlsx"));
   EXPECT_NE(missing.exit_code, 0);
   EXPECT_EQ(missing.output, "kestrova-report: Error en Convertir_csv_xlsx: No such file or "
                             "directory: " +
@@ -76,16 +61,16 @@ TEST(KestrovaReport, FailuresExitNonZeroWithAClearMessage) {
   EXPECT_FALSE(fs::exists(tmp / "r.xlsx"));
 
   write_file(tmp / "empty.csv", "");
-  const ProcessRun empty = run_report("xlsx " + q(tmp / "empty.csv") + " " + q(tmp / "r.xlsx"));
+  const testing::CommandRun empty = run_report("xlsx " + q(tmp / "empty.csv") + " " + q(tmp / "r.xlsx"));
   EXPECT_NE(empty.exit_code, 0);
   EXPECT_NE(empty.output.find("El archivo CSV est\xC3\xA1 vac\xC3\xADo"), std::string::npos);
 
-  const ProcessRun no_command = run_report("");
+  const testing::CommandRun no_command = run_report("");
   EXPECT_NE(no_command.exit_code, 0);
-  const ProcessRun too_few = run_report("xlsx " + q(tmp / "empty.csv"));
+  const testing::CommandRun too_few = run_report("xlsx " + q(tmp / "empty.csv"));
   EXPECT_NE(too_few.exit_code, 0);
   EXPECT_NE(too_few.output.find("XLSX_FILE"), std::string::npos) << too_few.output;
-  const ProcessRun bad_dir = run_report("--data-dir " + q(tmp / "nope") + " xlsx a.csv b.xlsx");
+  const testing::CommandRun bad_dir = run_report("--data-dir " + q(tmp / "nope") + " xlsx a.csv b.xlsx");
   EXPECT_NE(bad_dir.exit_code, 0);
 }
 

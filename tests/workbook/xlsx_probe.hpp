@@ -3,10 +3,10 @@
 // Runs tests/workbook/xlsx_probe.py with the system's Python (zipfile and openpyxl) on a
 // workbook and returns what it printed, so a test can compare it with what it expects.
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
-#include <sys/wait.h>
+
+#include "support/run_command.hpp"
 
 namespace kestrova::testing {
 
@@ -22,16 +22,10 @@ inline ProbeResult probe_xlsx(const std::filesystem::path& workbook) {
   ProbeResult r;
   if (!std::filesystem::exists(kSystemPython)) return r;
   const std::string script = std::string(KESTROVA_SOURCE_DIR) + "/tests/workbook/xlsx_probe.py";
-  const std::string command =
-      std::string(kSystemPython) + " '" + script + "' '" + workbook.string() + "' 2>&1";
-  FILE* pipe = ::popen(command.c_str(), "r");
-  if (pipe == nullptr) return r;
-  char buffer[4096];
-  std::size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-    r.output.append(buffer, n);
-  const int status = ::pclose(pipe);
-  r.exit_code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  const CommandRun run =
+      run_command(std::string(kSystemPython) + " '" + script + "' '" + workbook.string() + "'");
+  r.exit_code = run.exit_code;
+  r.output = run.output;
   r.available = r.exit_code != 3;
   return r;
 }
