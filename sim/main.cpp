@@ -117,8 +117,8 @@ void add_options(CLI::App& app, CommandLine& cl) {
 // Turns the texts of the command line into instrument options; false after a message.
 bool finish_options(CommandLine& cl) {
   std::string error;
-  for (const auto& spec : cl.faults) {
-    if (!kestrova::sim::apply_fault_spec(spec, cl.options.faults, error)) {
+  for (const auto& fault_text : cl.faults) {
+    if (!kestrova::sim::apply_fault_text(fault_text, cl.options.faults, error)) {
       std::fprintf(stderr, "kestrova-sim: %s\n", error.c_str());
       return false;
     }

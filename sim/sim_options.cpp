@@ -32,8 +32,8 @@ bool parse_seconds(std::string_view text, double& seconds) {
 
 } // namespace
 
-bool apply_fault_spec(std::string_view spec, FaultSchedule& faults, std::string& error) {
-  std::string_view name = spec;
+bool apply_fault_text(std::string_view fault_text, FaultSchedule& faults, std::string& error) {
+  std::string_view name = fault_text;
   std::string_view value;
   std::string_view code_text;
   if (const auto at = name.find('@'); at != std::string_view::npos) {
@@ -61,7 +61,7 @@ bool apply_fault_spec(std::string_view spec, FaultSchedule& faults, std::string&
   if (name == "highbyte") fault = &faults.high_byte;
   if (name == "bad-echo") fault = &faults.bad_echo;
   if (fault == nullptr) {
-    error = "unknown fault '" + std::string(spec) +
+    error = "unknown fault '" + std::string(fault_text) +
             "' (silent, short, highbyte, bad-echo, unplug-at, replug-at)";
     return false;
   }

@@ -10,7 +10,7 @@
 
 namespace kestrova::sim {
 
-// Applies one fault specification to `faults`. Forms (N a count, S seconds of simulated time,
+// Applies one fault description to `faults`. Forms (N a count, S seconds of simulated time,
 // CODE an optional command code such as 0x30 that limits the fault to that command):
 //   silent[=N][@CODE]     no reply (always, or to the next N frames)
 //   short[=N][@CODE]      replies lose their last byte
@@ -19,7 +19,7 @@ namespace kestrova::sim {
 //   unplug-at=S           the line goes dead at S seconds
 //   replug-at=S           and comes back at S seconds
 // Returns false with a message in `error` when the text is not one of these.
-bool apply_fault_spec(std::string_view spec, FaultSchedule& faults, std::string& error);
+bool apply_fault_text(std::string_view fault_text, FaultSchedule& faults, std::string& error);
 
 bool parse_factory_kind(std::string_view text, FactoryRecordKind& kind);
 bool parse_pacing(std::string_view text, Pacing& pacing);

@@ -105,7 +105,7 @@ TEST(VirtualInstrumentFaults, UnplugWithoutReplugStaysDead) {
 }
 
 struct SpecCase {
-  const char* spec;
+  const char* fault_text;
   bool ok;
 };
 
@@ -132,17 +132,17 @@ TEST(SimOptions, FaultSpecifications) {
   for (const auto& c : cases) {
     FaultSchedule faults;
     std::string error;
-    EXPECT_EQ(apply_fault_spec(c.spec, faults, error), c.ok) << c.spec;
-    EXPECT_EQ(error.empty(), c.ok) << c.spec;
+    EXPECT_EQ(apply_fault_text(c.fault_text, faults, error), c.ok) << c.fault_text;
+    EXPECT_EQ(error.empty(), c.ok) << c.fault_text;
   }
   FaultSchedule faults;
   std::string error;
-  ASSERT_TRUE(apply_fault_spec("silent=3@0x30", faults, error));
+  ASSERT_TRUE(apply_fault_text("silent=3@0x30", faults, error));
   EXPECT_EQ(faults.silent.count, 3);
   EXPECT_EQ(faults.silent.code, 0x30);
-  ASSERT_TRUE(apply_fault_spec("short", faults, error));
+  ASSERT_TRUE(apply_fault_text("short", faults, error));
   EXPECT_EQ(faults.short_reply.count, Fault::kAlways);
-  ASSERT_TRUE(apply_fault_spec("unplug-at=12.5", faults, error));
+  ASSERT_TRUE(apply_fault_text("unplug-at=12.5", faults, error));
   EXPECT_EQ(faults.unplug_at, 12.5);
 }
 
