@@ -42,11 +42,13 @@ inline V2 abs2(V2 a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a); }
 inline M2 and2(M2 a, M2 b) { return _mm_and_pd(a, b); }
 inline M2 or2(M2 a, M2 b) { return _mm_or_pd(a, b); }
 inline M2 and_not2(M2 a, M2 b) { return _mm_andnot_pd(b, a); }
+inline M2 xor2(M2 a, M2 b) { return _mm_xor_pd(a, b); }
 inline V2 select2(M2 m, V2 a, V2 b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
 inline V2 splat2(double v) { return _mm_set1_pd(v); }
 inline bool lane_set(M2 m, int j) { return (_mm_movemask_pd(m) >> j) & 1; }
 inline bool all_set(M2 m) { return _mm_movemask_pd(m) == 3; }
 inline V2 keep2(M2 m, V2 a) { return _mm_and_pd(m, a); }
+inline V2 drop2(M2 m, V2 a) { return _mm_andnot_pd(m, a); }
 inline V2 min2(V2 a, V2 b) { return _mm_min_pd(a, b); }
 inline V2 max2(V2 a, V2 b) { return _mm_max_pd(a, b); }
 #else
@@ -65,10 +67,12 @@ inline V2 abs2(V2 a) { return select2(a < V2{0.0, 0.0}, -a, a); }
 inline M2 and2(M2 a, M2 b) { return a & b; }
 inline M2 or2(M2 a, M2 b) { return a | b; }
 inline M2 and_not2(M2 a, M2 b) { return a & ~b; }
+inline M2 xor2(M2 a, M2 b) { return a ^ b; }
 inline V2 splat2(double v) { return V2{v, v}; }
 inline bool lane_set(M2 m, int j) { return m[j] != 0; }
 inline bool all_set(M2 m) { return m[0] != 0 && m[1] != 0; }
 inline V2 keep2(M2 m, V2 a) { return (V2)(m & (M2)a); }
+inline V2 drop2(M2 m, V2 a) { return (V2)(~m & (M2)a); }
 inline V2 min2(V2 a, V2 b) { return select2(a < b, a, b); }
 inline V2 max2(V2 a, V2 b) { return select2(a > b, a, b); }
 #endif
@@ -371,21 +375,33 @@ template <int C> void motility_signal(Lanes<C>& w) {
       w.low[i] = min(w.low[i + 1], w.x[i]);
   }
   const D<C> cap = splat<C>(9999.0); // where the search for the minimum starts
-  for (int v = 0; v < kS; ++v) {
-    const int from = v < 449 ? v : v - 49;
-    w.mins[v] = min(min(cap, w.low[from]), w.up[from + 49]);
-  }
   // Smoothing in place: windows ahead of v hold integers (exact sums); the last 51 windows
   // reach back over values already smoothed and are summed in the same order as always.
   D<C> acc = splat<C>(0.0);
   w.pre[0] = acc;
-  for (int i = 0; i < kS; ++i) {
-    acc = acc + w.mins[i];
-    w.pre[i + 1] = acc;
+  for (int v = 0; v < kS; ++v) {
+    const int from = v < 449 ? v : v - 49;
+    const D<C> m = min(min(cap, w.low[from]), w.up[from + 49]);
+    w.mins[v] = m;
+    acc = acc + m;
+    w.pre[v + 1] = acc;
   }
   const D<C> fifty = splat<C>(50.0), ten = splat<C>(10.0), zero = splat<C>(0.0);
-  for (int v = 0; v < 449; ++v)
+  // The 10-sample averages are formed as soon as their last difference is known, while the
+  // differences are still in cache.
+  const auto average10 = [&](int i) {
+    const int from = i < 489 ? i : i - 9;
+    // Starting from the first term rather than 0 + it: no difference is -0.0, so the same sum.
+    D<C> sum = w.d[from];
+    for (int t = from + 1; t < from + 10; ++t)
+      sum = sum + w.d[t];
+    w.s[i] = sum / ten;
+  };
+  for (int v = 0; v < 449; ++v) {
     w.b[v] = (w.pre[v + 50] - w.pre[v]) / fifty;
+    w.d[v] = w.x[v] - w.b[v];
+    if (v >= 9) average10(v - 9);
+  }
   // Each sum runs from b[v - 49] upwards; its terms below 449 do not depend on the recursion,
   // so those partial sums are formed first, side by side, and the rest is added in order.
   D<C> head[kS - 449];
@@ -400,41 +416,47 @@ template <int C> void motility_signal(Lanes<C>& w) {
     for (int t = std::max(449, v - 49); t < v; ++t)
       sum = sum + w.b[t];
     w.b[v] = (sum + w.mins[v]) / fifty;
+    w.d[v] = w.x[v] - w.b[v];
   }
-  for (int u = 0; u < kS; ++u)
-    w.d[u] = w.x[u] - w.b[u];
-  for (int i = 0; i < kS; ++i) {
-    const int from = i < 489 ? i : i - 9;
-    D<C> sum = zero;
-    for (int t = from; t < from + 10; ++t)
-      sum = sum + w.d[t];
-    w.s[i] = sum / ten;
-  }
+  for (int i = 440; i < kS; ++i)
+    average10(i);
 }
 
 // Method 2: counts where a rise or fall has lasted 10 samples and exceeds the amplitude. The
 // detection line (the smoothed signal less the amplitude) is left to motility_line.
 template <int C> void count_runs(Lanes<C>& w) {
-  M<C> rising = splat<C>(0.0) < splat<C>(0.0);
-  const D<C> zero = splat<C>(0.0), ten = splat<C>(10.0);
-  D<C> run = zero, level = zero, count = zero;
-  w.hit[0] = splat<C>(0.0) < splat<C>(0.0);
-  for (int u = 1; u < kS; ++u) {
-    const D<C> now = w.s[u];
-    const M<C> up = now > w.s[u - 1], down = now < w.s[u - 1];
-    const M<C> turn = and_not(up, rising) | (down & rising);
-    const M<C> same = (up & rising) | and_not(down, rising);
-    rising = up | and_not(rising, down);
-    run = select(turn, zero, run + ones(same));
-    level = select(turn, round_even(now), level);
-    D<C> distance = level - now;
-    for (int i = 0; i < C; ++i)
-      distance.c[i] = abs2(distance.c[i]);
-    const M<C> hit = (distance > w.depth) & (run == ten);
-    w.hit[u] = hit;
-    count = count + ones(hit);
+  const V2 zero = splat2(0.0), one = splat2(1.0), ten = splat2(10.0), magic = splat2(kMagic);
+  // Two pairs of lanes at a time: the trackers' state stays in registers and the two
+  // recurrences overlap.
+  constexpr int kPairs = C % 2 == 0 ? 2 : 1;
+  for (int i = 0; i < C; i += kPairs) {
+    V2 depth[kPairs], run[kPairs], level[kPairs], count[kPairs];
+    M2 rising[kPairs];
+    for (int p = 0; p < kPairs; ++p) {
+      depth[p] = w.depth.c[i + p];
+      rising[p] = lt2(zero, zero);
+      run[p] = level[p] = count[p] = zero;
+      w.hit[0].c[i + p] = rising[p];
+    }
+    for (int u = 1; u < kS; ++u) {
+      for (int p = 0; p < kPairs; ++p) {
+        const V2 now = w.s[u].c[i + p], before = w.s[u - 1].c[i + p];
+        const M2 up = gt2(now, before), down = lt2(now, before);
+        // A rise or fall either continues the run or, when the direction changes, turns.
+        const M2 next = or2(up, and_not2(rising[p], down));
+        const M2 turn = xor2(next, rising[p]);
+        rising[p] = next;
+        // A turn restarts the run at +0.0, as a select of zero would.
+        run[p] = drop2(turn, add2(run[p], keep2(or2(up, down), one)));
+        level[p] = select2(turn, sub2(add2(now, magic), magic), level[p]);
+        const M2 hit = and2(gt2(abs2(sub2(level[p], now)), depth[p]), eq2(run[p], ten));
+        w.hit[u].c[i + p] = hit;
+        count[p] = add2(count[p], keep2(hit, one));
+      }
+    }
+    for (int p = 0; p < kPairs; ++p)
+      w.count.c[i + p] = count[p];
   }
-  w.count = count;
 }
 
 // Detection line of method 2 for one lane: rounded s[u] - D for u = 1..499.
