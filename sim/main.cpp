@@ -14,36 +14,21 @@
 #include "sim/pty_server.hpp"
 #include "sim/sim_options.hpp"
 
-#ifdef KESTROVA_SIM_HAVE_STORE
 #include "store/plate_format.hpp"
-#endif
 
 namespace {
 
 using kestrova::sim::InstrumentOptions;
 using kestrova::sim::PlateMap;
 
+// The plate file of the data folder when it can be read, else the store's built-in map.
 std::optional<PlateMap> plate_from_store(const std::string& name, const std::string& data_dir) {
-#ifdef KESTROVA_SIM_HAVE_STORE
   namespace store = kestrova::store;
-  std::optional<store::PlateFormat> format;
   if (!data_dir.empty()) {
     store::PlateFormat read;
-    if (store::ReadPlateFormat(data_dir, name, read).ok) format = read;
+    if (store::ReadPlateFormat(data_dir, name, read).ok) return PlateMap::from_format(read);
   }
-  if (!format) format = store::BuiltInPlateFormat(name);
-  if (!format) return std::nullopt;
-  PlateMap map;
-  map.well_count = 0;
-  for (int c = 0; c < kestrova::sim::kChannelCount; ++c) {
-    map.well_of_channel[c] = format->map.well_of_channel[c];
-    map.well_count = std::max(map.well_count, map.well_of_channel[c] + 1);
-  }
-  return map;
-#else
-  if (!data_dir.empty()) std::fprintf(stderr, "plate files are not supported in this build\n");
   return PlateMap::builtin(name);
-#endif
 }
 
 void print_new_frames(kestrova::sim::PtyServer& server, std::size_t& shown) {

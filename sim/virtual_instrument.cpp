@@ -36,45 +36,23 @@ std::array<std::uint8_t, 8> make_factory_record(const InstrumentOptions& o) {
 
 } // namespace
 
-PlateMap PlateMap::w384() {
+PlateMap PlateMap::from_format(const store::PlateFormat& format) {
   PlateMap map;
-  for (int c = 0; c < kChannelCount; ++c)
-    map.well_of_channel[c] = c;
-  map.well_count = kChannelCount;
+  for (int c = 0; c < kChannelCount; ++c) {
+    map.well_of_channel[c] = format.map.well_of_channel[c];
+    map.well_count = std::max(map.well_count, map.well_of_channel[c] + 1);
+  }
   return map;
 }
 
-PlateMap PlateMap::w96f() {
-  PlateMap map;
-  map.well_of_channel.fill(-1);
-  int well = 0;
-  for (int col = 0; col < kBeamColumns; ++col) {
-    for (int row = 0; row < kBeamRows; row += 2) {
-      const int c = col * kBeamRows + row;
-      map.well_of_channel[c] = col % 2 == 0 ? well++ : map.well_of_channel[c - kBeamRows];
-    }
-  }
-  map.well_count = well;
-  return map;
-}
-
-PlateMap PlateMap::w96u() {
-  PlateMap map;
-  map.well_of_channel.fill(-1);
-  int well = 0;
-  for (int col = 0; col < kBeamColumns; col += 2) {
-    for (int row = 0; row < kBeamRows; row += 2)
-      map.well_of_channel[col * kBeamRows + row] = well++;
-  }
-  map.well_count = well;
-  return map;
-}
+PlateMap PlateMap::w384() { return *builtin("w384"); }
+PlateMap PlateMap::w96f() { return *builtin("w96f"); }
+PlateMap PlateMap::w96u() { return *builtin("w96u"); }
 
 std::optional<PlateMap> PlateMap::builtin(std::string_view name) {
-  if (name == "w384") return w384();
-  if (name == "w96f") return w96f();
-  if (name == "w96u") return w96u();
-  return std::nullopt;
+  const auto format = store::BuiltInPlateFormat(name);
+  if (!format) return std::nullopt;
+  return from_format(*format);
 }
 
 VirtualInstrument::VirtualInstrument(InstrumentOptions options)

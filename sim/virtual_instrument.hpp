@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "store/plate_format.hpp"
+
 namespace kestrova::sim {
 
 inline constexpr int kChannelCount = 384;
@@ -46,8 +48,11 @@ struct PlateMap {
   std::array<int, kChannelCount> well_of_channel{};
   int well_count = 0;
 
-  // Built-in maps: one beam per well (w384), two beams side by side on even beam rows (w96f),
-  // one beam on even rows and columns (w96u).
+  // The map of a plate format of the project store; the well count is one more than the
+  // greatest well any beam lies in.
+  static PlateMap from_format(const store::PlateFormat& format);
+  // The store's built-in maps: one beam per well (w384), two beams side by side on even beam
+  // rows (w96f), one beam on even rows and columns (w96u).
   static PlateMap w384();
   static PlateMap w96f();
   static PlateMap w96u();

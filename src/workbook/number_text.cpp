@@ -5,6 +5,8 @@
 #include <cmath>
 #include <string>
 
+#include "common/number_format.hpp"
+
 namespace kestrova::workbook {
 namespace {
 
@@ -25,7 +27,7 @@ NumberFormat locale_number_format() {
 }
 
 std::string list_separator_for(const NumberFormat& format) {
-  return format.decimal == "," ? ";" : ",";
+  return std::string(1, common::list_separator_for(format.decimal == "," ? ',' : '.'));
 }
 
 bool plain_decimal_format(const NumberFormat& format) {
