@@ -2,13 +2,19 @@
 
 #include <cerrno>
 #include <cstring>
+#include <exception>
 #include <fcntl.h>
+#include <memory>
 #include <string>
+#include <system_error>
+#include <thread>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "common/text_codec.hpp"
 #include "reports/csv_split.hpp"
+#include "reports/field_relay.hpp"
 #include "workbook/workbook_writer.hpp"
 
 namespace kestrova::reports {
@@ -32,42 +38,61 @@ FieldValue classify(std::string_view field, const workbook::NumberFormat& format
   return {FieldValue::Kind::Text, {}, trimmed};
 }
 
+// The bytes of a file, in memory that is not cleared before it is read into.
 struct ReadResult {
-  std::string bytes;
+  std::unique_ptr<char[]> bytes;
+  std::size_t size = 0;
   long error = 0;
   std::string description;
+
+  std::string_view text() const { return {bytes.get(), size}; }
 };
+
+// Asks for large pages under a large buffer: reading tens of megabytes into fresh memory
+// otherwise costs a page fault every 4 KiB.
+void prefer_huge_pages(char* data, std::size_t size) {
+  constexpr std::size_t kHuge = 2u << 20;
+  if (size < 2 * kHuge) return;
+  const auto start = (reinterpret_cast<std::uintptr_t>(data) + kHuge - 1) & ~(kHuge - 1);
+  const auto end = (reinterpret_cast<std::uintptr_t>(data) + size) & ~(kHuge - 1);
+  if (end > start) ::madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+}
 
 ReadResult read_whole_file(const fs::path& file) {
   ReadResult r;
+  const auto fail = [&](int e) {
+    r.error = e;
+    r.description = std::string(std::strerror(e)) + ": " + file.string();
+    r.bytes.reset();
+    r.size = 0;
+  };
   const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    r.error = errno;
-    r.description = std::string(std::strerror(errno)) + ": " + file.string();
+    fail(errno);
     return r;
   }
-  constexpr std::size_t kChunk = 1 << 20;
-  // Room for the whole file plus the last read's chunk, so the string never reallocates.
+  // Room for the size the file has now; a file still growing gets more room as it comes.
   struct stat st {};
-  if (::fstat(fd, &st) == 0 && st.st_size > 0) {
-    r.bytes.reserve(static_cast<std::size_t>(st.st_size) + kChunk);
-  }
+  std::size_t capacity = 1 << 16;
+  if (::fstat(fd, &st) == 0 && st.st_size > 0) capacity = static_cast<std::size_t>(st.st_size) + 1;
+  r.bytes.reset(new char[capacity]);
+  prefer_huge_pages(r.bytes.get(), capacity);
   for (;;) {
-    const std::size_t used = r.bytes.size();
-    r.bytes.resize(used + kChunk);
-    const ssize_t n = ::read(fd, r.bytes.data() + used, kChunk);
-    if (n < 0 && errno == EINTR) {
-      r.bytes.resize(used);
-      continue;
+    if (r.size == capacity) {
+      const std::size_t grown = capacity * 2;
+      std::unique_ptr<char[]> more(new char[grown]);
+      std::memcpy(more.get(), r.bytes.get(), r.size);
+      r.bytes = std::move(more);
+      capacity = grown;
     }
-    r.bytes.resize(used + static_cast<std::size_t>(n > 0 ? n : 0));
+    const ssize_t n = ::read(fd, r.bytes.get() + r.size, capacity - r.size);
+    if (n < 0 && errno == EINTR) continue;
     if (n < 0) {
-      r.error = errno;
-      r.description = std::string(std::strerror(errno)) + ": " + file.string();
-      r.bytes.clear();
+      fail(errno);
       break;
     }
     if (n == 0) break;
+    r.size += static_cast<std::size_t>(n);
   }
   ::close(fd);
   return r;
@@ -113,18 +138,139 @@ struct WorkbookSink {
   }
 };
 
+// Splits and classifies the fields on the calling thread and passes them on through `relay`
+// to the thread that writes them. A row wider than `columns` stops the split (`too_wide`), as
+// does a writing thread that gave up (no batch to fill).
+struct RelaySink {
+  FieldRelay& relay;
+  std::string_view text;
+  const workbook::NumberFormat& format;
+  bool plain_format;
+  std::size_t columns;
+  FieldBatch* batch = nullptr;
+  std::size_t fields = 0;
+  bool too_wide = false;
+  std::string scratch;
+
+  bool stopped() const { return too_wide || batch == nullptr; }
+  void field(std::string_view value) {
+    if (batch == nullptr) return;
+    if (++fields > columns) {
+      too_wide = true;
+      return;
+    }
+    const FieldValue v = classify(value, format, plain_format, scratch);
+    switch (v.kind) {
+    case FieldValue::Kind::Empty:
+      batch->items.push_back({0, 0, FieldBatch::Kind::Empty, false});
+      break;
+    case FieldValue::Kind::Number:
+      batch->add(FieldBatch::Kind::Number, v.number, text);
+      break;
+    case FieldValue::Kind::Text:
+      batch->add(FieldBatch::Kind::Text, v.text, text);
+      break;
+    }
+    if (batch->full()) pass_on();
+  }
+  void end_row() {
+    fields = 0;
+    if (batch == nullptr) return;
+    batch->add_row_end();
+    if (batch->full()) pass_on();
+  }
+  void pass_on() {
+    relay.hand_over(batch);
+    batch = relay.take_free();
+  }
+};
+
+// The writing side of the relay: every batch's fields become cells, row by row.
+void write_fields(FieldRelay& relay, workbook::WorkbookWriter& writer, std::string_view text) {
+  bool in_row = false;
+  while (FieldBatch* batch = relay.take_filled()) {
+    for (const FieldBatch::Item& item : batch->items) {
+      if (!in_row) writer.begin_row();
+      in_row = item.kind != FieldBatch::Kind::RowEnd;
+      switch (item.kind) {
+      case FieldBatch::Kind::Empty:
+        writer.add_empty();
+        break;
+      case FieldBatch::Kind::Number:
+        writer.add_number_text(batch->value(item, text));
+        break;
+      case FieldBatch::Kind::Text:
+        writer.add_string(batch->value(item, text));
+        break;
+      case FieldBatch::Kind::RowEnd:
+        writer.end_row();
+        break;
+      }
+    }
+    relay.give_back(batch);
+  }
+}
+
+// One attempt at the rows with `columns` columns. With a second thread the cells are written
+// (string table, XML, file) while this thread splits and classifies the text, so the two
+// halves of the work overlap; without one, or when it cannot be started, both run here.
+// Returns true when a row was wider than `columns`.
+bool write_rows(workbook::WorkbookWriter& writer, std::string_view text,
+                std::string_view separator, const workbook::NumberFormat& format,
+                std::size_t columns, Threading threading) {
+  const bool plain = workbook::plain_decimal_format(format);
+  if (threading == Threading::Background) {
+    FieldRelay relay;
+    std::exception_ptr failure;
+    std::thread worker;
+    try {
+      worker = std::thread([&] {
+        try {
+          write_fields(relay, writer, text);
+        } catch (...) {
+          failure = std::current_exception();
+          relay.stop();
+        }
+      });
+    } catch (const std::system_error&) {
+      // No thread to be had: write on this one.
+    }
+    if (worker.joinable()) {
+      RelaySink sink{relay, text, format, plain, columns, nullptr, 0, false, {}};
+      try {
+        sink.batch = relay.take_free();
+        split_csv(text, separator, sink);
+      } catch (...) {
+        relay.stop();
+        worker.join();
+        throw;
+      }
+      if (sink.too_wide) {
+        relay.stop();
+      } else {
+        if (sink.batch != nullptr) relay.hand_over(sink.batch);
+        relay.close();
+      }
+      worker.join();
+      if (failure) std::rethrow_exception(failure);
+      return sink.too_wide;
+    }
+  }
+  WorkbookSink sink{writer, format, plain, columns, 0, false, {}};
+  split_csv(text, separator, sink);
+  return sink.too_wide;
+}
+
 // Writes the sheet with the width of the widest row. The width of the first rows is tried
 // first, which saves a pass over the whole text; a wider row later makes the writer start
 // again with the measured width.
 workbook::Status write_sheet(workbook::WorkbookWriter& writer, std::string_view text,
-                             std::string_view separator, const workbook::NumberFormat& format) {
+                             std::string_view separator, const workbook::NumberFormat& format,
+                             Threading threading) {
   std::size_t columns = measure_csv(text, separator, kWidthGuessRows).columns;
   for (int attempt = 0; attempt < 2; ++attempt) {
     if (workbook::Status s = writer.begin(columns)) return s;
-    WorkbookSink sink{writer, format, workbook::plain_decimal_format(format), columns, 0,
-                      false,  {}};
-    split_csv(text, separator, sink);
-    if (!sink.too_wide) return std::nullopt;
+    if (!write_rows(writer, text, separator, format, columns, threading)) return std::nullopt;
     columns = measure_csv(text, separator).columns;
   }
   return workbook::Error{EINVAL, "Convertir_csv_xlsx: ancho de tabla inestable"};
@@ -158,23 +304,27 @@ FieldValue classify_field(std::string_view field, const workbook::NumberFormat& 
 
 bool Convertir_csv_xlsx(const fs::path& csv, const fs::path& xlsx, std::string_view separator,
                         const fs::path& data_folder, const workbook::NumberFormat& format,
-                        common::Dialogs& dialogs, common::Clock& clock) {
-  std::string text;
+                        common::Dialogs& dialogs, common::Clock& clock, Threading threading) {
+  ReadResult file;
+  std::string decoded; // the text when it had to be decoded from Windows-1252
+  std::string_view text;
   try {
-    ReadResult file = read_whole_file(csv);
+    file = read_whole_file(csv);
     if (file.error != 0) {
       show_csv_error(dialogs, file.description);
       return false;
     }
-    if (file.bytes.empty()) {
+    if (file.size == 0) {
       show_csv_error(dialogs, kCsvEmptyDescription);
       return false;
     }
-    text = std::move(file.bytes);
+    text = file.text();
     if (!all_ascii(text) && !common::is_valid_utf8(text)) {
-      text = common::windows1252_to_utf8(text);
+      decoded = common::windows1252_to_utf8(text);
+      file.bytes.reset();
+      text = decoded;
     } else if (text.starts_with("\xEF\xBB\xBF")) {
-      text.erase(0, 3);
+      text.remove_prefix(3);
     }
   } catch (const std::exception& e) { // out of memory for a huge file
     show_csv_error(dialogs, e.what());
@@ -183,7 +333,7 @@ bool Convertir_csv_xlsx(const fs::path& csv, const fs::path& xlsx, std::string_v
   workbook::Status status;
   try {
     workbook::WorkbookWriter writer(data_folder / workbook::kScratchFolderName, format);
-    status = write_sheet(writer, text, separator, format);
+    status = write_sheet(writer, text, separator, format, threading);
     if (!status) status = writer.finish(xlsx, common::to_civil(clock.now()));
   } catch (const std::exception& e) {
     status = workbook::Error{ENOMEM, e.what()};

@@ -29,6 +29,10 @@ struct FieldValue {
 FieldValue classify_field(std::string_view field, const workbook::NumberFormat& format,
                           std::string& scratch);
 
+// Whether the conversion writes the worksheet on a second thread while the CSV is split
+// (the default) or does all of its work on the calling thread.
+enum class Threading { Background, Single };
+
 // Converts the CSV file `csv` (fields split by the one-character `separator`, numbers read
 // with `format`) into a one-sheet workbook at `xlsx`, working in the scratch folder
 // `data_folder`/tmp_xlsx. Failures are shown with `dialogs`: "Error en Convertir_csv_xlsx: "
@@ -37,6 +41,6 @@ FieldValue classify_field(std::string_view field, const workbook::NumberFormat& 
 bool Convertir_csv_xlsx(const std::filesystem::path& csv, const std::filesystem::path& xlsx,
                         std::string_view separator, const std::filesystem::path& data_folder,
                         const workbook::NumberFormat& format, common::Dialogs& dialogs,
-                        common::Clock& clock);
+                        common::Clock& clock, Threading threading = Threading::Background);
 
 } // namespace kestrova::reports

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace kestrova::workbook {
@@ -79,6 +81,10 @@ void FileWriter::fail(int errno_value) {
   if (!error_) error_ = system_error(errno_value, path_.string());
 }
 
+void FileWriter::changed_during_copy(const std::filesystem::path& source) {
+  if (!error_) error_ = Error{EIO, "el archivo ha cambiado durante la copia: " + source.string()};
+}
+
 void FileWriter::write_all(const char* data, std::size_t size) {
   if (error_ || size == 0) return;
   if (crc_on_) crc_.update(data, size);
@@ -126,9 +132,57 @@ void FileWriter::patch(std::uint64_t offset, const void* data, std::size_t size)
   }
 }
 
+std::uint64_t FileWriter::copy_mapped(int fd, std::uint64_t size,
+                                      const std::filesystem::path& source) {
+  const off_t start = ::lseek(fd, 0, SEEK_CUR);
+  const long page = ::sysconf(_SC_PAGESIZE);
+  struct stat st {};
+  if (start < 0 || page <= 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  // Only bytes the file has: a mapping past its end would read as zeros.
+  size = std::min<std::uint64_t>(
+      size, static_cast<std::uint64_t>(std::max<off_t>(st.st_size - start, 0)));
+  constexpr std::uint64_t kWindow = 16u << 20;
+  auto offset = static_cast<std::uint64_t>(start);
+  std::uint64_t done = 0;
+  while (done < size && !error_) {
+    const std::uint64_t base = offset - offset % static_cast<std::uint64_t>(page);
+    const std::uint64_t lead = offset - base;
+    const auto length = static_cast<std::size_t>(std::min(size - done + lead, kWindow));
+    void* const map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd,
+                             static_cast<off_t>(base));
+    if (map == MAP_FAILED) break; // the caller copies the rest another way
+    const char* p = static_cast<const char*>(map) + lead;
+    std::size_t left = length - lead;
+    while (left > 0) {
+      const ssize_t n = ::write(fd_, p, left);
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0 && errno != EFAULT) {
+        fail(errno);
+        break;
+      }
+      if (n <= 0) { // EFAULT: the source was cut short under the mapping
+        changed_during_copy(source);
+        break;
+      }
+      p += n;
+      left -= static_cast<std::size_t>(n);
+      flushed_ += static_cast<std::uint64_t>(n);
+      done += static_cast<std::uint64_t>(n);
+      offset += static_cast<std::uint64_t>(n);
+    }
+    ::munmap(map, length);
+  }
+  ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
+  return done;
+}
+
 Status FileWriter::copy_from(int fd, std::uint64_t size, const std::filesystem::path& source) {
   flush();
-  crc_valid_ = false; // kernel-copied bytes never pass through crc_
+  crc_valid_ = false; // copied bytes never pass through crc_
+  // Written from a mapping of the source where it can be mapped (one copy out of the page
+  // cache, cheaper than the kernel's file-to-file copy), else copied by the kernel, else
+  // through the buffer.
+  if (!error_) size -= copy_mapped(fd, size, source);
   bool kernel = true;
   while (size > 0 && !error_) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
@@ -152,8 +206,7 @@ Status FileWriter::copy_from(int fd, std::uint64_t size, const std::filesystem::
       break;
     }
     if (n == 0) {
-      if (!error_)
-        error_ = Error{EIO, "el archivo ha cambiado durante la copia: " + source.string()};
+      changed_during_copy(source);
       break;
     }
     size -= static_cast<std::uint64_t>(n);

@@ -65,9 +65,9 @@ public:
   // or bytes already on disk were patched.
   std::optional<Summary> summary() const;
 
-  // Appends `size` bytes read from the descriptor `fd` at its current position, copied by the
-  // kernel (copy_file_range) where it can, else through the buffer. A source that ends early
-  // is an error.
+  // Appends `size` bytes read from the descriptor `fd` at its current position, written from
+  // a memory mapping of the source where it can be mapped, else copied by the kernel
+  // (copy_file_range), else through the buffer. A source that ends early is an error.
   Status copy_from(int fd, std::uint64_t size, const std::filesystem::path& source);
 
   // Overwrites bytes already written at `offset` (buffered or not).
@@ -83,6 +83,10 @@ public:
 
 private:
   void write_slow(const char* data, std::size_t size);
+  // Writes up to `size` bytes of `fd` from its current position out of a memory mapping and
+  // moves the position past them; returns how many were written.
+  std::uint64_t copy_mapped(int fd, std::uint64_t size, const std::filesystem::path& source);
+  void changed_during_copy(const std::filesystem::path& source);
   void write_all(const char* data, std::size_t size);
   void fail(int errno_value);
 

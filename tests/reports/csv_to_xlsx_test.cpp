@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "reports/csv_split.hpp"
 #include "reports/csv_to_xlsx.hpp"
+#include "reports/field_relay.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/temp_dir.hpp"
@@ -136,10 +139,11 @@ struct Conversion {
   testing::FakeClock clock;
 
   bool run(std::string_view csv_bytes, std::string_view separator,
-           const workbook::NumberFormat& format = {".", ","}) {
+           const workbook::NumberFormat& format = {".", ","},
+           Threading threading = Threading::Background) {
     write_file(tmp / "report.csv", csv_bytes);
     return Convertir_csv_xlsx(tmp / "report.csv", tmp / "report.xlsx", separator, tmp.path(),
-                              format, dialogs, clock);
+                              format, dialogs, clock, threading);
   }
   std::string sheet() { return read_file(tmp / "tmp_xlsx" / "xl" / "worksheets" / "sheet1.xml"); }
 };
@@ -157,21 +161,112 @@ TEST(ConvertirCsvXlsx, PadsShortRowsToTheWidestRow) {
 }
 
 TEST(ConvertirCsvXlsx, AWideRowFarDownWidensEveryRow) {
-  // The width of the first rows is tried first; row 1800 is wider, so the sheet is written
-  // again and the strings of the first attempt are not counted twice.
+  // The width of the first rows is tried first; row 29000 is wider, so the sheet is written
+  // again (with several batches of fields still on their way to the writing thread) and the
+  // strings of the first attempt are not counted twice.
   std::string csv;
-  for (int r = 1; r <= 2000; ++r)
-    csv += r == 1800 ? "t,1,2\n" : "t,1\n";
-  Conversion c;
-  ASSERT_TRUE(c.run(csv, ","));
-  const std::string s = c.sheet();
-  EXPECT_NE(s.find("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\"><v>1</v></c>"
-                   "<c r=\"C1\"/></row>\r\n"),
+  for (int r = 1; r <= 30000; ++r)
+    csv += r == 29000 ? "t,1,2\n" : "t,1\n";
+  for (const Threading threading : {Threading::Background, Threading::Single}) {
+    Conversion c;
+    ASSERT_TRUE(c.run(csv, ",", {".", ","}, threading));
+    const std::string s = c.sheet();
+    EXPECT_NE(s.find("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\"><v>1</v></c>"
+                     "<c r=\"C1\"/></row>\r\n"),
+              std::string::npos);
+    EXPECT_NE(s.find("<c r=\"C29000\"><v>2</v></c></row>\r\n<row r=\"29001\">"),
+              std::string::npos);
+    EXPECT_NE(s.find("<c r=\"C30000\"/></row>\r\n</sheetData>"), std::string::npos);
+    const std::string strings = read_file(c.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml");
+    EXPECT_NE(strings.find("count=\"30000\" uniqueCount=\"1\""), std::string::npos) << strings;
+  }
+}
+
+TEST(ConvertirCsvXlsx, TheWritingThreadWritesWhatOneThreadWrites) {
+  // Enough rows for many batches, fields that must be copied out of the text (doubled quotes,
+  // numbers rewritten from the locale's form) and one field large enough to fill a batch on
+  // its own.
+  std::string csv = "Time;Group;Value;Note;Code;Empty\r\n";
+  for (int r = 1; r <= 20000; ++r) {
+    csv += std::to_string(r * 5) + ";\"G\"\"" + std::to_string(r % 7) + "\";" +
+           std::to_string(r) + "." + std::to_string(r % 1000) + "," + std::to_string(r % 10) +
+           ";\"n\"x;00" + std::to_string(r % 50) + "; \r\n";
+  }
+  csv += "last;\"" + std::string(FieldBatch::kSpill + 10, 'q') + "\"\"end\";1\r\n";
+  Conversion background;
+  ASSERT_TRUE(background.run(csv, ";", {",", "."}, Threading::Background));
+  Conversion single;
+  ASSERT_TRUE(single.run(csv, ";", {",", "."}, Threading::Single));
+  const std::string sheet = background.sheet();
+  EXPECT_EQ(sheet, single.sheet());
+  EXPECT_EQ(read_file(background.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml"),
+            read_file(single.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml"));
+  // Row 20001: 100000;"G""1";20000.0,0;"n"x;000; (strings 6 and 7 first seen in row 2).
+  EXPECT_NE(sheet.find("<row r=\"20001\"><c r=\"A20001\"><v>100000</v></c>"
+                       "<c r=\"B20001\" t=\"s\"><v>6</v></c><c r=\"C20001\"><v>200000.0</v></c>"
+                       "<c r=\"D20001\" t=\"s\"><v>7</v></c><c r=\"E20001\" t=\"s\"><v>"),
             std::string::npos);
-  EXPECT_NE(s.find("<c r=\"C1800\"><v>2</v></c></row>\r\n<row r=\"1801\">"), std::string::npos);
-  EXPECT_NE(s.find("<c r=\"C2000\"/></row>\r\n</sheetData>"), std::string::npos);
-  const std::string strings = read_file(c.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml");
-  EXPECT_NE(strings.find("count=\"2000\" uniqueCount=\"1\""), std::string::npos) << strings;
+  EXPECT_NE(sheet.find("<row r=\"20002\"><c r=\"A20002\" t=\"s\">"), std::string::npos);
+  EXPECT_NE(sheet.find("<c r=\"C20002\"><v>1</v></c><c r=\"D20002\"/><c r=\"E20002\"/>"
+                       "<c r=\"F20002\"/></row>"),
+            std::string::npos);
+  const std::string strings = read_file(background.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml");
+  EXPECT_NE(strings.find("qqq&quot;end</t>"), std::string::npos);
+}
+
+TEST(FieldRelay, KeepsTheOrderAndLetsEitherSideStop) {
+  // More batches than the relay holds pass through in order.
+  {
+    FieldRelay relay(2);
+    std::vector<std::size_t> seen;
+    std::thread consumer([&] {
+      while (FieldBatch* b = relay.take_filled()) {
+        seen.push_back(b->items.front().begin);
+        relay.give_back(b);
+      }
+    });
+    for (std::size_t i = 0; i < 50; ++i) {
+      FieldBatch* b = relay.take_free();
+      ASSERT_NE(b, nullptr);
+      EXPECT_TRUE(b->items.empty());
+      b->items.push_back({i, 0, FieldBatch::Kind::Empty, false});
+      relay.hand_over(b);
+    }
+    relay.close();
+    consumer.join();
+    ASSERT_EQ(seen.size(), 50u);
+    for (std::size_t i = 0; i < seen.size(); ++i)
+      EXPECT_EQ(seen[i], i);
+  }
+  // A consumer that gives up frees a producer waiting for a batch.
+  {
+    FieldRelay relay(1);
+    FieldBatch* b = relay.take_free();
+    relay.hand_over(b);
+    std::thread consumer([&] {
+      relay.take_filled();
+      relay.stop();
+    });
+    EXPECT_EQ(relay.take_free(), nullptr);
+    consumer.join();
+    EXPECT_EQ(relay.take_filled(), nullptr);
+  }
+}
+
+TEST(FieldBatch, KeepsPlacesInTheTextAndCopiesTheRest) {
+  const std::string text = "abc,def";
+  const std::string elsewhere = "xyz";
+  FieldBatch batch;
+  batch.add(FieldBatch::Kind::Text, std::string_view(text).substr(4, 3), text);
+  batch.add(FieldBatch::Kind::Number, elsewhere, text);
+  batch.add(FieldBatch::Kind::Text, std::string_view(text).substr(0, 7), text);
+  ASSERT_EQ(batch.items.size(), 3u);
+  EXPECT_FALSE(batch.items[0].spilled);
+  EXPECT_TRUE(batch.items[1].spilled);
+  EXPECT_FALSE(batch.items[2].spilled);
+  EXPECT_EQ(batch.value(batch.items[0], text), "def");
+  EXPECT_EQ(batch.value(batch.items[1], text), "xyz");
+  EXPECT_EQ(batch.value(batch.items[2], text), "abc,def");
 }
 
 TEST(ConvertirCsvXlsx, ReadsWindows1252AndDropsAByteOrderMark) {

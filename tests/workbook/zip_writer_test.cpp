@@ -271,6 +271,20 @@ TEST(FileWriter, CopiesFromFilesAndPipesAndReportsFailures) {
   EXPECT_EQ(s->number, EIO);
   EXPECT_NE(s->description.find("source"), std::string::npos) << s->description;
 
+  // A source read from the middle of a page on: the copy starts at the descriptor's position
+  // and leaves it just past the bytes copied.
+  FileWriter middle;
+  ASSERT_FALSE(middle.open(tmp / "middle"));
+  const int from = ::open((tmp / "source").c_str(), O_RDONLY);
+  ASSERT_EQ(::lseek(from, 5001, SEEK_SET), 5001);
+  EXPECT_FALSE(middle.copy_from(from, 70000, tmp / "source"));
+  char next = 0;
+  EXPECT_EQ(::read(from, &next, 1), 1);
+  EXPECT_EQ(next, data[5001 + 70000]);
+  ::close(from);
+  ASSERT_FALSE(middle.close());
+  EXPECT_EQ(read_file(tmp / "middle"), data.substr(5001, 70000));
+
   if (::access("/dev/full", W_OK) == 0) {
     FileWriter full;
     ASSERT_FALSE(full.open("/dev/full"));

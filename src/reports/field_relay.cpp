@@ -1,0 +1,69 @@
+#include "reports/field_relay.hpp"
+
+namespace kestrova::reports {
+
+FieldRelay::FieldRelay(std::size_t batches) {
+  for (std::size_t i = 0; i < batches; ++i) {
+    batches_.push_back(std::make_unique<FieldBatch>());
+    batches_.back()->items.reserve(FieldBatch::kItems + 1);
+    free_.push_back(batches_.back().get());
+  }
+}
+
+FieldBatch* FieldRelay::take_free() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return stopped_ || !free_.empty(); });
+  if (stopped_) return nullptr;
+  FieldBatch* batch = free_.front();
+  free_.pop_front();
+  batch->clear();
+  return batch;
+}
+
+void FieldRelay::hand_over(FieldBatch* batch) {
+  {
+    const std::lock_guard lock(mutex_);
+    filled_.push_back(batch);
+  }
+  changed_.notify_all();
+}
+
+void FieldRelay::close() {
+  {
+    const std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+  changed_.notify_all();
+}
+
+FieldBatch* FieldRelay::take_filled() {
+  std::unique_lock lock(mutex_);
+  changed_.wait(lock, [this] { return stopped_ || closed_ || !filled_.empty(); });
+  if (stopped_ || filled_.empty()) return nullptr;
+  FieldBatch* batch = filled_.front();
+  filled_.pop_front();
+  return batch;
+}
+
+void FieldRelay::give_back(FieldBatch* batch) {
+  {
+    const std::lock_guard lock(mutex_);
+    free_.push_back(batch);
+  }
+  changed_.notify_all();
+}
+
+void FieldRelay::stop() {
+  {
+    const std::lock_guard lock(mutex_);
+    stopped_ = true;
+  }
+  changed_.notify_all();
+}
+
+bool FieldRelay::stopped() const {
+  const std::lock_guard lock(mutex_);
+  return stopped_;
+}
+
+} // namespace kestrova::reports
