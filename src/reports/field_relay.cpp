@@ -21,19 +21,11 @@ FieldBatch* FieldRelay::take_free() {
 }
 
 void FieldRelay::hand_over(FieldBatch* batch) {
-  {
-    const std::lock_guard lock(mutex_);
-    filled_.push_back(batch);
-  }
-  changed_.notify_all();
+  update([&] { filled_.push_back(batch); });
 }
 
 void FieldRelay::close() {
-  {
-    const std::lock_guard lock(mutex_);
-    closed_ = true;
-  }
-  changed_.notify_all();
+  update([&] { closed_ = true; });
 }
 
 FieldBatch* FieldRelay::take_filled() {
@@ -46,24 +38,11 @@ FieldBatch* FieldRelay::take_filled() {
 }
 
 void FieldRelay::give_back(FieldBatch* batch) {
-  {
-    const std::lock_guard lock(mutex_);
-    free_.push_back(batch);
-  }
-  changed_.notify_all();
+  update([&] { free_.push_back(batch); });
 }
 
 void FieldRelay::stop() {
-  {
-    const std::lock_guard lock(mutex_);
-    stopped_ = true;
-  }
-  changed_.notify_all();
-}
-
-bool FieldRelay::stopped() const {
-  const std::lock_guard lock(mutex_);
-  return stopped_;
+  update([&] { stopped_ = true; });
 }
 
 } // namespace kestrova::reports

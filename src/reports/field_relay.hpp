@@ -77,10 +77,18 @@ public:
 
   // Either side: ends the exchange without waiting for the batches on their way.
   void stop();
-  bool stopped() const;
 
 private:
-  mutable std::mutex mutex_;
+  // Changes the shared state under the lock and wakes the other side.
+  template <class Change> void update(Change change) {
+    {
+      const std::lock_guard lock(mutex_);
+      change();
+    }
+    changed_.notify_all();
+  }
+
+  std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::unique_ptr<FieldBatch>> batches_;
   std::deque<FieldBatch*> free_;
