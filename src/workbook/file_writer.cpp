@@ -156,12 +156,12 @@ std::uint64_t FileWriter::copy_mapped(int fd, std::uint64_t size,
     while (left > 0) {
       const ssize_t n = ::write(fd_, p, left);
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0 && errno != EFAULT) {
-        fail(errno);
+      if (n < 0 && errno == EFAULT) { // the source was cut short under the mapping
+        changed_during_copy(source);
         break;
       }
-      if (n <= 0) { // EFAULT: the source was cut short under the mapping
-        changed_during_copy(source);
+      if (n <= 0) {
+        fail(n < 0 ? errno : EIO);
         break;
       }
       p += n;
