@@ -71,6 +71,11 @@ ReadResult read_whole_file(const fs::path& file) {
     fail(errno);
     return r;
   }
+  // Closed also when a buffer cannot be had (the caller reports the bad_alloc).
+  const struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
   // Room for the size the file has now; a file still growing gets more room as it comes.
   struct stat st {};
   std::size_t capacity = 1 << 16;
@@ -94,7 +99,6 @@ ReadResult read_whole_file(const fs::path& file) {
     if (n == 0) break;
     r.size += static_cast<std::size_t>(n);
   }
-  ::close(fd);
   return r;
 }
 
@@ -102,7 +106,8 @@ ReadResult read_whole_file(const fs::path& file) {
 constexpr std::size_t kWidthGuessRows = 1000;
 
 // Feeds the split fields straight into the workbook writer, one row at a time, padding each
-// row to `columns`. A row wider than that stops the split (`too_wide`).
+// row to `columns`. A row wider than that stops the split (`too_wide`), as does a sheet that
+// can no longer be written.
 struct WorkbookSink {
   workbook::WorkbookWriter& writer;
   const workbook::NumberFormat& format;
@@ -112,7 +117,7 @@ struct WorkbookSink {
   bool too_wide = false;
   std::string scratch;
 
-  bool stopped() const { return too_wide; }
+  bool stopped() const { return too_wide || writer.failed(); }
   void field(std::string_view text) {
     if (fields == 0) writer.begin_row();
     if (++fields > columns) {
@@ -208,6 +213,10 @@ void write_fields(FieldRelay& relay, workbook::WorkbookWriter& writer, std::stri
       }
     }
     relay.give_back(batch);
+    if (writer.failed()) { // a full disk, say: no use splitting the rest
+      relay.stop();
+      return;
+    }
   }
 }
 
@@ -240,16 +249,16 @@ bool write_rows(workbook::WorkbookWriter& writer, std::string_view text,
       try {
         sink.batch = relay.take_free();
         split_csv(text, separator, sink);
-      } catch (...) {
+        if (sink.too_wide) {
+          relay.stop();
+        } else {
+          if (sink.batch != nullptr) relay.hand_over(sink.batch);
+          relay.close();
+        }
+      } catch (...) { // the worker uses the relay and the writer: join it on every way out
         relay.stop();
         worker.join();
         throw;
-      }
-      if (sink.too_wide) {
-        relay.stop();
-      } else {
-        if (sink.batch != nullptr) relay.hand_over(sink.batch);
-        relay.close();
       }
       worker.join();
       if (failure) std::rethrow_exception(failure);

@@ -171,6 +171,9 @@ std::uint64_t FileWriter::copy_mapped(int fd, std::uint64_t size,
       offset += static_cast<std::uint64_t>(n);
     }
     ::munmap(map, length);
+    // A source cut inside its last mapped page reads as zeros there instead of failing.
+    if (!error_ && (::fstat(fd, &st) != 0 || static_cast<std::uint64_t>(st.st_size) < offset))
+      changed_during_copy(source);
   }
   ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
   return done;
@@ -202,7 +205,12 @@ Status FileWriter::copy_from(int fd, std::uint64_t size, const std::filesystem::
     if (n < 0) {
       if (errno == EINTR) continue;
       const int e = errno;
-      if (!error_) error_ = system_error(e, source.string());
+      // A full disk or a size limit is the destination's failure; anything else the source's.
+      if (e == ENOSPC || e == EDQUOT || e == EFBIG) {
+        fail(e);
+      } else if (!error_) {
+        error_ = system_error(e, source.string());
+      }
       break;
     }
     if (n == 0) {

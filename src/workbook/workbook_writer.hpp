@@ -76,6 +76,9 @@ public:
   // `workbook`. The scratch folder is left in place.
   Status finish(const std::filesystem::path& workbook, const common::CivilTime& stamp);
 
+  // True once the worksheet can no longer be written (the error comes from `finish`).
+  bool failed() const { return sheet_.failed(); }
+
   std::size_t string_cells() const { return string_cells_; }
   std::size_t unique_strings() const { return strings_.size(); }
 

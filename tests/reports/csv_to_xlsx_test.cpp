@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <sys/resource.h>
 #include <thread>
 
 #include "reports/csv_split.hpp"
@@ -305,6 +307,48 @@ TEST(ConvertirCsvXlsx, WorkbookErrorsComeFromTheWriter) {
                                   c.tmp.path(), {}, c.dialogs, c.clock));
   ASSERT_EQ(c.dialogs.messages().size(), 1u);
   EXPECT_EQ(c.dialogs.messages()[0].rfind("Error al generar XLSX: 2 - ", 0), 0u);
+}
+
+// While it lives, this process cannot write a file beyond `bytes`: a full disk for the test.
+struct FileSizeLimit {
+  rlimit old{};
+  void (*old_handler)(int) = nullptr;
+  explicit FileSizeLimit(rlim_t bytes) {
+    old_handler = std::signal(SIGXFSZ, SIG_IGN); // a failed write instead of a signal
+    ::getrlimit(RLIMIT_FSIZE, &old);
+    rlimit limit = old;
+    limit.rlim_cur = bytes;
+    EXPECT_EQ(::setrlimit(RLIMIT_FSIZE, &limit), 0);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, old_handler);
+  }
+};
+
+TEST(ConvertirCsvXlsx, ASheetTheDiskCannotHoldIsAnErrorOnEitherThread) {
+  // More batches than the relay holds and a wide row near the end that restarts the sheet,
+  // both after the disk has filled up: the failure must be shown and no workbook made.
+  std::string csv;
+  for (int r = 1; r <= 30000; ++r)
+    csv += r == 29000 ? "t,1,2\n" : "t,1\n";
+  for (const Threading threading : {Threading::Background, Threading::Single}) {
+    Conversion c;
+    write_file(c.tmp / "report.csv", csv);
+    bool made = true;
+    {
+      const FileSizeLimit full(64 << 10);
+      made = Convertir_csv_xlsx(c.tmp / "report.csv", c.tmp / "report.xlsx", ",", c.tmp.path(),
+                                {".", ","}, c.dialogs, c.clock, threading);
+    }
+    EXPECT_FALSE(made);
+    EXPECT_FALSE(fs::exists(c.tmp / "report.xlsx"));
+    ASSERT_EQ(c.dialogs.transcript().size(), 1u);
+    EXPECT_EQ(c.dialogs.transcript()[0].text,
+              "Error al generar XLSX: " + std::to_string(EFBIG) + " - File too large: " +
+                  (c.tmp / "tmp_xlsx" / "xl" / "worksheets" / "sheet1.xml").string());
+    EXPECT_EQ(c.dialogs.transcript()[0].icon, common::Icon::Error);
+  }
 }
 
 TEST(ConvertirCsvXlsx, ReportOpensInOpenpyxl) {

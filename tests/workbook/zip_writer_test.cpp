@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 #include "support/temp_dir.hpp"
@@ -293,6 +294,56 @@ TEST(FileWriter, CopiesFromFilesAndPipesAndReportsFailures) {
     const Status f = full.close();
     ASSERT_TRUE(f);
     EXPECT_EQ(f->number, ENOSPC);
+  }
+}
+
+TEST(FileWriter, ASourceCutShortDuringTheCopyIsAnError) {
+  // The copy goes into a pipe whose reader cuts the source once the first bytes arrive, so
+  // the rest is copied from a source that no longer has them. A cut inside the last page
+  // leaves that page readable with zeros where the bytes were; a longer cut removes pages.
+  struct Case {
+    const char* what;
+    std::uint64_t start;
+    std::uint64_t cut_to;
+  };
+  constexpr std::uint64_t kSize = (1u << 20) + 3000;
+  const Case cases[] = {
+      {"cut inside the last page", 0, kSize - 100},
+      {"cut by many pages, copied from the middle of a page", 5001, kSize - 200000},
+  };
+  TempDir tmp;
+  for (const Case& c : cases) {
+    write_file(tmp / "source", std::string(kSize, 'x'));
+    const int from = ::open((tmp / "source").c_str(), O_RDONLY);
+    ASSERT_GE(from, 0);
+    ASSERT_EQ(::lseek(from, static_cast<off_t>(c.start), SEEK_SET), static_cast<off_t>(c.start));
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    ::fcntl(pipe_fds[1], F_SETPIPE_SZ, 4096); // the copy runs at most a page ahead of the cut
+    std::thread reader([&] {
+      char chunk[1 << 16];
+      std::uint64_t got = 0;
+      bool cut = false;
+      for (ssize_t n; (n = ::read(pipe_fds[0], chunk, sizeof chunk)) > 0;) {
+        got += static_cast<std::uint64_t>(n);
+        if (!cut && got >= sizeof chunk) {
+          cut = true;
+          EXPECT_EQ(::truncate((tmp / "source").c_str(), static_cast<off_t>(c.cut_to)), 0);
+        }
+      }
+    });
+    FileWriter out;
+    out.adopt(pipe_fds[1], "pipe");
+    const Status s = out.copy_from(from, kSize - c.start, tmp / "source");
+    out.close();
+    reader.join();
+    ::close(pipe_fds[0]);
+    ::close(from);
+    ASSERT_TRUE(s) << c.what;
+    EXPECT_EQ(s->number, EIO) << c.what;
+    EXPECT_EQ(s->description,
+              "el archivo ha cambiado durante la copia: " + (tmp / "source").string())
+        << c.what;
   }
 }
 
