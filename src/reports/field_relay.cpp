@@ -4,8 +4,7 @@ namespace kestrova::reports {
 
 FieldRelay::FieldRelay(std::size_t batches) {
   for (std::size_t i = 0; i < batches; ++i) {
-    batches_.push_back(std::make_unique<FieldBatch>());
-    batches_.back()->items.reserve(FieldBatch::kItems + 1);
+    batches_.push_back(std::make_unique<FieldBatch>()); // grows when first filled
     free_.push_back(batches_.back().get());
   }
 }

@@ -61,7 +61,9 @@ struct FieldBatch {
 // other: after `stop`, `take_free` and `take_filled` return null at once.
 class FieldRelay {
 public:
-  explicit FieldRelay(std::size_t batches = 4);
+  // The default gives each side some tens of milliseconds of slack, so a thread held up for a
+  // while (by the scheduler or the disk) does not stall the other; about 13 MB when all are full.
+  explicit FieldRelay(std::size_t batches = 32);
 
   // Producer: an empty batch, or null once stopped.
   FieldBatch* take_free();

@@ -185,11 +185,11 @@ TEST(ConvertirCsvXlsx, AWideRowFarDownWidensEveryRow) {
 }
 
 TEST(ConvertirCsvXlsx, TheWritingThreadWritesWhatOneThreadWrites) {
-  // Enough rows for many batches, fields that must be copied out of the text (doubled quotes,
-  // numbers rewritten from the locale's form) and one field large enough to fill a batch on
-  // its own.
+  // More batches than the relay holds (so the splitting side waits for some to come back),
+  // fields that must be copied out of the text (doubled quotes, numbers rewritten from the
+  // locale's form) and one field large enough to fill a batch on its own.
   std::string csv = "Time;Group;Value;Note;Code;Empty\r\n";
-  for (int r = 1; r <= 20000; ++r) {
+  for (int r = 1; r <= 80000; ++r) {
     csv += std::to_string(r * 5) + ";\"G\"\"" + std::to_string(r % 7) + "\";" +
            std::to_string(r) + "." + std::to_string(r % 1000) + "," + std::to_string(r % 10) +
            ";\"n\"x;00" + std::to_string(r % 50) + "; \r\n";
@@ -203,14 +203,14 @@ TEST(ConvertirCsvXlsx, TheWritingThreadWritesWhatOneThreadWrites) {
   EXPECT_EQ(sheet, single.sheet());
   EXPECT_EQ(read_file(background.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml"),
             read_file(single.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml"));
-  // Row 20001: 100000;"G""1";20000.0,0;"n"x;000; (strings 6 and 7 first seen in row 2).
-  EXPECT_NE(sheet.find("<row r=\"20001\"><c r=\"A20001\"><v>100000</v></c>"
-                       "<c r=\"B20001\" t=\"s\"><v>6</v></c><c r=\"C20001\"><v>200000.0</v></c>"
-                       "<c r=\"D20001\" t=\"s\"><v>7</v></c><c r=\"E20001\" t=\"s\"><v>"),
+  // Row 80001: 400000;"G""4";80000.0,0;"n"x;000; (G"4 first seen in row 5, nx in row 2).
+  EXPECT_NE(sheet.find("<row r=\"80001\"><c r=\"A80001\"><v>400000</v></c>"
+                       "<c r=\"B80001\" t=\"s\"><v>13</v></c><c r=\"C80001\"><v>800000.0</v></c>"
+                       "<c r=\"D80001\" t=\"s\"><v>7</v></c><c r=\"E80001\" t=\"s\"><v>"),
             std::string::npos);
-  EXPECT_NE(sheet.find("<row r=\"20002\"><c r=\"A20002\" t=\"s\">"), std::string::npos);
-  EXPECT_NE(sheet.find("<c r=\"C20002\"><v>1</v></c><c r=\"D20002\"/><c r=\"E20002\"/>"
-                       "<c r=\"F20002\"/></row>"),
+  EXPECT_NE(sheet.find("<row r=\"80002\"><c r=\"A80002\" t=\"s\">"), std::string::npos);
+  EXPECT_NE(sheet.find("<c r=\"C80002\"><v>1</v></c><c r=\"D80002\"/><c r=\"E80002\"/>"
+                       "<c r=\"F80002\"/></row>"),
             std::string::npos);
   const std::string strings = read_file(background.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml");
   EXPECT_NE(strings.find("qqq&quot;end</t>"), std::string::npos);
