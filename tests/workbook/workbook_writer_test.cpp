@@ -241,6 +241,20 @@ TEST(WriteWorkbook, CellEdgeCases) {
   ASSERT_TRUE(wide.write(row));
   EXPECT_NE(wide.part("xl/worksheets/sheet1.xml").find("<c r=\"AB1\"><v>7</v></c></row>"),
             std::string::npos);
+
+  // Values of every length from 1 to 40 characters land whole and in place.
+  Table lengths(1);
+  std::string expected = "<row r=\"1\">";
+  std::string digits;
+  for (std::size_t k = 1; k <= 40; ++k) {
+    digits += static_cast<char>('0' + k % 10);
+    const std::string value = "9" + digits.substr(1);
+    lengths[0].push_back(Cell::of(value));
+    expected += "<c r=\"" + column_letters(k) + "1\"><v>" + value + "</v></c>";
+  }
+  Fixture numbers;
+  ASSERT_TRUE(numbers.write(lengths));
+  EXPECT_EQ(numbers.part("xl/worksheets/sheet1.xml"), sheet(expected + "</row>\r\n"));
 }
 
 TEST(WriteWorkbook, StartsFromAFreshScratchFolder) {
