@@ -1,6 +1,9 @@
 #pragma once
 
+#include <bit>
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -37,12 +40,72 @@ std::optional<std::string_view> number_text(std::string_view text, const NumberF
 // text. Computed once per format, it lets plain_decimal_text skip the full check.
 bool plain_decimal_format(const NumberFormat& format);
 
+namespace detail {
+
+// The high bit of each byte of `w` that is not an ASCII digit.
+inline std::uint64_t non_digit_bytes(std::uint64_t w) {
+  const std::uint64_t x = w ^ 0x3030303030303030ull; // digits become 0..9
+  return (((x & 0x7F7F7F7F7F7F7F7Full) + 0x7676767676767676ull) | x) & 0x8080808080808080ull;
+}
+
+// The high bits of the eight bytes gathered into one bit each, byte i to bit i.
+inline unsigned gather_high_bits(std::uint64_t m) {
+  return static_cast<unsigned>(((m >> 7) * 0x0102040810204080ull) >> 56);
+}
+
+inline std::uint64_t load_u64(const char* p) {
+  std::uint64_t w = 0;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+inline std::uint32_t load_u32(const char* p) {
+  std::uint32_t w = 0;
+  std::memcpy(&w, p, 4);
+  return w;
+}
+
+// One bit per character of a text of 1 to 16 characters, set where it is not a digit. The
+// text is read with loads that overlap rather than run past its end.
+inline unsigned non_digit_positions(const char* p, std::size_t n) {
+  if (n >= 8) {
+    return gather_high_bits(non_digit_bytes(load_u64(p))) |
+           gather_high_bits(non_digit_bytes(load_u64(p + n - 8))) << (n - 8);
+  }
+  std::uint64_t w = 0;
+  if (n >= 4) {
+    w = load_u32(p) | static_cast<std::uint64_t>(load_u32(p + n - 4)) << (8 * (n - 4));
+  } else {
+    w = static_cast<unsigned char>(p[0]) |
+        static_cast<std::uint64_t>(static_cast<unsigned char>(p[n / 2])) << (8 * (n / 2)) |
+        static_cast<std::uint64_t>(static_cast<unsigned char>(p[n - 1])) << (8 * (n - 1));
+  }
+  return gather_high_bits(non_digit_bytes(w)) & ((1u << n) - 1);
+}
+
+} // namespace detail
+
 // True for -?digits(.digits)? with 1 to 300 digits in each part. Under a plain_decimal_format
 // such a text is a number and number_text returns it unchanged.
 inline bool plain_decimal_text(std::string_view text) {
-  const auto digit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
   const char* p = text.data();
-  const char* const end = p + text.size();
+  const std::size_t n = text.size();
+  if (n >= 1 && n <= 16 && std::endian::native == std::endian::little) {
+    // The short texts of a table: find the characters that are not digits all at once.
+    const unsigned others = detail::non_digit_positions(p, n);
+    if (others == 0) return true;
+    const unsigned first = static_cast<unsigned>(std::countr_zero(others));
+    const unsigned rest = others & (others - 1);
+    const bool sign = first == 0 && p[0] == '-';
+    if (rest == 0) { // one: a leading minus, or a point with digits on both sides
+      return sign ? n >= 2 : p[first] == '.' && first >= 1 && first + 2 <= n;
+    }
+    if (!sign || (rest & (rest - 1)) != 0) return false; // more than a sign and a point
+    const auto point = static_cast<std::size_t>(std::countr_zero(rest));
+    return p[point] == '.' && point >= 2 && point + 2 <= n;
+  }
+  const auto digit = [](char c) { return static_cast<unsigned char>(c - '0') < 10; };
+  const char* const end = p + n;
   if (p != end && *p == '-') ++p;
   const char* const whole = p;
   while (p != end && digit(*p))

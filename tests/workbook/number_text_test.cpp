@@ -1,5 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <memory>
+#include <random>
+#include <vector>
+
 #include "workbook/number_text.hpp"
 
 namespace kestrova::workbook {
@@ -56,6 +61,58 @@ TEST(ParseNumber, RejectsEverythingElse) {
   };
   for (const Case& c : cases)
     EXPECT_FALSE(parse_number(c.text, *c.format)) << c.text;
+}
+
+// The definition itself, one character at a time.
+bool plain_decimal_by_definition(std::string_view t) {
+  const auto digit = [](char c) { return c >= '0' && c <= '9'; };
+  std::size_t i = t.starts_with('-') ? 1 : 0;
+  const std::size_t whole = i;
+  while (i < t.size() && digit(t[i]))
+    ++i;
+  if (i == whole) return false;
+  if (i == t.size()) return true;
+  if (t[i] != '.') return false;
+  const std::size_t fraction = ++i;
+  while (i < t.size() && digit(t[i]))
+    ++i;
+  return i == t.size() && i != fraction;
+}
+
+TEST(NumberText, PlainDecimalTextAgreesWithItsDefinition) {
+  // Every text of up to 7 characters over digits, the sign, the point and the bytes next to
+  // the digits, then longer mostly-digit texts. Each is copied into its own allocation of
+  // exactly its size, so a read past its end is caught under the address sanitizer.
+  const std::string alphabet = "09-./:\xB0";
+  const auto check = [](const std::string& text) {
+    std::unique_ptr<char[]> exact(new char[text.size() + 1]);
+    std::memcpy(exact.get(), text.data(), text.size());
+    const std::string_view view(exact.get(), text.size());
+    ASSERT_EQ(plain_decimal_text(view), plain_decimal_by_definition(text)) << text;
+  };
+  std::vector<std::size_t> digits;
+  for (std::size_t length = 0; length <= 7; ++length) {
+    digits.assign(length, 0);
+    for (;;) {
+      std::string text;
+      for (const std::size_t d : digits)
+        text += alphabet[d];
+      check(text);
+      std::size_t k = 0;
+      while (k < length && ++digits[k] == alphabet.size())
+        digits[k++] = 0;
+      if (k == length) break;
+    }
+  }
+  std::mt19937 rng(7);
+  for (int i = 0; i < 200000; ++i) {
+    std::string text(1 + rng() % 24, '0');
+    for (char& c : text)
+      c = static_cast<char>('0' + rng() % 10);
+    for (unsigned k = rng() % 3; k > 0; --k)
+      text[rng() % text.size()] = alphabet[2 + rng() % 5];
+    check(text);
+  }
 }
 
 TEST(NumberText, CodesWithALeadingZero) {
