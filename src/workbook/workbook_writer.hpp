@@ -94,29 +94,27 @@ private:
   void write_long_cell(const CellStart& start, std::string_view middle, std::string_view value,
                        std::string_view end);
 
+  // Copies n bytes, sizeof(Word) <= n <= 2 * sizeof(Word), as two words that overlap.
+  template <class Word> static void copy_two_words(char* to, const char* from, std::size_t n) {
+    Word head{};
+    Word tail{};
+    std::memcpy(&head, from, sizeof head);
+    std::memcpy(&tail, from + n - sizeof tail, sizeof tail);
+    std::memcpy(to, &head, sizeof head);
+    std::memcpy(to + n - sizeof tail, &tail, sizeof tail);
+  }
+
   // Copies a short piece with at most two loads and two stores that overlap, never touching a
   // byte outside either range: cheaper than a call to memcpy for the few bytes of a cell.
   static void copy_piece(char* to, std::string_view piece) {
     const char* from = piece.data();
     const std::size_t n = piece.size();
-    if (n >= 8) {
-      if (n > 16) {
-        std::memcpy(to, from, n);
-        return;
-      }
-      std::uint64_t head = 0;
-      std::uint64_t tail = 0;
-      std::memcpy(&head, from, 8);
-      std::memcpy(&tail, from + n - 8, 8);
-      std::memcpy(to, &head, 8);
-      std::memcpy(to + n - 8, &tail, 8);
+    if (n > 16) {
+      std::memcpy(to, from, n);
+    } else if (n >= 8) {
+      copy_two_words<std::uint64_t>(to, from, n);
     } else if (n >= 4) {
-      std::uint32_t head = 0;
-      std::uint32_t tail = 0;
-      std::memcpy(&head, from, 4);
-      std::memcpy(&tail, from + n - 4, 4);
-      std::memcpy(to, &head, 4);
-      std::memcpy(to + n - 4, &tail, 4);
+      copy_two_words<std::uint32_t>(to, from, n);
     } else if (n > 0) {
       to[0] = from[0];
       to[n / 2] = from[n / 2];

@@ -162,13 +162,19 @@ TEST(ConvertirCsvXlsx, PadsShortRowsToTheWidestRow) {
       << s;
 }
 
+// `rows` lines "t,1", except line `wider`, which has a third field.
+std::string rows_with_one_wider(int rows, int wider) {
+  std::string csv;
+  for (int r = 1; r <= rows; ++r)
+    csv += r == wider ? "t,1,2\n" : "t,1\n";
+  return csv;
+}
+
 TEST(ConvertirCsvXlsx, AWideRowFarDownWidensEveryRow) {
   // The width of the first rows is tried first; row 29000 is wider, so the sheet is written
   // again (with several batches of fields still on their way to the writing thread) and the
   // strings of the first attempt are not counted twice.
-  std::string csv;
-  for (int r = 1; r <= 30000; ++r)
-    csv += r == 29000 ? "t,1,2\n" : "t,1\n";
+  const std::string csv = rows_with_one_wider(30000, 29000);
   for (const Threading threading : {Threading::Background, Threading::Single}) {
     Conversion c;
     ASSERT_TRUE(c.run(csv, ",", {".", ","}, threading));
@@ -327,11 +333,9 @@ struct FileSizeLimit {
 };
 
 TEST(ConvertirCsvXlsx, ASheetTheDiskCannotHoldIsAnErrorOnEitherThread) {
-  // More batches than the relay holds and a wide row near the end that restarts the sheet,
-  // both after the disk has filled up: the failure must be shown and no workbook made.
-  std::string csv;
-  for (int r = 1; r <= 30000; ++r)
-    csv += r == 29000 ? "t,1,2\n" : "t,1\n";
+  // The disk fills up after a few rows of many: the failure must be shown, the rest of the
+  // text is not split for nothing, and no workbook is made.
+  const std::string csv = rows_with_one_wider(30000, 29000);
   for (const Threading threading : {Threading::Background, Threading::Single}) {
     Conversion c;
     write_file(c.tmp / "report.csv", csv);
