@@ -11,7 +11,9 @@ jobs=$(nproc 2>/dev/null || echo 2)
 build=${KESTROVA_BUILD_DIR:-build/test}
 fuzz_build=${KESTROVA_FUZZ_BUILD_DIR:-build/fuzz}
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_SANITIZE=ON
+# The benchmarks and the window screenshot tool are compiled here too (not run), so they
+# cannot rot.
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DKESTROVA_SANITIZE=ON -DKESTROVA_BENCH=ON
 cmake --build "$build" -j "$jobs"
 export ASAN_OPTIONS=${ASAN_OPTIONS:-detect_leaks=1:abort_on_error=0}
 export UBSAN_OPTIONS=${UBSAN_OPTIONS:-print_stacktrace=1:halt_on_error=1}

@@ -10,13 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "store/channel_grid.hpp"
+
 namespace kestrova::acquisition {
 
 // Dimensions shared by the acquisition buffers and the activity files.
-inline constexpr int kChannelSlots = 385; // channels 0..383 plus the unmeasured slot 384
-inline constexpr int kMeasuredChannels = 384;
+using store::kChannelSlots; // channels 0..383 plus the unmeasured slot 384
+using store::kMaxBufferLength;
+inline constexpr int kMeasuredChannels = store::kChannelCount;
 inline constexpr int kDefaultBufferLength = 500;
-inline constexpr int kMaxBufferLength = 32767; // the setup field is a 16-bit integer
 inline constexpr int kBlocksPerRealtimeFile = 11;
 inline constexpr int kHistogramBins = 51; // interval bins 0..50 of a histogram record
 inline constexpr std::size_t kCountsRecordBytes = 4 + 2 * kChannelSlots; // 774

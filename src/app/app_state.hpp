@@ -3,13 +3,14 @@
 #include <functional>
 #include <string>
 
-#include "app/channel_arrays.hpp"
-#include "app/report_bin.hpp"
+#include "acquisition/acquisition_state.hpp"
+#include "acquisition/channel_arrays.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
 #include "common/event_pump.hpp"
 #include "common/shell.hpp"
 #include "device/link_state.hpp"
+#include "reports/report_bin.hpp"
 #include "store/project_state.hpp"
 
 namespace kestrova::app {
@@ -30,23 +31,16 @@ struct StartupState {
   bool autorun = false;
 };
 
-// Acquisition flags the start-up resets; the acquisition code owns their meaning.
-struct AcquisitionFlags {
-  bool running = false;
-  bool paused = false;
-  long long buffers_done = 0; // real-time counters
-  long long samples_done = 0;
-};
-
 // The program-wide states, owned by App and passed by reference.
 struct AppState {
   store::ProjectState project;
   device::LinkState link;
   StartupState startup;
-  AcquisitionFlags acquisition;
-  ChannelArrays channels;
-  ReportBinChoice report_bin;
-  bool ended = false; // the program was asked to end
+  acquisition::AcquisitionFlags acquisition;
+  acquisition::ChannelArrays channels;
+  reports::ReportBinChoice report_bin;
+  std::string setup_notes; // the main window's notes, handed to the setup window by "< Back"
+  bool ended = false;      // the program was asked to end
 };
 
 // The project shown as number, "_", name (txt_projecto).

@@ -9,7 +9,7 @@
 
 #include "app/app.hpp"
 #include "app/logo.hpp"
-#include "app/main_window.hpp"
+#include "app/main_display.hpp"
 #include "app/version.hpp"
 #include "ui/rounded_look.hpp"
 
@@ -83,44 +83,26 @@ void FrmInit::build() {
   Label1->installEventFilter(this);
 }
 
-void FrmInit::not_available(const QString& what) {
-  app_.services().dialogs.message((what + " is not available in this version.").toStdString(),
-                                  common::Buttons::Ok, common::Icon::Information);
-  show();
+void FrmInit::not_available(std::string_view what) {
+  app_.services().dialogs.message(not_available_text(what), common::Buttons::Ok,
+                                  common::Icon::Information);
 }
 
-void FrmInit::cmd_option1_Click() {
-  hide();
-  if (app_.open_setup_window) {
-    app_.open_setup_window();
-  } else {
-    not_available("The project setup window");
-  }
-}
+void FrmInit::cmd_option1_Click() { not_available("The project setup window"); }
 
-void FrmInit::cmd_option2_Click() {
-  hide();
-  FrmMain& main = app_.main_window();
-  main.show();
-  if (!app_.state().link.connected) main.cmd_connect_Click();
-}
+void FrmInit::cmd_option2_Click() { app_.run_latest_project(); }
 
-void FrmInit::cmd_option3_Click() {
-  hide();
-  if (app_.open_browser_window) {
-    app_.open_browser_window();
-  } else {
-    not_available("The experiment browser");
-  }
-}
+void FrmInit::cmd_option3_Click() { not_available("The experiment browser"); }
 
 void FrmInit::cmd_option4_Click() {
-  if (app_.quit_from_start_screen()) app_.end_program();
+  if (app_.session().quit_from_start_screen()) app_.session().end_program();
 }
+
+void FrmInit::show_news(const QString& text) { LblNews->setText(text); }
 
 void FrmInit::Form_Activate() {
   const auto& link = app_.state().link;
-  if (link.connected) LblNews->setText(QString("status: Connected in COM%1").arg(link.port));
+  if (link.connected) show_news(QString::fromStdString(start_screen_link_text(link)));
 }
 
 bool FrmInit::event(QEvent* e) {
@@ -138,9 +120,9 @@ bool FrmInit::eventFilter(QObject* watched, QEvent* e) {
 
 void FrmInit::closeEvent(QCloseEvent* e) {
   // The window's close box asks the same question as "EXIT".
-  if (app_.state().ended || app_.quit_from_start_screen()) {
+  if (app_.state().ended || app_.session().quit_from_start_screen()) {
     e->accept();
-    app_.end_program();
+    app_.session().end_program();
   } else {
     e->ignore();
   }

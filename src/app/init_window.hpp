@@ -30,6 +30,8 @@ public:
   void cmd_option4_Click();
   // Activation: shows the open port while connected.
   void Form_Activate();
+  // The equipment status line (LblNews).
+  void show_news(const QString& text);
 
 protected:
   bool event(QEvent* e) override;
@@ -38,8 +40,8 @@ protected:
 
 private:
   void build();
-  // A choice whose window is not part of this build: says so and keeps the start screen.
-  void not_available(const QString& what);
+  // A choice whose window is not part of this version: says so and keeps the start screen.
+  void not_available(std::string_view what);
 
   App& app_;
 };

@@ -5,6 +5,7 @@
 #include <QEventLoop>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <cstdio>
@@ -21,15 +22,11 @@ namespace kestrova::app {
 
 namespace {
 
-const char* const kOrganisms[] = {"C elegans(>L4)", "Zebrafish(Larvae)", "Echinococcus",
-                                  "Drosophila"};
 const char* const kHelpFile = "ksv_help.pdf";
 
 QString qs(std::string_view s) {
   return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
 }
-
-QString one_decimal(double value) { return QString::number(value, 'f', 1); }
 
 // Puts each named child of `panel` in its place. Single-line fields keep their natural
 // height, centred in the place, so they never stretch into tall boxes.
@@ -63,7 +60,8 @@ FrmMain::FrmMain(App& app) : app_(app) {
   build_design_controls();
   connect_handlers();
   ui::apply_rounded_look(this);
-  // 1280 x 800 fits every caption; smaller screens get their whole available area.
+  // Below 1024 x 700 captions would clip; 1280 x 800 where the screen allows.
+  setMinimumSize(1024, 700);
   QSize size(1280, 800);
   if (const QScreen* screen = QGuiApplication::primaryScreen())
     size = size.boundedTo(screen->availableGeometry().size());
@@ -96,52 +94,34 @@ void FrmMain::connect_handlers() {
             [fixed](bool checked) { fixed->setChecked(!checked); });
   connect(lght_ctl, &QAction::triggered, this, &FrmMain::lght_ctl_Click);
   connect(temp_ctl, &QAction::triggered, this, &FrmMain::temp_ctl_Click);
-  connect(mn_userbin, &QAction::triggered, this, [this] {
-    run_or_not_available(app_.open_report_settings, "The report settings window");
-  });
-  connect(mn_factory, &QAction::triggered, this,
-          [this] { run_or_not_available(app_.open_factory_window, "The factory window"); });
+  connect(mn_userbin, &QAction::triggered, this,
+          [this] { not_available("The report settings window"); });
+  connect(mn_factory, &QAction::triggered, this, [this] { not_available("The factory window"); });
   connect(mn_technical, &QAction::triggered, this,
-          [this] { run_or_not_available(app_.open_technical_menu, "The channel console"); });
-  connect(mnstatustest, &QAction::triggered, this,
-          [this] { run_or_not_available(app_.run_device_test, "The device test"); });
+          [this] { not_available("The channel console"); });
+  connect(mnstatustest, &QAction::triggered, this, [this] { not_available("The device test"); });
 }
 
-void FrmMain::run_or_not_available(const std::function<void()>& hook, const char* what) {
-  if (hook) {
-    hook();
-    return;
-  }
-  app_.services().dialogs.message(std::string(what) + " is not available in this version.",
-                                  common::Buttons::Ok, common::Icon::Information);
+void FrmMain::not_available(std::string_view what) {
+  app_.services().dialogs.message(not_available_text(what), common::Buttons::Ok,
+                                  common::Icon::Information);
 }
 
 // --- Handlers ---
 
-void FrmMain::cmd_connect_Click() {
-  app_.connection().Connect();
-  if (app_.state().startup.autorun) app_.startup().begin_phase(6);
-}
+void FrmMain::cmd_connect_Click() { app_.session().connect(); }
 
-void FrmMain::Cmd_disconnect_Click() { app_.connection().Disconnect(); }
+void FrmMain::Cmd_disconnect_Click() { app_.session().disconnect(); }
 
-void FrmMain::mncom1_Click(int index) { app_.connection().ChooseComPort(index); }
+void FrmMain::mncom1_Click(int index) { app_.session().choose_com_port(index); }
 
 void FrmMain::Cmdoffline_Click() {
   lst_report_export->hide();
-  app_.start_screen().show();
-  if (app_.set_setup_description) app_.set_setup_description(Txt_description->text().toStdString());
-  hide();
+  app_.state().setup_notes = Txt_description->text().toStdString();
+  app_.show_start_screen();
 }
 
-void FrmMain::CmdPlay_Click() {
-  if (app_.start_acquisition) {
-    app_.start_acquisition();
-    return;
-  }
-  app_.services().dialogs.message("Acquisition is not available in this version.",
-                                  common::Buttons::Ok, common::Icon::Information);
-}
+void FrmMain::CmdPlay_Click() { app_.session().start_acquisition(); }
 
 void FrmMain::mncontent_Click() {
   // A missing help document is passed over without a word.
@@ -173,18 +153,7 @@ void FrmMain::toggle_tool_panel(QGroupBox* panel, std::size_t tool) {
 
 void FrmMain::Timerinicio_Timer() {
   Timerinicio->stop();
-  const PhaseAction a = app_.startup().on_timer();
-  FrmInit& init = app_.start_screen();
-  if (a.status) init.LblNews->setText(qs(*a.status));
-  if (a.repaint) init.LblNews->repaint();
-  if (a.show_main_and_connect) {
-    init.hide();
-    showMaximized();
-    cmd_connect_Click();
-  } else if (a.show_main_and_start) {
-    show();
-    CmdPlay_Click();
-  }
+  app_.session().startup_timer_fired();
 }
 
 void FrmMain::refresh_project_fields() {
@@ -214,7 +183,7 @@ void FrmMain::Form_Activate() {
 void FrmMain::Form_Resize() {
   // The rule works on the window's own size (menu bar included); the panels sit in the
   // client area below the menu bar.
-  const auto layout = main_layout(width(), height());
+  const auto layout = main_layout(width(), height() - statusBar()->sizeHint().height());
   if (!layout) return;
   const auto set = [](QWidget* w, const Rect& r) {
     w->setGeometry(r.left, r.top, r.width, r.height);
@@ -240,14 +209,14 @@ void FrmMain::resizeEvent(QResizeEvent* e) {
 }
 
 void FrmMain::closeEvent(QCloseEvent* e) {
-  if (!app_.state().ended) app_.leave_from_main_window();
+  if (!app_.state().ended) app_.session().leave_from_main_window();
   e->accept();
-  app_.end_program();
+  app_.session().end_program();
 }
 
-// --- StartupView ---
+// --- What the start-up and the connect action show ---
 
-void FrmMain::show_test_menu() { mnstatustest->setVisible(true); }
+const store::SetupValues& FrmMain::project_setup() const { return app_.state().project.setup; }
 
 void FrmMain::set_rest_controls() {
   cmd_frio->setText("COOL");
@@ -257,74 +226,39 @@ void FrmMain::set_rest_controls() {
   frm_autotext->hide();
 }
 
-void FrmMain::show_start_screen(bool enabled) {
-  FrmInit& init = app_.start_screen();
-  init.setEnabled(enabled);
-  init.show();
-  if (!enabled) hide();
-}
-
-void FrmMain::enable_startup_timer() {
-  Timerinicio->setInterval(app_.options().startup_timer_ms);
-  Timerinicio->start();
-}
-
-void FrmMain::wait_for_events() { QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents); }
-
-void FrmMain::apply_setup() {
-  const auto& setup = app_.state().project.setup;
-  const auto& tool1 = setup.tool_settings[0];
-  frm_mn1->setVisible(setup.tool_flags[0] == 1);
+void FrmMain::show_setup_controls(const SetupControls& c) {
+  frm_mn1->setVisible(c.tools_visible);
   Cmb_organism->clear();
-  for (const char* o : kOrganisms)
-    Cmb_organism->addItem(o);
-  const int organism = tool1[0];
-  if (organism >= 0 && organism <= 3) {
-    Cmb_organism->setCurrentIndex(organism);
-  } else if (organism >= 7 && organism <= 9) {
-    static const char* const kSizes[] = {"size <100um", "size 0.1-1mm", "size >1mm"};
-    Cmb_organism->addItem(kSizes[organism - 7]);
-    Cmb_organism->setCurrentIndex(Cmb_organism->count() - 1);
-  }
-  txt_snr_umbral->setText(one_decimal(tool1[3] / 10.0));
-  mnCalibra->setChecked(tool1[1] == 1);
-  cmd_calibra->setVisible(tool1[1] != 1); // the start action calibrates by itself then
-  mnZero->setChecked(tool1[2] == 1);
+  for (const std::string& o : c.organisms)
+    Cmb_organism->addItem(qs(o));
+  if (c.organism_index >= 0) Cmb_organism->setCurrentIndex(c.organism_index);
+  txt_snr_umbral->setText(qs(c.snr_text));
+  mnCalibra->setChecked(c.calibrate_on_start);
+  cmd_calibra->setVisible(c.calibrate_button_visible);
+  mnZero->setChecked(c.zero_on_start);
 }
 
-void FrmMain::apply_light_temperature() {
-  const auto& setup = app_.state().project.setup;
-  const auto& light = setup.tool_settings[1];
-  const auto& temp = setup.tool_settings[2];
-  Chk_lenabled->setChecked(light[0] == 1);
-  int on = light[1];
-  int off = light[2];
-  if (on == 0 && off == 0) {
-    on = 9;
-    off = 21;
+void FrmMain::show_light_temperature(const LightTemperatureControls& c) {
+  Chk_lenabled->setChecked(c.light_enabled);
+  txt_lon->setText(qs(c.light_on));
+  txt_loff->setText(qs(c.light_off));
+  frm_pulse->setVisible(c.pulses_visible);
+  if (c.light_enabled) {
+    txt_pulsetimes->setText(qs(c.pulse_times));
+    txt_pulseon->setText(qs(c.pulse_on));
+    txt_pulseoff->setText(qs(c.pulse_off));
+    txt_lon->setEnabled(c.light_hours_enabled);
+    txt_loff->setEnabled(c.light_hours_enabled);
   }
-  txt_lon->setText(QString::number(on));
-  txt_loff->setText(QString::number(off));
-  frm_pulse->hide();
-  if (light[0] == 1) {
-    txt_pulsetimes->setText(QString::number(light[3]));
-    txt_pulseon->setText(one_decimal(light[4] / 10.0));
-    txt_pulseoff->setText(one_decimal(light[5] / 10.0));
-    const bool pulses = light[3] >= 1;
-    frm_pulse->setVisible(pulses);
-    txt_lon->setEnabled(!pulses);
-    txt_loff->setEnabled(!pulses);
-  }
-  Chk_tenabled->setChecked(temp[0] == 1);
-  const int tenths = (temp[1] < 20 || temp[1] > 500) ? 200 : temp[1];
-  txttemp->setText(one_decimal(tenths / 10.0));
-  Frame_light->setVisible(setup.tool_flags[1] == 1);
-  Frame_temp->setVisible(setup.tool_flags[2] == 1);
+  Chk_tenabled->setChecked(c.temperature_enabled);
+  txttemp->setText(qs(c.temperature));
+  Frame_light->setVisible(c.light_panel_visible);
+  Frame_temp->setVisible(c.temperature_panel_visible);
 }
 
-void FrmMain::fill_bin_list(const ReportBinChoice& choice) {
+void FrmMain::fill_bin_list(const reports::ReportBinChoice& choice) {
   combo_minutes->clear();
-  for (int m : bin_size_entries())
+  for (int m : reports::bin_size_entries())
     combo_minutes->addItem(QString::number(m));
   if (choice.user_defined) {
     mn_userbin->setChecked(true);
@@ -353,45 +287,13 @@ void FrmMain::prepare_display() {
   picturetime->set_world(0, 0, 100, 100);
 }
 
-void FrmMain::loader_news(const std::string& text) {
-  app_.start_screen().LblNews->setText(qs(text));
-}
-
-// --- ConnectionStatus ---
-
-void FrmMain::set_autochannel(std::string_view text) { lbl_autochannel->setText(qs(text)); }
-
-void FrmMain::set_autotext(std::string_view text) { lbl_autotext->setText(qs(text)); }
-
-void FrmMain::set_news(std::string_view text) { app_.start_screen().LblNews->setText(qs(text)); }
-
-void FrmMain::show_progress(bool shown) {
-  if (shown) {
-    picturecal->hide();
-    frm_autotext->show();
-    frm_autotext->raise();
-  } else {
-    frm_autotext->hide();
-    picturecal->show();
-    lbl_autotext->show();
-    lbl_autochannel->show();
-  }
-}
-
-void FrmMain::repaint() {
-  lbl_autochannel->repaint();
-  lbl_autotext->repaint();
-  app_.start_screen().LblNews->repaint();
-}
-
-void FrmMain::check_com_port(int port) {
-  for (int i = 1; i <= 15; ++i)
-    mncom1[static_cast<std::size_t>(i)]->setChecked(i == port);
-}
-
-void FrmMain::show_start_screen() {
-  app_.start_screen().show();
-  hide();
+void FrmMain::show_link_status(const LinkStatusLine& line) {
+  lbl_link_status->setText(qs(line.text));
+  const char* colour = line.tone == LinkStatusLine::Tone::Good  ? "#1b6e20"
+                       : line.tone == LinkStatusLine::Tone::Bad ? "#b71c1c"
+                                                                : "#37474f";
+  lbl_link_status->setStyleSheet(
+      QString("color: %1; font-weight: bold; padding: 0 6px;").arg(colour));
 }
 
 } // namespace kestrova::app

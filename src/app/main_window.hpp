@@ -15,8 +15,8 @@
 #include <array>
 #include <functional>
 
-#include "app/startup_sequence.hpp"
-#include "device/connection.hpp"
+#include "app/main_display.hpp"
+#include "reports/report_bin.hpp"
 #include "ui/picture_box.hpp"
 
 namespace kestrova::app {
@@ -26,7 +26,7 @@ class App;
 // The main window: connection, acquisition, live display and instrument tools. Every
 // control is a member named as in the window's design and carries that name as objectName;
 // control arrays are named "<name>_<index>" (cmd_stack_pos_0, mncom1_7).
-class FrmMain final : public QMainWindow, public StartupView, public device::ConnectionStatus {
+class FrmMain final : public QMainWindow {
   Q_OBJECT
 
 public:
@@ -182,27 +182,17 @@ public:
   // Re-lays out both panels for the current size.
   void Form_Resize();
 
-  // StartupView.
-  void show_test_menu() override;
-  void set_rest_controls() override;
-  void show_start_screen(bool enabled) override;
-  void enable_startup_timer() override;
-  void wait_for_events() override;
-  void apply_setup() override;
-  void apply_light_temperature() override;
-  void fill_bin_list(const ReportBinChoice& choice) override;
-  void show_project(const std::string& caption) override;
-  void prepare_display() override;
-  void loader_news(const std::string& text) override;
+  // What the start-up and the connect action show (through their adapters).
+  const store::SetupValues& project_setup() const;
+  void set_rest_controls();
+  void show_setup_controls(const SetupControls& c);
+  void show_light_temperature(const LightTemperatureControls& c);
+  void fill_bin_list(const reports::ReportBinChoice& choice);
+  void show_project(const std::string& caption);
+  void prepare_display();
+  void show_link_status(const LinkStatusLine& line);
 
-  // ConnectionStatus.
-  void set_autochannel(std::string_view text) override;
-  void set_autotext(std::string_view text) override;
-  void set_news(std::string_view text) override;
-  void show_progress(bool shown) override;
-  void repaint() override;
-  void check_com_port(int port) override;
-  void show_start_screen() override;
+  QLabel* lbl_link_status = nullptr; // status bar: the link to the instrument
 
 protected:
   bool event(QEvent* e) override;
@@ -222,8 +212,8 @@ private:
   // Shows or hides the light (tool 1) or temperature (tool 2) panel and keeps the setup's
   // tool switch in step with it.
   void toggle_tool_panel(QGroupBox* panel, std::size_t tool);
-  // Runs `hook` when the window behind a menu item is part of this build; otherwise says so.
-  void run_or_not_available(const std::function<void()>& hook, const char* what);
+  // Says that the window behind a menu item is not part of this version.
+  void not_available(std::string_view what);
 
   App& app_;
   QWidget* client_ = nullptr;

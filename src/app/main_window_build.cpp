@@ -2,6 +2,7 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QVBoxLayout>
 
 #include "app/main_window.hpp"
@@ -350,6 +351,12 @@ void FrmMain::build_design_controls() {
   lst_report_export = named(new QListWidget(client_), "lst_report_export");
   lst_report_export->hide();
   lbl_autostart = label(client_, "lbl_autostart", "");
+
+  // The link to the instrument, always in sight; the connection manager keeps it true.
+  lbl_link_status = label(this, "lbl_link_status", "Not connected");
+  statusBar()->addWidget(lbl_link_status, 1);
+  statusBar()->setSizeGripEnabled(false);
+  Cmd_disconnect->setEnabled(false); // nothing to disconnect before a connect
 
   Timerinicio = named(new QTimer(this), "Timerinicio");
   Timerinicio->setSingleShot(true);

@@ -55,7 +55,7 @@ void StartupSequence::begin_phase(int phase) {
 void StartupSequence::run_phase(int phase) {
   begin_phase(phase);
   while (!state_.startup.phase_done && !state_.ended)
-    view_.wait_for_events();
+    services_.pump.wait_for_events();
 }
 
 PhaseAction StartupSequence::on_timer() {
@@ -107,7 +107,7 @@ void StartupSequence::load_steps() {
 
   view_.show_start_screen(false);
   run_phase(0);
-  load_project_(state_, [this](const std::string& text) { view_.loader_news(text); });
+  load_project_(state_, [this](const std::string& text) { view_.show_news(text); });
   s.load_stage = 4;
   run_phase(1);
 

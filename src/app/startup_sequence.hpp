@@ -26,7 +26,8 @@ struct PhaseAction {
 PhaseAction phase_action(int phase, bool autorun);
 
 // The window side of the start-up: the start screen, the main window's controls, and the
-// start-up timer. The main window implements it.
+// start-up timer. A small adapter over the windows implements it; the start-up waits for its
+// timer through the event pump.
 class StartupView {
 public:
   virtual ~StartupView() = default;
@@ -38,20 +39,20 @@ public:
   virtual void show_start_screen(bool enabled) = 0;
   // Enables the start-up timer (it fires once, after its interval).
   virtual void enable_startup_timer() = 0;
-  // Blocks until at least one window event was handled.
-  virtual void wait_for_events() = 0;
   // Step 11: calibration tools, organism list, detection and calibration controls.
   virtual void apply_setup() = 0;
   // Step 11 end: light and temperature controls from the setup.
   virtual void apply_light_temperature() = 0;
   // Step 12: combo_minutes and the "User Defined BIN size" check mark.
-  virtual void fill_bin_list(const ReportBinChoice& choice) = 0;
+  virtual void fill_bin_list(const reports::ReportBinChoice& choice) = 0;
   // Step 14: clears the group list and selector and shows the project caption.
   virtual void show_project(const std::string& caption) = 0;
   // Step 16: the display defaults and the plot areas; CmdPause disabled.
   virtual void prepare_display() = 0;
-  // Writes a warning into the start screen's status label (the setup loader's notes).
-  virtual void loader_news(const std::string& text) = 0;
+  // Writes a text into the start screen's status label (phase texts, the loader's notes).
+  virtual void show_news(const std::string& text) = 0;
+  // Hides the start screen and shows the main window (autorun).
+  virtual void show_main_window() = 0;
 };
 
 // Loads the project of the current state: setup.dat, the channel tables and the plate
@@ -59,7 +60,7 @@ public:
 using ProjectLoadStep =
     std::function<void(AppState&, const std::function<void(const std::string&)>& news)>;
 // Reads the report settings' bin choice.
-using ReportBinStep = std::function<ReportBinChoice(const AppState&)>;
+using ReportBinStep = std::function<reports::ReportBinChoice(const AppState&)>;
 
 // The outcome of loading the main window.
 enum class LoadOutcome {

@@ -31,7 +31,7 @@ bool ConnectionManager::open_port(int port) {
 
 void ConnectionManager::show_opening(int port) {
   status_.set_autochannel("Opening Port [" + std::to_string(port) + "]");
-  status_.repaint();
+  status_.refresh();
   pump_.process_events();
   clock_.sleep_ms(100);
 }
@@ -109,7 +109,7 @@ bool ConnectionManager::ScanPorts() {
       }
       if (accepted) {
         status_.set_news("Status = Connected on COM[ " + std::to_string(port) + " ]");
-        status_.repaint();
+        status_.refresh();
         status_.set_autochannel("Connected on COM[ " + std::to_string(port) + " ]");
       }
       io_.CommClose(port);
@@ -223,7 +223,7 @@ ConnectOutcome ConnectionManager::Connect() {
   status_.set_autochannel("STARTING.....");
   status_.set_autotext("CONNECTING:");
   status_.show_progress(true);
-  status_.repaint();
+  status_.refresh();
 
   ScanPorts();
   status_.check_com_port(link_.port);
@@ -240,9 +240,11 @@ ConnectOutcome ConnectionManager::Connect() {
     link_.connected = true;
     ReadFactoryRecord();
   }
+  link_.lost = false;
   status_.show_progress(false);
   status_.set_autotext("");
   status_.set_autochannel("");
+  status_.show_link(link_);
   return offline ? ConnectOutcome::Offline : ConnectOutcome::Connected;
 }
 
@@ -255,6 +257,14 @@ void ConnectionManager::Disconnect() {
   if (link_.offline) return;
   release_port();
   link_.connected = false;
+  link_.lost = false;
+  status_.show_link(link_);
+}
+
+void ConnectionManager::SetLinkLost(bool lost) {
+  if (link_.lost == lost) return;
+  link_.lost = lost;
+  status_.show_link(link_);
 }
 
 void ConnectionManager::ChooseComPort(int index) {
@@ -262,6 +272,7 @@ void ConnectionManager::ChooseComPort(int index) {
   status_.check_com_port(index);
   link_.port = static_cast<std::int16_t>(index);
   config_.save_serial_port(index);
+  status_.show_link(link_);
 }
 
 } // namespace kestrova::device

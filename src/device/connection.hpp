@@ -25,11 +25,14 @@ public:
   // true: hide picturecal and show frm_autotext; false: hide frm_autotext and show picturecal,
   // lbl_autotext and lbl_autochannel.
   virtual void show_progress(bool shown) = 0;
-  virtual void repaint() = 0;
+  // Lets the texts above show now, before the next step blocks.
+  virtual void refresh() = 0;
   // Clears the check marks of COM1..COM15 and checks entry `port` (none when outside 1..15).
   virtual void check_com_port(int port) = 0;
   // Shows the start screen Frm_Init and hides the main window (offline outcome).
   virtual void show_start_screen() = 0;
+  // The link changed (connected, offline, disconnected, lost, another port chosen).
+  virtual void show_link(const LinkState& link) = 0;
 };
 
 // Stores a newly chosen serial port in config.dat. The App implements it over the project
@@ -68,6 +71,8 @@ public:
   void Disconnect();
   // The COM port menu: marks and stores port `index` (1 to 15); the next Connect tries it first.
   void ChooseComPort(int index);
+  // Marks the link lost (the instrument stopped answering while connected) or found again.
+  void SetLinkLost(bool lost);
 
   // Steps of Connect, public for the tests and for tools that need one of them.
   // Probe of an open port: the serial number of the reply, or -1 when nothing came.

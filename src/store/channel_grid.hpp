@@ -11,6 +11,10 @@ inline constexpr int kBeamColumns = 24;
 inline constexpr int kChannelCount = kBeamRows * kBeamColumns; // 384
 inline constexpr int kChannelSlots = kChannelCount + 1;        // 385
 
+// Longest real-time buffer in samples per channel: the setup stores it as a 16-bit integer, so
+// a damaged file cannot make the program reserve gigabytes.
+inline constexpr int kMaxBufferLength = 32767;
+
 // Channel number of a beam (column 0..23, row 0..15).
 constexpr int channel_of_beam(int column, int row) { return column * kBeamRows + row; }
 constexpr int beam_column(int channel) { return channel / kBeamRows; }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QCoreApplication>
+#include <QEventLoop>
 
 #include "common/event_pump.hpp"
 
@@ -10,6 +11,9 @@ namespace kestrova::ui {
 class QtEventPump final : public common::EventPump {
 public:
   void process_events() override { QCoreApplication::processEvents(); }
+  void wait_for_events() override {
+    QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+  }
 };
 
 } // namespace kestrova::ui

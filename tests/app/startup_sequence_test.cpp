@@ -21,7 +21,10 @@ using testing::FakeShell;
 using testing::TempDir;
 using testing::write_file;
 
-// Records what the loader asks of the windows; the start-up timer fires on the next wait.
+using reports::read_report_bin_choice;
+
+// Records what the loader asks of the windows; the start-up timer fires on the next wait for
+// events.
 class RecordingView final : public StartupView {
 public:
   std::vector<std::string> log;
@@ -36,7 +39,7 @@ public:
     log.push_back(enabled ? "start screen enabled" : "start screen disabled");
   }
   void enable_startup_timer() override { timer_armed = true; }
-  void wait_for_events() override {
+  void fire_timer() {
     if (!timer_armed) return;
     timer_armed = false;
     const PhaseAction a = sequence->on_timer();
@@ -48,13 +51,14 @@ public:
   }
   void apply_setup() override { log.push_back("apply setup"); }
   void apply_light_temperature() override { log.push_back("light/temperature"); }
-  void fill_bin_list(const ReportBinChoice& c) override {
+  void fill_bin_list(const reports::ReportBinChoice& c) override {
     if (throw_at_bin_list) throw std::runtime_error("bin list");
     log.push_back("bins " + std::to_string(c.bin) + (c.user_defined ? " user" : " default"));
   }
   void show_project(const std::string& caption) override { log.push_back("project " + caption); }
   void prepare_display() override { log.push_back("display"); }
-  void loader_news(const std::string& text) override { news = text; }
+  void show_news(const std::string& text) override { news = text; }
+  void show_main_window() override { log.push_back("main window"); }
 };
 
 class StartupSequenceTest : public ::testing::Test {
@@ -73,6 +77,7 @@ protected:
         state_, services_, view_, load_current_project_step(),
         [](const AppState& s) { return read_report_bin_choice(s.project.app_folder); });
     view_.sequence = &seq;
+    pump_.hook = [this](int) { view_.fire_timer(); };
     const LoadOutcome out = seq.load(autorun);
     armed_after_ = view_.timer_armed;
     return out;
@@ -176,22 +181,6 @@ TEST_F(StartupSequenceTest, UserDefinedBinFromReportSettings) {
   EXPECT_EQ(read_report_bin_choice(tmp_.path()).bin, 30) << "a bin of 1 is out of range";
   write_file(tmp_ / "repoconf.dat", "\"h\"\r\n");
   EXPECT_FALSE(read_report_bin_choice(tmp_.path()).user_defined);
-}
-
-// A damaged setup's buffer length cannot make the arrays empty or gigabytes large.
-TEST(ChannelArraysTest, BufferLengthStaysWithinAnInteger) {
-  struct Case {
-    int samples;
-    int length;
-  };
-  for (const Case c :
-       {Case{500, 500}, Case{0, 1}, Case{-7, 1}, Case{32767, 32767}, Case{2'000'000'000, 32767}}) {
-    ChannelArrays arrays;
-    arrays.reset(c.samples);
-    EXPECT_EQ(arrays.buffer_length, c.length) << c.samples;
-    EXPECT_EQ(arrays.raw.size(), 385u * static_cast<std::size_t>(c.length) + 1) << c.samples;
-    EXPECT_EQ(arrays.running_min.size(), 385u);
-  }
 }
 
 class LeavingTest : public StartupSequenceTest {};

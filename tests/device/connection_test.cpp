@@ -300,10 +300,22 @@ TEST_F(ConnectionTest, DisconnectAndComMenu) {
   link.port = 7;
   set_factory({0, 6, 24, 0, 12, 219, 0, 0});
   manager.Connect();
+  ASSERT_EQ(status.links.size(), 1u);
+  EXPECT_TRUE(status.links.back().connected);
+  EXPECT_EQ(status.links.back().port, 7);
+  manager.SetLinkLost(true);
+  ASSERT_EQ(status.links.size(), 2u);
+  EXPECT_TRUE(status.links.back().lost);
+  manager.SetLinkLost(true); // no change, nothing to tell
+  EXPECT_EQ(status.links.size(), 2u);
   manager.Disconnect();
   EXPECT_FALSE(link.connected);
   EXPECT_FALSE(link.offline);
   EXPECT_FALSE(io.is_open(7));
+  // The screen hears of the disconnect, and a lost link is not lost any more.
+  ASSERT_EQ(status.links.size(), 3u);
+  EXPECT_FALSE(status.links.back().connected);
+  EXPECT_FALSE(status.links.back().lost);
   // A second connect reopens the port; connecting while connected closes it first.
   EXPECT_EQ(manager.Connect(), ConnectOutcome::Connected);
   EXPECT_EQ(manager.Connect(), ConnectOutcome::Connected);

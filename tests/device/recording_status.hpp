@@ -15,15 +15,17 @@ public:
   void set_autotext(std::string_view t) override { autotext.emplace_back(t); }
   void set_news(std::string_view t) override { news.emplace_back(t); }
   void show_progress(bool shown) override { progress.push_back(shown); }
-  void repaint() override { ++repaints; }
+  void refresh() override { ++repaints; }
   void check_com_port(int port) override { checked = port; }
   void show_start_screen() override { ++start_screens; }
+  void show_link(const device::LinkState& link) override { links.push_back(link); }
 
   std::vector<std::string> autochannel, autotext, news;
   std::vector<bool> progress;
   int repaints = 0;
   int checked = -1;
   int start_screens = 0;
+  std::vector<device::LinkState> links;
 
   std::vector<std::string> opening_texts() const {
     std::vector<std::string> out;

@@ -37,7 +37,14 @@ class FakeEventPump final : public common::EventPump {
     ++calls;
     if (hook) hook(calls);
   }
+  // Waiting counts apart from process_events; the hook runs for both (it stands for the
+  // timer ticks and clicks that arrive meanwhile).
+  void wait_for_events() override {
+    ++waits;
+    if (hook) hook(calls);
+  }
   int calls = 0;
+  int waits = 0;
   std::function<void(int)> hook;
 };
 

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "app/app.hpp"
+#include "ui/qt_event_pump.hpp"
 #include "app/init_window.hpp"
 #include "app/main_window.hpp"
 #include "qt_test_app.hpp"
@@ -82,7 +83,7 @@ protected:
 
   TempDir tmp_;
   FakeDialogs dialogs_;
-  FakeEventPump pump_;
+  ui::QtEventPump pump_; // the start-up waits for its timer through the real event loop
   FakeClock clock_;
   FakeShell shell_;
   app::Services services_{dialogs_, pump_, clock_, shell_};

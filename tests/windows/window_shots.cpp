@@ -15,9 +15,7 @@
 #include "support/fake_shell.hpp"
 #include "ui/qt_event_pump.hpp"
 
-#ifdef KESTROVA_HAVE_SIM
 #include "sim/pty_server.hpp"
-#endif
 
 int main(int argc, char** argv) {
   using namespace kestrova;
@@ -30,11 +28,9 @@ int main(int argc, char** argv) {
   const std::filesystem::path data = argv[1];
   const QString out = QString::fromLocal8Bit(argv[2]);
 
-#ifdef KESTROVA_HAVE_SIM
   sim::PtyServer server;
   server.start();
   server.link(data / "ports" / "COM1");
-#endif
 
   testing::FakeDialogs dialogs;
   ui::QtEventPump pump;

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "commands.hpp"
-#include "stderr_dialogs.hpp"
+#include "common/stderr_dialogs.hpp"
 #include "workbook/folder.hpp"
 
 namespace kestrova::tools {
@@ -61,7 +61,7 @@ int run(int argc, char** argv) {
     return app.exit(e);
   }
 
-  StderrDialogs dialogs;
+  common::StderrDialogs dialogs("kestrova-report: ");
   common::SystemClock clock;
   Context context{data_dir.empty() ? std::nullopt : std::optional<std::filesystem::path>(data_dir),
                   dialogs, clock};

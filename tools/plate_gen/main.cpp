@@ -12,30 +12,8 @@
 #include <optional>
 #include <string>
 
-#include "common/dialogs.hpp"
+#include "common/stderr_dialogs.hpp"
 #include "store/data_template.hpp"
-
-namespace {
-
-// Messages go to standard error; there is nobody to answer questions.
-class ConsoleDialogs final : public kestrova::common::Dialogs {
-public:
-  kestrova::common::Answer message(std::string_view text, kestrova::common::Buttons,
-                                   kestrova::common::Icon, std::string_view) override {
-    std::cerr << text << '\n';
-    failed_ = true;
-    return kestrova::common::Answer::Ok;
-  }
-  std::optional<std::string> input(std::string_view, std::string_view, std::string_view) override {
-    return std::nullopt;
-  }
-  bool failed() const { return failed_; }
-
-private:
-  bool failed_ = false;
-};
-
-} // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2 || std::string(argv[1]) == "--help") {
@@ -49,9 +27,9 @@ int main(int argc, char** argv) {
     std::cerr << "cannot create " << folder.string() << ": " << ec.message() << '\n';
     return 1;
   }
-  ConsoleDialogs dialogs;
+  kestrova::common::StderrDialogs dialogs;
   for (const std::string& name : kestrova::store::WriteDataFolderTemplate(folder, dialogs)) {
     std::cout << (folder / name).string() << '\n';
   }
-  return dialogs.failed() ? 1 : 0;
+  return dialogs.shown() > 0 ? 1 : 0;
 }

@@ -3,15 +3,15 @@
 #include <cstdint>
 #include <vector>
 
-namespace kestrova::app {
+#include "store/channel_grid.hpp"
 
-// Channel slots of every per-channel array: 0..383 measured, 384 never measured.
-inline constexpr int kChannelSlots = 385;
+namespace kestrova::acquisition {
+
+using store::kChannelSlots;
+using store::kMaxBufferLength;
+
 // Running minimum a channel starts from (the middle of the 12-bit range, rounded down).
 inline constexpr std::int16_t kRunningMinStart = 2040;
-// Longest real-time buffer: the setup stores its length as a 16-bit Integer, so a damaged
-// file cannot make the program reserve gigabytes.
-inline constexpr int kMaxBufferLength = 32767;
 // Display limits each channel starts with.
 inline constexpr std::int16_t kDisplayLimitLow = 50;
 inline constexpr std::int16_t kDisplayLimitHigh = 75;
@@ -35,4 +35,4 @@ struct ChannelArrays {
   void set_display_defaults();
 };
 
-} // namespace kestrova::app
+} // namespace kestrova::acquisition

@@ -1,8 +1,8 @@
-#include "app/channel_arrays.hpp"
+#include "acquisition/channel_arrays.hpp"
 
 #include <algorithm>
 
-namespace kestrova::app {
+namespace kestrova::acquisition {
 
 void ChannelArrays::reset(int samples) {
   buffer_length = std::clamp(samples, 1, kMaxBufferLength);
@@ -18,4 +18,4 @@ void ChannelArrays::set_display_defaults() {
   display_high.assign(kChannelSlots, kDisplayLimitHigh);
 }
 
-} // namespace kestrova::app
+} // namespace kestrova::acquisition

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-namespace kestrova::app {
+namespace kestrova::reports {
 
 // File of the report settings in the data folder.
 inline constexpr const char* kReportSettingsFile = "repoconf.dat";
@@ -24,4 +24,4 @@ const std::vector<int>& bin_size_entries();
 // field concerned. Only reads: the report settings code owns writing the file.
 ReportBinChoice read_report_bin_choice(const std::filesystem::path& data_folder);
 
-} // namespace kestrova::app
+} // namespace kestrova::reports

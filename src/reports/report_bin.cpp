@@ -1,8 +1,8 @@
-#include "app/report_bin.hpp"
+#include "reports/report_bin.hpp"
 
 #include "store/record_file.hpp"
 
-namespace kestrova::app {
+namespace kestrova::reports {
 
 const std::vector<int>& bin_size_entries() {
   static const std::vector<int> kEntries = {15, 30, 60, 120, 180, 240, 360, 480, 720, 1440};
@@ -22,4 +22,4 @@ ReportBinChoice read_report_bin_choice(const std::filesystem::path& data_folder)
   return choice;
 }
 
-} // namespace kestrova::app
+} // namespace kestrova::reports

@@ -1,0 +1,89 @@
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/session.hpp"
+#include "common/event_pump.hpp"
+
+namespace kestrova::app {
+
+// The program without a display: a Session whose views keep the texts they are given and
+// whose start-up timer fires as soon as the start-up waits for it. The demo, the command-line
+// tools and the tests drive the program through it.
+class HeadlessProgram final : private StartupView,
+                              private device::ConnectionStatus,
+                              private ProgramEnd {
+public:
+  // `services.pump` should be pump() of this object for the start-up to advance; services
+  // that wrap it (a recording pump) must pass wait_for_events on to it.
+  HeadlessProgram(AppOptions options, common::Dialogs& dialogs, common::Clock& clock,
+                  common::Shell& shell);
+  ~HeadlessProgram() override;
+
+  Session& session() { return *session_; }
+  common::EventPump& pump() { return pump_; }
+
+  // Status texts as a screen would show them now.
+  const std::string& news() const { return news_; }
+  const std::string& link_status() const { return link_status_; }
+  bool main_window_shown() const { return main_shown_; }
+  bool start_screen_shown() const { return start_shown_; }
+  bool ended() const { return ended_; }
+  // Every text written to the status lines, in order (for logs and tests).
+  const std::vector<std::string>& history() const { return history_; }
+
+private:
+  class Pump final : public common::EventPump {
+  public:
+    explicit Pump(HeadlessProgram& owner) : owner_(owner) {}
+    void process_events() override { owner_.run_due_timer(); }
+
+  private:
+    HeadlessProgram& owner_;
+  };
+
+  void run_due_timer();
+  void note(std::string text);
+
+  // StartupView.
+  void show_test_menu() override {}
+  void set_rest_controls() override {}
+  void show_start_screen(bool enabled) override;
+  void enable_startup_timer() override { timer_armed_ = true; }
+  void apply_setup() override {}
+  void apply_light_temperature() override {}
+  void fill_bin_list(const reports::ReportBinChoice&) override {}
+  void show_project(const std::string& caption) override { note("project " + caption); }
+  void prepare_display() override {}
+  void show_news(const std::string& text) override;
+  void show_main_window() override;
+
+  // ConnectionStatus.
+  void set_autochannel(std::string_view text) override;
+  void set_autotext(std::string_view text) override;
+  void set_news(std::string_view text) override { show_news(std::string(text)); }
+  void show_progress(bool) override {}
+  void refresh() override {}
+  void check_com_port(int) override {}
+  void show_start_screen() override;
+  void show_link(const device::LinkState& link) override;
+
+  // ProgramEnd.
+  void program_ended() override { ended_ = true; }
+
+  Pump pump_;
+  Services services_;
+  std::unique_ptr<Session> session_;
+  bool timer_armed_ = false;
+  bool in_timer_ = false;
+  std::string news_;
+  std::string link_status_;
+  bool main_shown_ = false;
+  bool start_shown_ = false;
+  bool ended_ = false;
+  std::vector<std::string> history_;
+};
+
+} // namespace kestrova::app

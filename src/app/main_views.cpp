@@ -1,0 +1,127 @@
+#include "app/main_views.hpp"
+
+#include <QCoreApplication>
+#include <QMenuBar>
+
+#include "app/init_window.hpp"
+#include "app/main_display.hpp"
+#include "app/main_window.hpp"
+
+namespace kestrova::app {
+
+namespace {
+
+QString qs(std::string_view s) {
+  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+// --- StartupScreens ---
+
+StartupScreens::StartupScreens(FrmMain& main, FrmInit& init, int timer_ms)
+    : main_(main), init_(init), timer_ms_(timer_ms) {}
+
+void StartupScreens::show_test_menu() { main_.mnstatustest->setVisible(true); }
+
+void StartupScreens::set_rest_controls() { main_.set_rest_controls(); }
+
+void StartupScreens::show_start_screen(bool enabled) {
+  init_.setEnabled(enabled);
+  init_.show();
+  if (!enabled) main_.hide();
+}
+
+void StartupScreens::enable_startup_timer() {
+  main_.Timerinicio->setInterval(timer_ms_);
+  main_.Timerinicio->start();
+}
+
+void StartupScreens::apply_setup() {
+  main_.show_setup_controls(setup_controls(main_.project_setup()));
+}
+
+void StartupScreens::apply_light_temperature() {
+  main_.show_light_temperature(light_temperature_controls(main_.project_setup()));
+}
+
+void StartupScreens::fill_bin_list(const reports::ReportBinChoice& choice) {
+  main_.fill_bin_list(choice);
+}
+
+void StartupScreens::show_project(const std::string& caption) { main_.show_project(caption); }
+
+void StartupScreens::prepare_display() { main_.prepare_display(); }
+
+void StartupScreens::show_news(const std::string& text) {
+  init_.show_news(qs(text));
+  init_.LblNews->repaint();
+}
+
+void StartupScreens::show_main_window() {
+  init_.hide();
+  main_.showMaximized();
+}
+
+// --- ConnectionScreens ---
+
+ConnectionScreens::ConnectionScreens(FrmMain& main, FrmInit& init)
+    : main_(main),
+      init_(init), locked_{
+                       main.PicPanel1,      main.PicPanel2,     main.menuBar(), main.cmd_connect,
+                       main.Cmd_disconnect, main.frame_station, &init} {}
+
+void ConnectionScreens::set_autochannel(std::string_view text) {
+  main_.lbl_autochannel->setText(qs(text));
+}
+
+void ConnectionScreens::set_autotext(std::string_view text) {
+  main_.lbl_autotext->setText(qs(text));
+}
+
+void ConnectionScreens::set_news(std::string_view text) { init_.show_news(qs(text)); }
+
+void ConnectionScreens::show_progress(bool shown) {
+  if (shown) {
+    for (QWidget* w : locked_)
+      w->setEnabled(false);
+    main_.picturecal->hide();
+    main_.frm_autotext->show();
+    main_.frm_autotext->raise();
+    return;
+  }
+  // Clicks queued while connecting reach the disabled controls now and are dropped there,
+  // instead of firing on whatever sits under the progress frame once it is gone.
+  QCoreApplication::processEvents();
+  for (QWidget* w : locked_)
+    w->setEnabled(true);
+  main_.frm_autotext->hide();
+  main_.picturecal->show();
+  main_.lbl_autotext->show();
+  main_.lbl_autochannel->show();
+}
+
+void ConnectionScreens::refresh() {
+  main_.lbl_autochannel->repaint();
+  main_.lbl_autotext->repaint();
+  init_.LblNews->repaint();
+}
+
+void ConnectionScreens::check_com_port(int port) {
+  for (int i = 1; i <= 15; ++i)
+    main_.mncom1[static_cast<std::size_t>(i)]->setChecked(i == port);
+}
+
+void ConnectionScreens::show_start_screen() {
+  init_.show();
+  main_.hide();
+}
+
+void ConnectionScreens::show_link(const device::LinkState& link) {
+  main_.show_link_status(link_status_line(link));
+  main_.Cmd_disconnect->setEnabled(link.connected);
+  const std::string news = start_screen_link_text(link);
+  if (!news.empty() && !link.connected) init_.show_news(qs(news));
+}
+
+} // namespace kestrova::app

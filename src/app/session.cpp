@@ -1,0 +1,87 @@
+#include "app/session.hpp"
+
+#include "app/leaving.hpp"
+#include "app/main_display.hpp"
+#include "app/project_loading.hpp"
+
+namespace kestrova::app {
+
+Session::Session(AppOptions options, Services& services, SessionViews views)
+    : options_(std::move(options)), services_(services), views_(views),
+      ports_(device::PortMap(options_.data_dir, options_.port_sources), options_.port_timeouts),
+      protocol_(ports_, state_.link, services.clock, services.dialogs),
+      port_writer_(state_.project, services.dialogs) {
+  state_.project.app_folder = options_.data_dir;
+  state_.project.project_folder = options_.data_dir;
+  connection_ = std::make_unique<device::ConnectionManager>(
+      ports_, protocol_, state_.link, services.clock, services.dialogs, services.pump,
+      views_.connection, port_writer_);
+  startup_ = std::make_unique<StartupSequence>(
+      state_, services_, views_.startup,
+      [this](AppState& s, const std::function<void(const std::string&)>& news) {
+        load_current_project(s, services_.dialogs, news);
+      },
+      [](const AppState& s) { return reports::read_report_bin_choice(s.project.app_folder); });
+}
+
+Session::~Session() { close_port(); }
+
+LoadOutcome Session::start() {
+  const LoadOutcome outcome = startup_->load(options_.autorun);
+  if (outcome == LoadOutcome::Ready) {
+    views_.connection.check_com_port(state_.link.port);
+  } else {
+    end_program();
+  }
+  return outcome;
+}
+
+void Session::startup_timer_fired() {
+  const PhaseAction a = startup_->on_timer();
+  if (a.status) views_.startup.show_news(*a.status);
+  if (a.show_main_and_connect) {
+    views_.startup.show_main_window();
+    connect();
+  } else if (a.show_main_and_start) {
+    views_.startup.show_main_window();
+    start_acquisition();
+  }
+}
+
+device::ConnectOutcome Session::connect() {
+  const device::ConnectOutcome outcome = connection_->Connect();
+  if (state_.startup.autorun && !state_.ended) startup_->begin_phase(6);
+  return outcome;
+}
+
+void Session::disconnect() { connection_->Disconnect(); }
+
+void Session::choose_com_port(int index) { connection_->ChooseComPort(index); }
+
+void Session::start_acquisition() {
+  services_.dialogs.message(not_available_text("Acquisition"), common::Buttons::Ok,
+                            common::Icon::Information);
+}
+
+bool Session::quit_from_start_screen() {
+  return confirm_quit(state_, services_, [this] { close_port(); });
+}
+
+void Session::leave_from_main_window() {
+  leave_from_main(
+      state_, services_, [this] { save_current_project(state_, services_.dialogs); },
+      [this] { close_port(); });
+}
+
+void Session::close_port() {
+  if (state_.link.port > 0) ports_.CommClose(state_.link.port);
+}
+
+void Session::end_program() {
+  state_.ended = true;
+  if (end_told_) return;
+  end_told_ = true;
+  views_.end.program_ended();
+}
+
+} // namespace kestrova::app

@@ -1,0 +1,95 @@
+#pragma once
+
+#include <filesystem>
+#include <memory>
+#include <vector>
+
+#include "app/app_state.hpp"
+#include "app/startup_sequence.hpp"
+#include "device/config_port_writer.hpp"
+#include "device/connection.hpp"
+#include "device/protocol.hpp"
+#include "device/serial_ports.hpp"
+
+namespace kestrova::app {
+
+// How the program runs: its data folder, the command line's autorun switch, the start-up
+// timer's interval (tests shorten it) and where serial ports are looked for.
+struct AppOptions {
+  std::filesystem::path data_dir;
+  bool autorun = false;
+  int startup_timer_ms = kStartupTimerMs;
+  std::vector<device::PortMap::Source> port_sources = device::PortMap::system_sources();
+  device::CommTimeouts port_timeouts = {};
+};
+
+// Told when the program has been asked to end (the Qt layer hides its windows and stops the
+// event loop; a headless driver stops its loop).
+class ProgramEnd {
+public:
+  virtual ~ProgramEnd() = default;
+  virtual void program_ended() = 0;
+};
+
+// The screens the session talks to, each through its own narrow view.
+struct SessionViews {
+  StartupView& startup;
+  device::ConnectionStatus& connection;
+  ProgramEnd& end;
+};
+
+// The program without its windows: the program-wide states, the serial link, the start-up and
+// the operations on them. The Qt program, the headless driver and the tests all drive it.
+class Session final {
+public:
+  Session(AppOptions options, Services& services, SessionViews views);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Loads the main window's states (the start-up sequence). Ready: the start screen is usable;
+  // any other outcome ends the program.
+  LoadOutcome start();
+  // The start-up timer fired: runs its phase; in autorun shows the main window and connects
+  // (phase 5) or starts the acquisition (phase 6).
+  void startup_timer_fired();
+
+  // The connect action; in autorun it hands over to the start-up's phase 6.
+  device::ConnectOutcome connect();
+  void disconnect();
+  void choose_com_port(int index);
+  // "Start Acquisition".
+  void start_acquisition();
+
+  // Start screen "EXIT": the quit question; true when the program ends.
+  bool quit_from_start_screen();
+  // Leaving through the main window (closing it or "Exit"); asks only when online.
+  void leave_from_main_window();
+  // Closes the serial port in use (no effect when none is open).
+  void close_port();
+  // Marks the program ended and tells the views. Idempotent.
+  void end_program();
+
+  AppState& state() { return state_; }
+  const AppState& state() const { return state_; }
+  Services& services() { return services_; }
+  const AppOptions& options() const { return options_; }
+  StartupSequence& startup() { return *startup_; }
+  device::ConnectionManager& connection() { return *connection_; }
+  device::SerialPorts& ports() { return ports_; }
+  device::DeviceProtocol& protocol() { return protocol_; }
+
+private:
+  AppOptions options_;
+  Services& services_;
+  SessionViews views_;
+  AppState state_;
+  device::SerialPorts ports_;
+  device::DeviceProtocol protocol_;
+  device::ConfigPortWriter port_writer_; // the COM menu stores the chosen port in config.dat
+  std::unique_ptr<device::ConnectionManager> connection_;
+  std::unique_ptr<StartupSequence> startup_;
+  bool end_told_ = false;
+};
+
+} // namespace kestrova::app
