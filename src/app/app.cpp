@@ -1,9 +1,11 @@
 #include "app/app.hpp"
 
 #include <QCoreApplication>
+#include <QIcon>
 
 #include "app/about_window.hpp"
 #include "app/init_window.hpp"
+#include "app/logo.hpp"
 #include "app/main_views.hpp"
 #include "app/main_window.hpp"
 
@@ -13,6 +15,9 @@ App::App(AppOptions options, Services& services) : services_(services) {
   main_ = std::make_unique<FrmMain>(*this);
   init_ = std::make_unique<FrmInit>(*this);
   about_ = std::make_unique<FrmAbout>(main_.get());
+  const QIcon icon(kestrova_logo(64));
+  main_->setWindowIcon(icon);
+  init_->setWindowIcon(icon);
   startup_view_ = std::make_unique<StartupScreens>(*main_, *init_, options.startup_timer_ms);
   connection_view_ = std::make_unique<ConnectionScreens>(*main_, *init_);
   session_ = std::make_unique<Session>(std::move(options), services,

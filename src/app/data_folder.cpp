@@ -61,4 +61,17 @@ DataFolderResult prepare_data_folder(const DataFolderChoice& choice,
   return result;
 }
 
+std::string data_folder_problem(const DataFolderChoice& choice, const DataFolderResult& prepared) {
+  const std::string where = choice.folder.string();
+  if (!prepared.error.empty()) return "The data folder cannot be used. " + prepared.error;
+  std::error_code ec;
+  const fs::file_status status = fs::status(choice.folder, ec);
+  if (status.type() == fs::file_type::not_found)
+    return "The data folder " + where + " does not exist.";
+  if (ec) return "The data folder " + where + " cannot be read: " + ec.message();
+  if (status.type() != fs::file_type::directory)
+    return "The data folder " + where + " is not a folder.";
+  return {};
+}
+
 } // namespace kestrova::app

@@ -42,4 +42,9 @@ DataFolderResult prepare_data_folder(const DataFolderChoice& choice,
                                      const std::optional<fs::path>& template_dir,
                                      common::Dialogs& dialogs);
 
+// What keeps the program from working in the chosen folder, said with the folder's path: the
+// preparation's error, a path that names a file, or an explicit folder that does not exist.
+// Empty when the folder is usable (a folder without config.dat is the start-up's to report).
+std::string data_folder_problem(const DataFolderChoice& choice, const DataFolderResult& prepared);
+
 } // namespace kestrova::app

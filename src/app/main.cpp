@@ -46,7 +46,12 @@ int main(int argc, char** argv) {
   ui::QtDialogs dialogs;
   const app::DataFolderResult prepared = app::prepare_data_folder(
       folder, app::find_data_template(exe_dir, KESTROVA_BUILD_DATA_DIR), dialogs);
-  if (!prepared.error.empty()) std::fprintf(stderr, "kestrova: %s\n", prepared.error.c_str());
+  if (const std::string problem = app::data_folder_problem(folder, prepared); !problem.empty()) {
+    std::fprintf(stderr, "kestrova: %s\n", problem.c_str());
+    static_cast<common::Dialogs&>(dialogs).message(problem, common::Buttons::Ok,
+                                                   common::Icon::Error);
+    return 1;
+  }
 
   ui::QtEventPump pump;
   common::SystemClock clock;

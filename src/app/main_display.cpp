@@ -83,6 +83,10 @@ std::string start_screen_link_text(const device::LinkState& link) {
   return {}; // the connect action has said why it went offline
 }
 
+std::string help_missing_text(std::string_view path) {
+  return "The user guide is not installed: " + std::string(path) + " was not found.";
+}
+
 std::string not_available_text(std::string_view what) {
   return std::string(what) + " is not available in this version.";
 }

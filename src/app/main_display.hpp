@@ -51,6 +51,9 @@ LinkStatusLine link_status_line(const device::LinkState& link);
 // The start screen's status line for the link, or empty to keep what it shows.
 std::string start_screen_link_text(const device::LinkState& link);
 
+// Help > Content when the user guide is not where it should be.
+std::string help_missing_text(std::string_view path);
+
 // The message a menu item or choice gives while the window behind it is not built yet.
 std::string not_available_text(std::string_view what);
 

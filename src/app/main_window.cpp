@@ -124,10 +124,14 @@ void FrmMain::Cmdoffline_Click() {
 void FrmMain::CmdPlay_Click() { app_.session().start_acquisition(); }
 
 void FrmMain::mncontent_Click() {
-  // A missing help document is passed over without a word.
   const std::filesystem::path help = app_.state().project.app_folder / kHelpFile;
   std::error_code ec;
-  if (std::filesystem::is_regular_file(help, ec)) app_.services().shell.open(help);
+  if (std::filesystem::is_regular_file(help, ec)) {
+    app_.services().shell.open(help);
+    return;
+  }
+  app_.services().dialogs.message(help_missing_text(help.string()), common::Buttons::Ok,
+                                  common::Icon::Information);
 }
 
 void FrmMain::mnabout_Click() { app_.about_window().show(); }

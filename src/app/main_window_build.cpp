@@ -1,6 +1,7 @@
 // Construction of the main window's controls and menus.
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeySequence>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QVBoxLayout>
@@ -99,6 +100,21 @@ void FrmMain::build_menus() {
   mncontent = item(mnhelp, "mncontent", "Content");
   mnbar2 = separator(mnhelp, "mnbar2");
   mnabout = item(mnhelp, "mnabout", "About");
+
+  // Keyboard access: mnemonics on the menus and the usual shortcuts.
+  for (const auto& [action, text] : std::initializer_list<std::pair<QAction*, const char*>>{
+           {mnfile->menuAction(), "&File"},
+           {mn_settings->menuAction(), "&Settings"},
+           {mn_commports->menuAction(), "&COM Ports"},
+           {mn_advanced->menuAction(), "&Advanced"},
+           {mnstatustest, "&Test DEVICE"},
+           {mnexit, "E&xit"},
+           {mnhelp->menuAction(), "&Help"},
+           {mncontent, "&Content"},
+           {mnabout, "&About"}})
+    action->setText(text);
+  mnexit->setShortcut(QKeySequence::Quit);
+  mncontent->setShortcut(QKeySequence::HelpContents);
 
   mnMenuhide = top_menu(bar, "mnMenuhide", "Menuhide");
   mnMenuhide->menuAction()->setVisible(false);
@@ -357,6 +373,24 @@ void FrmMain::build_design_controls() {
   statusBar()->addWidget(lbl_link_status, 1);
   statusBar()->setSizeGripEnabled(false);
   Cmd_disconnect->setEnabled(false); // nothing to disconnect before a connect
+
+  for (const auto& [w, tip] : std::initializer_list<std::pair<QWidget*, const char*>>{
+           {cmd_connect, "Find the instrument on the serial ports and connect to it"},
+           {Cmd_disconnect, "Close the connection to the instrument"},
+           {CmdPlay, "Start an acquisition of the current project"},
+           {CmdPause, "Pause or resume the running acquisition"},
+           {CmdStop, "Stop the running acquisition"},
+           {Cmdreport, "Write and open the report of the last acquisition"},
+           {Cmdsetup, "Edit the project's setup: plate, groups, acquisition length"},
+           {Cmdoffline, "Back to the start screen"},
+           {Cmd_gridplot, "Show the activity of every well as a heat map of the plate"},
+           {Cmd_barplot, "Show the activity of each group as bars"},
+           {Cmd_histoplot, "Show the body-bend histogram"},
+           {cmd_pgup, "Next page of groups"},
+           {cmd_pgdown, "Previous page of groups"},
+           {cmd_luz, "Switch the light on or off"},
+           {Cmd_settemp, "Send the temperature set point to the instrument"}})
+    w->setToolTip(tip);
 
   Timerinicio = named(new QTimer(this), "Timerinicio");
   Timerinicio->setSingleShot(true);

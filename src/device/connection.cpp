@@ -55,7 +55,7 @@ int ConnectionManager::Probe(int port) {
 bool ConnectionManager::try_typed_port(int port) {
   link_.port = static_cast<std::int16_t>(port);
   if (!open_port(port)) {
-    dialogs_.message("Invalid Port Number. Offline Mode", common::Buttons::Ok);
+    dialogs_.message("Invalid Port Number. Offline Mode", common::Buttons::Ok, common::Icon::Warning);
     link_.offline = true;
     return false;
   }
@@ -233,7 +233,7 @@ ConnectOutcome ConnectionManager::Connect() {
   const bool offline = link_.offline;
   if (offline) {
     status_.set_autochannel("Equipment not found");
-    dialogs_.message("PORT NOT FOUND", common::Buttons::Ok);
+    dialogs_.message("PORT NOT FOUND", common::Buttons::Ok, common::Icon::Warning);
     status_.show_start_screen();
   } else {
     status_.set_autochannel("Reading Factory Calibration...");

@@ -61,6 +61,30 @@ TEST_F(DataFolderPrepare, ExplicitFolderIsNeverCreated) {
   EXPECT_FALSE(fs::exists(choice.folder));
 }
 
+// Each way a data folder cannot be used is said with its path, never as a missing config file.
+TEST_F(DataFolderPrepare, UnusableFolderIsNamed) {
+  write_file(tmp_ / "a_file", "x");
+  fs::create_directories(tmp_ / "blocker");
+  write_file(tmp_ / "blocker/file", "x");
+  struct Case {
+    DataFolderChoice choice;
+    std::string problem;
+  };
+  const std::string root = tmp_.path().string();
+  for (const Case& c : std::vector<Case>{
+           {{tmp_ / "a_file", false}, "The data folder " + root + "/a_file is not a folder."},
+           {{tmp_ / "missing", false}, "The data folder " + root + "/missing does not exist."},
+           {{tmp_ / "blocker/file/Kestrova", true},
+            "The data folder cannot be used. Cannot create " + root + "/blocker/file/Kestrova: "},
+           {{tmp_.path(), false}, ""},
+       }) {
+    const DataFolderResult r = prepare_data_folder(c.choice, tmp_ / "template", dialogs_);
+    const std::string got = data_folder_problem(c.choice, r);
+    EXPECT_EQ(got.substr(0, c.problem.size()), c.problem) << c.choice.folder;
+    EXPECT_EQ(got.empty(), c.problem.empty()) << c.choice.folder;
+  }
+}
+
 TEST_F(DataFolderPrepare, MissingTemplateIsReported) {
   const DataFolderResult r =
       prepare_data_folder({tmp_ / "home/Kestrova", true}, std::nullopt, dialogs_);

@@ -1,6 +1,8 @@
 // The start-up, the start screen's choices and the connection, on the real windows.
 #include <QLabel>
+#include <QMenuBar>
 #include <QMouseEvent>
+#include <QTimer>
 
 #include "app/command_line.hpp"
 #include "app/main_display.hpp"
@@ -145,6 +147,56 @@ TEST_F(StartScreen, NoInstrumentGoesBackToTheStartScreen) {
   EXPECT_FALSE(a.state().link.connected);
   EXPECT_TRUE(a.start_screen().isVisible());
   EXPECT_FALSE(a.main_window().isVisible());
+  EXPECT_EQ(a.main_window().lbl_link_status->text(), "Offline: no instrument found");
+}
+
+// Clicks made while a connect runs are dropped, not fired on the buttons once it ends; the
+// status bar and Disconnect follow the link.
+TEST_F(StartScreen, ClicksDuringConnectAreDropped) {
+  sim::PtyServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  ASSERT_TRUE(server.link(tmp_ / "ports" / "COM4", &error)) << error;
+  app::App& a = started_app("0,0,4,0");
+  app::FrmMain& m = a.main_window();
+  m.show();
+  EXPECT_FALSE(m.Cmd_disconnect->isEnabled());
+  // A click on Disconnect queued behind the connect, as a user makes it on a busy window.
+  const QPoint centre = m.Cmd_disconnect->rect().center();
+  QCoreApplication::postEvent(m.Cmd_disconnect,
+                              new QMouseEvent(QEvent::MouseButtonPress, centre,
+                                              m.Cmd_disconnect->mapToGlobal(centre), Qt::LeftButton,
+                                              Qt::LeftButton, Qt::NoModifier));
+  QCoreApplication::postEvent(m.Cmd_disconnect,
+                              new QMouseEvent(QEvent::MouseButtonRelease, centre,
+                                              m.Cmd_disconnect->mapToGlobal(centre), Qt::LeftButton,
+                                              Qt::NoButton, Qt::NoModifier));
+  // What the window offers while the connect runs (seen from the first events it lets run).
+  bool seen = false, disconnect_enabled = true, connect_enabled = true, menu_enabled = true;
+  QTimer::singleShot(0, &m, [&] {
+    seen = true;
+    disconnect_enabled = m.Cmd_disconnect->isEnabled();
+    connect_enabled = m.cmd_connect->isEnabled();
+    menu_enabled = m.menuBar()->isEnabled();
+  });
+  m.cmd_connect->click();
+  QApplication::processEvents();
+  ASSERT_TRUE(seen);
+  EXPECT_FALSE(disconnect_enabled);
+  EXPECT_FALSE(connect_enabled);
+  EXPECT_FALSE(menu_enabled);
+  EXPECT_TRUE(a.state().link.connected) << "the queued click disconnected";
+  EXPECT_TRUE(a.session().ports().is_open(4));
+  EXPECT_TRUE(m.Cmd_disconnect->isEnabled());
+  EXPECT_TRUE(m.PicPanel2->isEnabled());
+  EXPECT_EQ(m.lbl_link_status->text(), "Connected: COM4, instrument 42");
+
+  m.Cmd_disconnect->click();
+  EXPECT_FALSE(a.state().link.connected);
+  EXPECT_FALSE(m.Cmd_disconnect->isEnabled());
+  EXPECT_EQ(m.lbl_link_status->text(), "Not connected (COM4)");
+  a.start_screen().Form_Activate();
+  EXPECT_EQ(a.start_screen().LblNews->text(), "status = not connected yet");
 }
 
 TEST_F(StartScreen, RunLatestProjectConnectsToTheInstrument) {

@@ -48,9 +48,13 @@ TEST_F(MainWindow, CompleteMenuTree) {
   for (const auto& item : items) {
     auto* action = m.findChild<QAction*>(item.name);
     ASSERT_NE(action, nullptr) << item.name;
-    EXPECT_EQ(action->text().toStdString(), item.caption) << item.name;
+    EXPECT_EQ(action->text().remove('&').toStdString(), item.caption) << item.name;
     EXPECT_EQ(action->isVisible(), item.visible) << item.name;
   }
+  // Keyboard access.
+  EXPECT_EQ(m.mnfile->menuAction()->text(), "&File");
+  EXPECT_EQ(m.mnexit->shortcut(), QKeySequence(QKeySequence::Quit));
+  EXPECT_EQ(m.mncontent->shortcut(), QKeySequence(QKeySequence::HelpContents));
   for (const char* sep : {"mn_", "mnbar2"}) {
     auto* action = m.findChild<QAction*>(sep);
     ASSERT_NE(action, nullptr) << sep;
@@ -283,7 +287,9 @@ TEST_F(MainWindow, HelpAboutAndBack) {
   app::App& a = started_app();
   app::FrmMain& m = a.main_window();
   m.mncontent->trigger();
-  EXPECT_TRUE(shell_.calls.empty()) << "a missing help document is passed over";
+  EXPECT_TRUE(shell_.calls.empty());
+  EXPECT_EQ(dialogs_.texts(),
+            std::vector<std::string>{app::help_missing_text((tmp_ / "ksv_help.pdf").string())});
   write_file(tmp_ / "ksv_help.pdf", "%PDF");
   m.mncontent->trigger();
   ASSERT_EQ(shell_.calls.size(), 1u);
