@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
@@ -50,6 +51,7 @@ void place(QWidget* panel, const std::vector<Placement>& placements) {
 FrmMain::FrmMain(App& app) : app_(app) {
   setObjectName("Frm_Main");
   setWindowTitle("<Kestrova> Acquisition Software  --------> Main");
+  base_point_size_ = font().pointSizeF();
   client_ = new QWidget(this);
   client_->setObjectName("client");
   setCentralWidget(client_);
@@ -192,6 +194,14 @@ void FrmMain::Form_Resize() {
   const auto set = [](QWidget* w, const Rect& r) {
     w->setGeometry(r.left, r.top, r.width, r.height);
   };
+  // Captions follow the layout's scale: the font that fits at 1280 x 800 shrinks with the
+  // window (never below 6.5 points) and grows on larger screens.
+  const double scale = std::min(width() / 1280.0, height() / 800.0);
+  const double points = std::round(std::max(6.5, base_point_size_ * std::min(scale, 1.5)) * 4) / 4;
+  if (points != client_point_size_) { // re-styling every control is not free: only on change
+    client_point_size_ = points;
+    client_->setStyleSheet(QString("QWidget { font-size: %1pt; }").arg(points));
+  }
   set(PicPanel1, layout->pic_panel1);
   set(PicPanel2, layout->pic_panel2);
   set(lbl_autostart, layout->lbl_autostart);

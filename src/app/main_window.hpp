@@ -217,6 +217,8 @@ private:
 
   App& app_;
   QWidget* client_ = nullptr;
+  double base_point_size_ = 9.0;   // the font's size at 1280 x 800
+  double client_point_size_ = 0.0; // the size the controls have now
 };
 
 } // namespace kestrova::app

@@ -334,8 +334,12 @@ void FrmMain::build_design_controls() {
   auto* s = new QGridLayout(frame_station);
   s->setContentsMargins(0, 0, 0, 0);
   s->setVerticalSpacing(0);
+  s->setHorizontalSpacing(3);
   for (int i = 0; i < 4; ++i) {
     auto* b = new QPushButton(QString("STATION%1").arg(i + 1), frame_station);
+    // Four captions share the panel's width: keep them whole on small windows.
+    b->setStyleSheet("QPushButton { margin: 3px 0px; padding: 2px 0px; }");
+    b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     b->setObjectName(QString("cmd_stack_pos_%1").arg(i));
     auto* c = new QCheckBox(frame_station);
     c->setObjectName(QString("chk_enabled_%1").arg(i));

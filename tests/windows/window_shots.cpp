@@ -47,14 +47,31 @@ int main(int argc, char** argv) {
   program.start_screen().grab().save(out + "/start_screen.png");
 
   app::FrmMain& main = program.main_window();
-  main.resize(1280, 800);
+  const auto shoot = [&](const char* state) {
+    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+      main.resize(size);
+      for (int i = 0; i < 20; ++i)
+        QApplication::processEvents();
+      main.grab().save(
+          out + QString("/main_%1_%2x%3.png").arg(state).arg(size.width()).arg(size.height()));
+    }
+  };
   program.start_screen().cmd_option2->click();
   main.Form_Activate();
-  for (int i = 0; i < 20; ++i)
-    QApplication::processEvents();
-  main.grab().save(out + "/main_window.png");
+  shoot("connected");
+  program.session().connection().SetLinkLost(true);
+  shoot("link_lost");
+  // No instrument any more: the next connect goes offline.
+  program.session().disconnect();
+  server.stop();
+  std::filesystem::remove(data / "ports" / "COM1");
+  dialogs.script_input(std::string());
+  program.session().connect();
+  program.start_screen().grab().save(out + "/start_screen_offline.png");
+  main.show();
+  shoot("offline");
   for (const auto& t : dialogs.texts())
     std::printf("dialog: %s\n", t.c_str());
-  std::printf("connected %d on COM%d\n", program.state().link.connected, program.state().link.port);
+  std::printf("offline %d on COM%d\n", program.state().link.offline, program.state().link.port);
   return 0;
 }
