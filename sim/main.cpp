@@ -107,7 +107,7 @@ void add_options(CLI::App& app, CommandLine& cl) {
       ->capture_default_str()
       ->check(CLI::Range(0.0, 100.0));
   app.add_option("--drift", cl.options.drift_percent_per_min,
-                 "Beam drift, percent per simulated minute (each beam 0.5 to 1.5 times this; "
+                 "Beam drift, percent per simulated minute (each beam 0.75 to 1.25 times this; "
                  "negative dims); upward drift makes calibrated beams saturate")
       ->capture_default_str()
       ->check(CLI::Range(-50.0, 50.0));

@@ -95,8 +95,7 @@ void VirtualInstrument::advance(double seconds) {
 
 void VirtualInstrument::update() {
   if (!time_source_) return;
-  const double behind = time_source_() - time_origin_ + time_ahead_ - world_->time();
-  if (behind > 0.0) world_->advance(behind);
+  world_->advance_to(time_source_() - time_origin_ + time_ahead_);
 }
 
 bool VirtualInstrument::plugged() const {

@@ -89,12 +89,12 @@ using TimeSource = std::function<double()>;
 TimeSource steady_time_source();
 
 // Beams flooded with light: from `at_seconds` on, the light of these channels is multiplied by
-// `factor`. 2.5 takes a beam calibrated into the target band to 4095; stepping its setting down
-// brings it back as far as the darkest setting allows.
+// `factor`. 2.7 takes every beam the calibration finished (in the target band or one step below
+// it) to 4095; stepping its setting down brings it back as far as the darkest setting allows.
 struct Saturation {
   std::vector<int> channels;
   double at_seconds = 0.0;
-  double factor = 2.5;
+  double factor = 2.7;
 };
 
 struct InstrumentOptions {
@@ -117,7 +117,7 @@ struct InstrumentOptions {
   // the noise.
   double noise_scale = 1.0;
   // Beam drift: every beam's light changes by about this many percent per simulated minute,
-  // compounding, each beam at its own rate of 0.5 to 1.5 times this (negative dims).
+  // compounding, each beam at its own rate of 0.75 to 1.25 times this (negative dims).
   double drift_percent_per_min = 0.0;
   Saturation saturation;
   Pacing pacing = Pacing::kInstant;

@@ -68,7 +68,7 @@ World::World(const InstrumentOptions& options)
       temperature_(options.ambient_c), ambient_(options.ambient_c) {
   Rng drift_rng(options.seed ^ kDriftSeedMix);
   for (double& rate : drift_rate_)
-    rate = drift_rng.uniform(0.5, 1.5);
+    rate = drift_rng.uniform(0.75, 1.25);
   set_drift(options.drift_percent_per_min);
   set_saturation(options.saturation);
   well_of_channel_ = options.plate.well_of_channel;
@@ -152,12 +152,19 @@ double World::light_factor(int channel) const {
 }
 
 void World::advance(double seconds) {
+  if (seconds > 0.0) advance_to(time_ + seconds);
+}
+
+void World::advance_to(double t) {
+  double seconds = t - time_;
+  if (seconds <= 0.0) return;
   while (seconds > 0.0) {
     // Long stretches (a pause, an unplugged line) go in coarser steps; scans never do.
     const double dt = std::min(seconds, seconds > kLongAdvanceS ? kLongStepS : kMaxStepS);
     step(dt);
     seconds -= dt;
   }
+  time_ = t;
 }
 
 double World::vigour() const {

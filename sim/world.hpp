@@ -35,6 +35,8 @@ public:
   // Moves time on: organisms and the temperature plant, in steps of at most 20 ms (0.5 s
   // within advances longer than 5 s).
   void advance(double seconds);
+  // The same up to time t exactly (nothing when t is not ahead).
+  void advance_to(double t);
   double time() const { return time_; }
 
   void set_outputs(std::uint8_t outputs) { outputs_ = outputs; }
@@ -81,7 +83,7 @@ private:
   double time_ = 0.0;
   double noise_scale_ = 1.0;
   double drift_per_s_ = 0.0;                       // natural log of the light per second
-  std::array<double, kChannelCount> drift_rate_{}; // each beam's share of the drift, 0.5-1.5
+  std::array<double, kChannelCount> drift_rate_{}; // each beam's share of the drift, 0.75-1.25
   std::array<double, kChannelCount> drift_log_{};  // natural log of each beam's drift factor
   Saturation saturation_;
   std::array<bool, kChannelCount> flooded_{};
