@@ -136,7 +136,7 @@ struct FrameRecord {
   std::array<std::uint8_t, 5> bytes{};
   double sim_time = 0.0;
   std::size_t reply_size = 0;
-  bool ignored = false; // swallowed by a fault, unknown command or sent while unplugged
+  bool ignored = false; // swallowed: a fault, an unknown command, unplugged or the cable out
 
   std::uint8_t qualifier() const { return bytes[1]; }
   std::uint8_t code() const { return bytes[2]; }
