@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "sim/world.hpp"
 
@@ -208,10 +209,10 @@ void VirtualInstrument::add_timed(const std::array<std::uint8_t, 5>& frame, std:
   if (reply.empty()) return;
   double pause_s = 0.0;
   if (faults_.late.when.take(frame)) pause_s = std::max(faults_.late.delay_ms, 0.0) / 1000.0;
-  std::string rest;
-  const auto& stall = faults_.stall;
+  auto& stall = faults_.stall;
   const std::size_t keep = static_cast<std::size_t>(std::max(stall.after_bytes, 0));
-  const bool stalls = reply.size() > keep && faults_.stall.when.take(frame);
+  const bool stalls = reply.size() > keep && stall.when.take(frame);
+  std::string rest;
   if (stalls) {
     rest = reply.substr(keep);
     reply.resize(keep);
@@ -222,7 +223,9 @@ void VirtualInstrument::add_timed(const std::array<std::uint8_t, 5>& frame, std:
   } else {
     out.back().bytes += reply;
   }
-  if (stalls && stall.pause_ms) out.push_back({std::max(*stall.pause_ms, 0.0) / 1000.0, rest});
+  if (stalls && stall.pause_ms) {
+    out.push_back({std::max(*stall.pause_ms, 0.0) / 1000.0, std::move(rest)});
+  }
 }
 
 std::string VirtualInstrument::handle_frame(const std::array<std::uint8_t, 5>& frame,
