@@ -57,6 +57,8 @@ struct CommandLine {
   std::string factory = "valid";
   std::string pace = "instant";
   std::string empty;
+  std::string time = "clock";
+  std::string saturate;
   std::vector<std::string> faults;
   double scan_ms = 30.0;
   bool verbose = false;
@@ -89,13 +91,44 @@ void add_options(CLI::App& app, CommandLine& cl) {
       ->check(CLI::IsMember({"instant", "line"}));
   app.add_option("--ambient", cl.options.ambient_c, "Room temperature, deg C")
       ->capture_default_str();
-  app.add_option("--scan-ms", cl.scan_ms, "Simulated time of one full scan (four blocks), ms")
+  app.add_option("--time", cl.time,
+                 "Simulated time: clock (follows the host's steady clock, so temperature and "
+                 "scheduled faults move while nothing scans) or scan (moves only with block "
+                 "reads, --scan-ms per full scan)")
+      ->capture_default_str()
+      ->check(CLI::IsMember({"clock", "scan"}));
+  app.add_option("--scan-ms", cl.scan_ms,
+                 "With --time scan: simulated time of one full scan (four blocks), ms")
       ->capture_default_str()
       ->check(CLI::Range(1.0, 10000.0));
+  app.add_option("--noise", cl.options.noise_scale,
+                 "Sensor noise on the beam levels, times the normal amount (2 counts + 0.4 % of "
+                 "the level); 0 gives noise-free samples")
+      ->capture_default_str()
+      ->check(CLI::Range(0.0, 100.0));
+  app.add_option("--drift", cl.options.drift_percent_per_min,
+                 "Beam drift, percent per simulated minute (each beam 0.75 to 1.25 times this; "
+                 "negative dims); upward drift makes calibrated beams saturate")
+      ->capture_default_str()
+      ->check(CLI::Range(-50.0, 50.0));
+  app.add_option("--saturate", cl.saturate,
+                 "Channels flooded with light, e.g. 34,40-47, from a simulated second on with "
+                 "@SECONDS (34,40-47@60): their light is multiplied by --saturate-factor, so a "
+                 "calibrated beam reads 4095 until its setting is stepped down");
+  app.add_option("--saturate-factor", cl.options.saturation.factor,
+                 "Light factor of the --saturate channels")
+      ->capture_default_str()
+      ->check(CLI::Range(1.0, 1000.0));
   app.add_option("--fault", cl.faults,
-                 "Fault, repeatable: silent[=N][@CODE], short[=N][@CODE], highbyte[=N], "
-                 "bad-echo=N[@CODE], unplug-at=SECONDS, replug-at=SECONDS (N: only the next N "
-                 "frames; CODE: only that command, e.g. 0x30; seconds of simulated time)");
+                 "Fault, repeatable: silent[=N][@CODE] (no reply), short[=N][@CODE] (last byte "
+                 "lost), highbyte[=N] (a block value with high byte 16), bad-echo=N[@CODE] (wrong "
+                 "write echo), late:MS[=N][@CODE] (reply starts MS ms late), "
+                 "stall:BYTES[:MS][=N][@CODE] (reply stops after BYTES bytes; the rest follows MS "
+                 "ms later, or never), unstable:ADDR[=N] (reads of register ADDR of bank 0 "
+                 "alternate right and wrong, for N wrong reads), unplug-at=S, replug-at=S (the "
+                 "device node goes and comes back), cable-out-at=S, cable-in-at=S (the line goes "
+                 "silent with the node kept, then answers again). N: only the next N frames; "
+                 "CODE: only that command, e.g. 0x30; S: seconds of simulated time");
   app.add_flag("--verbose", cl.verbose, "Print every frame received");
 }
 
@@ -112,8 +145,14 @@ bool finish_options(CommandLine& cl) {
     std::fprintf(stderr, "kestrova-sim: --empty: %s\n", error.c_str());
     return false;
   }
+  if (!cl.saturate.empty() &&
+      !kestrova::sim::parse_saturation(cl.saturate, cl.options.saturation, error)) {
+    std::fprintf(stderr, "kestrova-sim: --saturate: %s\n", error.c_str());
+    return false;
+  }
   kestrova::sim::parse_factory_kind(cl.factory, cl.options.factory);
   kestrova::sim::parse_pacing(cl.pace, cl.options.pacing);
+  kestrova::sim::parse_time_mode(cl.time, cl.options.time_mode);
   cl.options.scan_seconds = cl.scan_ms / 1000.0;
   const auto map = plate_from_store(cl.plate, cl.data_dir);
   if (!map) {
@@ -131,6 +170,7 @@ void serve_until_signal(kestrova::sim::PtyServer& server, const CommandLine& cl,
                         const sigset_t& signals) {
   std::size_t shown = 0;
   bool was_plugged = true;
+  bool had_cable = true;
   for (;;) {
     timespec wait{0, 200 * 1000 * 1000};
     const int sig = sigtimedwait(&signals, nullptr, &wait);
@@ -146,6 +186,13 @@ void serve_until_signal(kestrova::sim::PtyServer& server, const CommandLine& cl,
       } else {
         std::printf("kestrova-sim: unplugged\n");
       }
+      std::fflush(stdout);
+    }
+    const bool cable = server.with_instrument(
+        [](kestrova::sim::VirtualInstrument& vi) { return vi.cable_connected(); });
+    if (cable != had_cable) {
+      had_cable = cable;
+      std::printf("kestrova-sim: cable %s\n", cable ? "back in: answering again" : "out: silent");
       std::fflush(stdout);
     }
   }
@@ -182,9 +229,10 @@ int main(int argc, char** argv) {
   }
   const auto& o = cl.options;
   std::printf("kestrova-sim: serial %d, plate %s (%d wells, %d organisms each), seed %llu, "
-              "factory record %s, pacing %s\n",
+              "factory record %s, pacing %s, time %s\n",
               o.serial_number, cl.plate.c_str(), o.plate.well_count, o.organisms_per_well,
-              static_cast<unsigned long long>(o.seed), cl.factory.c_str(), cl.pace.c_str());
+              static_cast<unsigned long long>(o.seed), cl.factory.c_str(), cl.pace.c_str(),
+              cl.time.c_str());
   std::printf("kestrova-sim: serving on %s", server.slave_path().c_str());
   if (!cl.link.empty()) std::printf(" linked as %s", cl.link.c_str());
   std::printf("\nkestrova-sim: stop with Ctrl+C or SIGTERM\n");

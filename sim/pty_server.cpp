@@ -5,11 +5,13 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <vector>
 
 namespace kestrova::sim {
 namespace {
@@ -21,6 +23,10 @@ constexpr int kHangupPauseMs = 5;
 constexpr int kDrainMs = 50;
 constexpr int kOverrunMs = 100;
 constexpr std::size_t kLineChunk = 8; // bytes written at a time when pacing at line speed
+
+double host_seconds() {
+  return std::chrono::duration<double>(SteadyClock::now().time_since_epoch()).count();
+}
 
 std::string errno_text(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -53,6 +59,7 @@ bool PtyServer::start(std::string* error) {
     return false;
   }
   stop_requested_ = false;
+  manually_unplugged_ = false;
   plugged_ = true;
   running_ = true;
   thread_ = std::thread(&PtyServer::serve, this);
@@ -216,62 +223,81 @@ void PtyServer::write_reply(const std::string& reply, Pacing pacing) {
   }
 }
 
+bool PtyServer::pause(double seconds) {
+  const auto due = SteadyClock::now() + std::chrono::duration_cast<SteadyClock::duration>(
+                                            std::chrono::duration<double>(seconds));
+  while (SteadyClock::now() < due) {
+    // A stop or a plug request ends the pause and loses the rest of the reply.
+    if (stop_requested_ || plug_request_.load() != 0) return false;
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(due - SteadyClock::now());
+    std::this_thread::sleep_for(std::min(left, std::chrono::milliseconds(kPollMs)));
+  }
+  return !stop_requested_;
+}
+
 bool PtyServer::handle_input() {
   char buffer[512];
   const ssize_t n = ::read(master_fd_, buffer, sizeof buffer);
   if (n <= 0) return false;
-  std::string reply;
+  std::vector<ReplyPiece> pieces;
   Pacing pacing = Pacing::kInstant;
   {
     std::lock_guard lock(instrument_mutex_);
-    reply = instrument_.feed(std::string_view(buffer, static_cast<std::size_t>(n)));
+    pieces = instrument_.respond(std::string_view(buffer, static_cast<std::size_t>(n)));
     pacing = instrument_.pacing();
   }
-  if (!reply.empty()) {
-    write_reply(reply, pacing);
+  for (const auto& piece : pieces) {
+    if (piece.pause_s > 0.0 && !pause(piece.pause_s)) break;
+    if (piece.bytes.empty()) continue;
+    write_reply(piece.bytes, pacing);
     last_reply_ = SteadyClock::now();
   }
   return true;
 }
 
-void PtyServer::check_schedule(double& unplugged_since) {
+void PtyServer::check_schedule(double& dead_since) {
   const int request = plug_request_.exchange(0);
   const bool open = master_fd_ >= 0;
   if (request < 0 && open) {
     close_pty();
-    unplugged_since = -1.0; // manual: the clock stands still until replug()
+    manually_unplugged_ = true;
+    dead_since = -1.0;
     return;
   }
   if (request > 0 && !open) {
     open_pty(nullptr);
+    manually_unplugged_ = false;
     return;
   }
   bool instrument_plugged = true;
   {
     std::lock_guard lock(instrument_mutex_);
-    if (!open && unplugged_since >= 0.0) {
-      const double now =
-          std::chrono::duration<double>(SteadyClock::now().time_since_epoch()).count();
-      instrument_.advance(now - unplugged_since);
-      unplugged_since = now;
+    instrument_.update();
+    if (manually_unplugged_) return;
+    if (instrument_.time_mode() == TimeMode::kPerScan) {
+      // Nothing scans while the line is dead, so the host's clock moves the instrument's on.
+      const bool dead = !instrument_.plugged() || !instrument_.cable_connected();
+      const double now = host_seconds();
+      if (dead && dead_since >= 0.0) instrument_.advance(now - dead_since);
+      dead_since = dead ? now : -1.0;
     }
     instrument_plugged = instrument_.plugged();
   }
   if (open && !instrument_plugged) {
-    // A reply already on its way still arrives: the cable is pulled only once the line has
-    // been quiet for a moment.
+    // A reply already on its way still arrives: the device goes only once the line has been
+    // quiet for a moment.
     if (SteadyClock::now() - last_reply_ < std::chrono::milliseconds(kDrainMs)) return;
     close_pty();
-    unplugged_since = std::chrono::duration<double>(SteadyClock::now().time_since_epoch()).count();
-  } else if (!open && unplugged_since >= 0.0 && instrument_plugged) {
+  } else if (!open && instrument_plugged) {
     open_pty(nullptr);
   }
 }
 
 void PtyServer::serve() {
-  double unplugged_since = -1.0;
+  double dead_since = -1.0;
   while (!stop_requested_) {
-    check_schedule(unplugged_since);
+    check_schedule(dead_since);
     pollfd fds[2] = {{wake_pipe_[0], POLLIN, 0}, {master_fd_, POLLIN, 0}};
     const nfds_t count = master_fd_ >= 0 ? 2 : 1;
     const int ready = ::poll(fds, count, kPollMs);

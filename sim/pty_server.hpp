@@ -45,10 +45,13 @@ public:
     return std::forward<Fn>(fn)(instrument_);
   }
 
-  // Pulls the cable now: the pty is closed (the open slave reads end of line / EIO, writes fail)
-  // and the link is removed. replug() opens a fresh pty and relinks. Scheduled unplug_at /
-  // replug_at times of the instrument's faults do the same; while unplugged the server moves
-  // the instrument's clock with the host's, so a replug time is reached.
+  // Removes the device now: the pty is closed (the open slave reads end of line / EIO, writes
+  // fail) and the link is removed. replug() opens a fresh pty and relinks. Scheduled unplug_at /
+  // replug_at times of the instrument's faults do the same. A pulled cable that leaves the node
+  // (the faults' cable_out) keeps the pty open and silent instead. With a clock time source the
+  // server keeps the instrument's clock moving while nothing is asked; per scan it moves the
+  // clock with the host's while the line is dead after a scheduled unplug or with the cable out,
+  // so a scheduled end is reached (after unplug() the clock stands still until replug()).
   void unplug();
   void replug();
   bool plugged() const { return plugged_.load(); }
@@ -63,7 +66,8 @@ private:
   void serve();
   bool handle_input();
   void write_reply(const std::string& reply, Pacing pacing);
-  void check_schedule(double& unplugged_since);
+  bool pause(double seconds);
+  void check_schedule(double& dead_since);
   void wake();
 
   VirtualInstrument instrument_;
@@ -80,6 +84,7 @@ private:
   std::atomic<int> plug_request_{0}; // +1 replug, -1 unplug, handled by the serving thread
   std::atomic<std::size_t> bytes_served_{0};
   std::chrono::steady_clock::time_point last_reply_{}; // serving thread only
+  bool manually_unplugged_ = false;                    // serving thread only
 };
 
 } // namespace kestrova::sim

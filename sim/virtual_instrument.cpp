@@ -1,7 +1,9 @@
 #include "sim/virtual_instrument.hpp"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <utility>
 
 #include "sim/world.hpp"
 
@@ -9,6 +11,7 @@ namespace kestrova::sim {
 namespace {
 
 constexpr std::size_t kMaxLog = 100000;
+constexpr int kFactoryRecordAddress = 128; // registers 128-135 of bank 0
 
 std::array<std::uint8_t, 8> make_factory_record(const InstrumentOptions& o) {
   switch (o.factory) {
@@ -36,6 +39,13 @@ std::array<std::uint8_t, 8> make_factory_record(const InstrumentOptions& o) {
 
 } // namespace
 
+TimeSource steady_time_source() {
+  return [] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+  };
+}
+
 PlateMap PlateMap::from_format(const store::PlateFormat& format) {
   PlateMap map;
   for (int c = 0; c < kChannelCount; ++c) {
@@ -60,8 +70,12 @@ VirtualInstrument::VirtualInstrument(InstrumentOptions options)
   for (int c = 0; c < kChannelCount; ++c)
     set_channel_setting(c, options_.initial_setting);
   const auto record = make_factory_record(options_);
-  std::copy(record.begin(), record.end(), bank0_.begin() + 128);
+  std::copy(record.begin(), record.end(), bank0_.begin() + kFactoryRecordAddress);
   world_ = std::make_unique<World>(options_);
+  if (options_.time_mode == TimeMode::kClock) {
+    time_source_ = options_.time_source ? options_.time_source : steady_time_source();
+    time_origin_ = time_source_();
+  }
 }
 
 VirtualInstrument::~VirtualInstrument() = default;
@@ -71,23 +85,42 @@ VirtualInstrument& VirtualInstrument::operator=(VirtualInstrument&&) noexcept = 
 double VirtualInstrument::sim_time() const { return world_->time(); }
 
 void VirtualInstrument::advance(double seconds) {
-  if (seconds > 0.0) world_->advance(seconds);
+  if (seconds <= 0.0) return;
+  if (time_source_) {
+    time_ahead_ += seconds;
+    update();
+  } else {
+    world_->advance(seconds);
+  }
+}
+
+void VirtualInstrument::update() {
+  if (!time_source_) return;
+  world_->advance_to(time_source_() - time_origin_ + time_ahead_);
 }
 
 bool VirtualInstrument::plugged() const {
-  const double t = sim_time();
-  if (!faults_.unplug_at || t < *faults_.unplug_at) return true;
-  return faults_.replug_at && *faults_.replug_at > *faults_.unplug_at && t >= *faults_.replug_at;
+  return !within(faults_.unplug_at, faults_.replug_at, sim_time());
+}
+
+bool VirtualInstrument::cable_connected() const {
+  return !faults_.cable_out && !within(faults_.cable_out_at, faults_.cable_in_at, sim_time());
+}
+
+void VirtualInstrument::set_noise_scale(double scale) { world_->set_noise_scale(scale); }
+void VirtualInstrument::set_drift(double percent_per_min) { world_->set_drift(percent_per_min); }
+void VirtualInstrument::set_saturation(Saturation saturation) {
+  world_->set_saturation(std::move(saturation));
 }
 
 std::uint8_t VirtualInstrument::channel_setting(int channel) const {
   if (channel < 0 || channel >= kChannelCount) return 0;
-  return channel < 128 ? bank0_[channel] : bank1_[channel - 128];
+  return channel < kBankChannels ? bank0_[channel] : bank1_[channel - kBankChannels];
 }
 
 void VirtualInstrument::set_channel_setting(int channel, std::uint8_t setting) {
   if (channel < 0 || channel >= kChannelCount) return;
-  (channel < 128 ? bank0_[channel] : bank1_[channel - 128]) = setting;
+  (channel < kBankChannels ? bank0_[channel] : bank1_[channel - kBankChannels]) = setting;
 }
 
 std::uint8_t VirtualInstrument::register_value(int bank, int address) const {
@@ -99,7 +132,7 @@ std::uint8_t VirtualInstrument::register_value(int bank, int address) const {
 
 std::array<std::uint8_t, 8> VirtualInstrument::factory_record() const {
   std::array<std::uint8_t, 8> record{};
-  std::copy(bank0_.begin() + 128, bank0_.begin() + 136, record.begin());
+  std::copy_n(bank0_.begin() + kFactoryRecordAddress, record.size(), record.begin());
   return record;
 }
 
@@ -130,8 +163,15 @@ void VirtualInstrument::clear_log() {
 }
 
 std::string VirtualInstrument::feed(std::string_view bytes_in) {
-  pending_.append(bytes_in);
   std::string out;
+  for (const auto& piece : respond(bytes_in))
+    out += piece.bytes;
+  return out;
+}
+
+std::vector<ReplyPiece> VirtualInstrument::respond(std::string_view bytes_in) {
+  pending_.append(bytes_in);
+  std::vector<ReplyPiece> out;
   std::size_t pos = 0;
   while (pos < pending_.size()) {
     if (static_cast<std::uint8_t>(pending_[pos]) != kFrameStart) {
@@ -149,30 +189,48 @@ std::string VirtualInstrument::feed(std::string_view bytes_in) {
     for (int i = 0; i < 5; ++i)
       frame[i] = static_cast<std::uint8_t>(pending_[pos + i]);
     pos += 5;
+    update();
     FrameRecord record;
     record.bytes = frame;
     record.sim_time = sim_time();
-    const std::string reply = handle_frame(frame, record);
-    record.reply_size = reply.size();
+    const std::size_t before = out.size();
+    add_timed(frame, handle_frame(frame, record), out);
+    for (std::size_t i = before; i < out.size(); ++i)
+      record.reply_size += out[i].bytes.size();
     if (frames_.size() >= kMaxLog) frames_.erase(frames_.begin(), frames_.begin() + kMaxLog / 2);
     frames_.push_back(record);
-    out += reply;
   }
   pending_.erase(0, pos);
   return out;
 }
 
-bool VirtualInstrument::take_fault(Fault& fault, const std::array<std::uint8_t, 5>& frame) {
-  if (!fault.active()) return false;
-  if (fault.code >= 0 && fault.code != frame[2]) return false;
-  if (fault.qualifier >= 0 && fault.qualifier != frame[1]) return false;
-  if (fault.count > 0) --fault.count;
-  return true;
+void VirtualInstrument::add_timed(const std::array<std::uint8_t, 5>& frame, std::string reply,
+                                  std::vector<ReplyPiece>& out) {
+  if (reply.empty()) return;
+  double pause_s = 0.0;
+  if (faults_.late.when.take(frame)) pause_s = std::max(faults_.late.delay_ms, 0.0) / 1000.0;
+  auto& stall = faults_.stall;
+  const std::size_t keep = static_cast<std::size_t>(std::max(stall.after_bytes, 0));
+  const bool stalls = reply.size() > keep && stall.when.take(frame);
+  std::string rest;
+  if (stalls) {
+    rest = reply.substr(keep);
+    reply.resize(keep);
+  }
+  // Pieces without a pause join the piece before them, as they would on the line.
+  if (pause_s > 0.0 || out.empty()) {
+    out.push_back({pause_s, std::move(reply)});
+  } else {
+    out.back().bytes += reply;
+  }
+  if (stalls && stall.pause_ms) {
+    out.push_back({std::max(*stall.pause_ms, 0.0) / 1000.0, std::move(rest)});
+  }
 }
 
 std::string VirtualInstrument::handle_frame(const std::array<std::uint8_t, 5>& frame,
                                             FrameRecord& record) {
-  if (!plugged() || take_fault(faults_.silent, frame)) {
+  if (!plugged() || !cable_connected() || faults_.silent.take(frame)) {
     record.ignored = true;
     return {};
   }
@@ -191,43 +249,54 @@ std::string VirtualInstrument::handle_frame(const std::array<std::uint8_t, 5>& f
     world_->set_outputs(outputs_);
   } else if (q <= 1 && code == kCodeSetHalf) {
     // Half 0 is the first register bank (channels 0-127), half 1 the second (128-383).
-    const int first = q == 0 ? 0 : 128;
-    const int last = q == 0 ? 127 : kChannelCount - 1;
+    const int first = q == 0 ? 0 : kBankChannels;
+    const int last = q == 0 ? kBankChannels - 1 : kChannelCount - 1;
     for (int c = first; c <= last; ++c)
       set_channel_setting(c, arg);
     reply.push_back(static_cast<char>(arg));
   } else if (q <= 1 && code == kCodeReadRegister) {
-    reply.push_back(static_cast<char>(register_value(q, arg)));
+    reply.push_back(static_cast<char>(read_register(q, arg)));
   } else if (q == 0 && code == kCodeReadTemperature) {
     reply.push_back(static_cast<char>(raw_temperature()));
   } else if (q == 0 && code == kCodeReadBlock && arg <= 96) {
     reply = block_reply(arg);
-    if (take_fault(faults_.high_byte, frame)) reply[0] = 16;
+    if (faults_.high_byte.take(frame)) reply[0] = 16;
   } else {
     record.ignored = true;
     return {};
   }
-  if (!reply.empty() && take_fault(faults_.short_reply, frame)) reply.pop_back();
+  if (!reply.empty() && faults_.short_reply.take(frame)) reply.pop_back();
   return reply;
 }
 
 std::string VirtualInstrument::write_reply(std::uint8_t qualifier, std::uint8_t address,
                                            std::uint8_t value) {
   const std::array<std::uint8_t, 5> frame{kFrameStart, qualifier, address, value, kFrameEnd};
-  if (take_fault(faults_.bad_echo, frame)) {
+  if (faults_.bad_echo.take(frame)) {
     return std::string(1, static_cast<char>((address + 1) & 0xFF));
   }
   (qualifier == kQualifierWriteBank0 ? bank0_ : bank1_)[address] = value;
   return std::string(1, static_cast<char>(address));
 }
 
+std::uint8_t VirtualInstrument::read_register(std::uint8_t bank, std::uint8_t address) {
+  const std::uint8_t value = register_value(bank, address);
+  auto& unstable = faults_.unstable;
+  if (!unstable.active() || unstable.bank != bank || unstable.address != address) return value;
+  const bool wrong = unstable.wrong_next;
+  unstable.wrong_next = !wrong;
+  if (!wrong) return value;
+  if (unstable.wrong_reads > 0) --unstable.wrong_reads;
+  return value ^ 1;
+}
+
 std::string VirtualInstrument::block_reply(int start_channel) {
-  // A block samples its 96 beams after a quarter of a scan period has passed.
-  world_->advance(options_.scan_seconds / 4.0);
+  // Per scan, a block samples its 96 beams after a quarter of a scan period has passed.
+  if (!time_source_) world_->advance(options_.scan_seconds / 4.0);
   std::string reply(kBlockBytes, '\0');
   for (int m = 0; m < 32; ++m) {
     for (int r = 0; r < 3; ++r) {
-      const int channel = start_channel + m + 128 * r;
+      const int channel = start_channel + m + kBankChannels * r;
       const int value = world_->sample(channel, channel_setting(channel));
       const int i = 2 * (3 * m + r);
       reply[i] = static_cast<char>(value >> 8);

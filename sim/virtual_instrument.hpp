@@ -2,25 +2,29 @@
 
 // The virtual instrument: a stand-in for the motility tracker that speaks its 5-byte serial
 // protocol. This class is the core (bytes in, bytes out, no I/O); PtyServer puts it on a
-// pseudo-terminal. Everything it does is deterministic from the seed in its options, and its
-// clock moves with the scans it is asked for, never with the host's clock.
+// pseudo-terminal. Everything it does is deterministic from the seed in its options and from its
+// time source: by default its clock moves with the scans it is asked for, never with the host's.
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "sim/faults.hpp"
+#include "store/channel_grid.hpp"
 #include "store/plate_format.hpp"
 
 namespace kestrova::sim {
 
-inline constexpr int kChannelCount = 384;
-inline constexpr int kBeamRows = 16;
-inline constexpr int kBeamColumns = 24;
+using store::kBeamColumns;
+using store::kBeamRows;
+using store::kChannelCount;
 inline constexpr double kBeamPitchMm = 4.5;
+inline constexpr int kBankChannels = 128; // channels per register bank and per block triplet step
 inline constexpr int kBlockValues = 96;
 inline constexpr int kBlockBytes = 192;
 inline constexpr int kLineBaud = 115200;
@@ -71,26 +75,26 @@ enum class FactoryRecordKind {
 // 192-byte block takes about 16.7 ms). Only PtyServer uses this; the core returns bytes at once.
 enum class Pacing { kInstant, kLine };
 
-// One fault rule. count: 0 = off, n > 0 = the next n matching frames, kAlways = every one.
-// code / qualifier: when not -1, only frames whose third byte (the command code, or the register
-// of a write) / second byte match.
-struct Fault {
-  static constexpr int kAlways = -1;
-  int count = 0;
-  int code = -1;
-  int qualifier = -1;
-
-  bool active() const { return count != 0; }
+// Where the instrument's clock takes its time from.
+enum class TimeMode {
+  kPerScan, // moves only with block reads (scan_seconds per full scan of four blocks) and advance()
+  kClock,   // follows the time source, so temperature, organisms and scheduled faults move while
+            // nothing scans
 };
 
-// Faults the instrument shows on demand; change them at any time (also while served).
-struct FaultSchedule {
-  Fault silent;      // matching frames are swallowed: no effect, no reply
-  Fault short_reply; // matching replies lose their last byte (a block arrives as 191 bytes)
-  Fault high_byte;   // matching block replies carry a value whose high byte is 16
-  Fault bad_echo;    // matching write frames answer a wrong echo and change nothing
-  std::optional<double> unplug_at; // simulated seconds at which the line goes dead
-  std::optional<double> replug_at; // simulated seconds at which it comes back
+// Seconds from any fixed origin, never decreasing. Called from the serving thread when the
+// instrument is served by PtyServer, so a test's fake must be safe to read from there.
+using TimeSource = std::function<double()>;
+// The host's steady clock.
+TimeSource steady_time_source();
+
+// Beams flooded with light: from `at_seconds` on, the light of these channels is multiplied by
+// `factor`. 2.7 takes every beam the calibration finished (in the target band or one step below
+// it) to 4095; stepping its setting down brings it back as far as the darkest setting allows.
+struct Saturation {
+  std::vector<int> channels;
+  double at_seconds = 0.0;
+  double factor = 2.7;
 };
 
 struct InstrumentOptions {
@@ -105,9 +109,26 @@ struct InstrumentOptions {
   double sensor_slope = 0.219;
   double ambient_c = 22.0;
   std::uint8_t initial_setting = setting_byte(2, 3); // every channel at power-up
-  double scan_seconds = 0.030; // simulated time one full scan (four blocks) takes
+  TimeMode time_mode = TimeMode::kPerScan;
+  TimeSource time_source;      // kClock: empty means the host's steady clock
+  double scan_seconds = 0.030; // kPerScan: simulated time one full scan (four blocks) takes
+  // Sensor noise: a deviation of (2 counts + 0.4 % of the level) times this; 0 gives noise-free
+  // samples. The generator is drawn all the same, so a seed gives the same organisms whatever
+  // the noise.
+  double noise_scale = 1.0;
+  // Beam drift: every beam's light changes by about this many percent per simulated minute,
+  // compounding, each beam at its own rate of 0.75 to 1.25 times this (negative dims).
+  double drift_percent_per_min = 0.0;
+  Saturation saturation;
   Pacing pacing = Pacing::kInstant;
   FaultSchedule faults;
+};
+
+// A piece of the reply to the bytes fed, to leave the line after a pause. PtyServer honours the
+// pauses; feed() joins the pieces.
+struct ReplyPiece {
+  double pause_s = 0.0;
+  std::string bytes;
 };
 
 // One frame as the instrument took it.
@@ -115,7 +136,7 @@ struct FrameRecord {
   std::array<std::uint8_t, 5> bytes{};
   double sim_time = 0.0;
   std::size_t reply_size = 0;
-  bool ignored = false; // swallowed by a fault, unknown command or sent while unplugged
+  bool ignored = false; // swallowed: a fault, an unknown command, unplugged or the cable out
 
   std::uint8_t qualifier() const { return bytes[1]; }
   std::uint8_t code() const { return bytes[2]; }
@@ -140,14 +161,30 @@ public:
   VirtualInstrument& operator=(VirtualInstrument&&) noexcept;
 
   // Takes bytes from the line (any split: partial frames are kept for the next call; bytes that
-  // do not form a frame 0xFF ... 0xF0 are skipped) and returns the reply bytes.
+  // do not form a frame 0xFF ... 0xF0 are skipped) and returns the reply bytes that reach the
+  // line, without their timing (a stalled reply that never finishes gives its first part).
   std::string feed(std::string_view bytes_in);
+  // The same with the timing of late and stalled replies.
+  std::vector<ReplyPiece> respond(std::string_view bytes_in);
 
-  // Moves simulated time without a scan (for example while the line is unplugged).
+  // Moves simulated time without a scan (for example while the line is unplugged). With a clock
+  // time source the clock is put ahead by that much for good.
   void advance(double seconds);
+  // Brings simulated time up to the time source (TimeMode::kClock; nothing per scan). feed()
+  // does it before every frame; PtyServer also while the line is quiet.
+  void update();
   double sim_time() const;
+  TimeMode time_mode() const { return options_.time_mode; }
   // False between unplug_at and replug_at; while unplugged feed() swallows everything.
   bool plugged() const;
+  // False while the cable is out (cable_out, or between cable_out_at and cable_in_at); the
+  // instrument then swallows everything too, but the node stays.
+  bool cable_connected() const;
+
+  // Beam options that can change while running.
+  void set_noise_scale(double scale);
+  void set_drift(double percent_per_min);
+  void set_saturation(Saturation saturation);
 
   FaultSchedule& faults() { return faults_; }
   const FaultSchedule& faults() const { return faults_; }
@@ -185,9 +222,14 @@ private:
   std::string handle_frame(const std::array<std::uint8_t, 5>& frame, FrameRecord& record);
   std::string block_reply(int start_channel);
   std::string write_reply(std::uint8_t qualifier, std::uint8_t address, std::uint8_t value);
-  bool take_fault(Fault& fault, const std::array<std::uint8_t, 5>& frame);
+  std::uint8_t read_register(std::uint8_t bank, std::uint8_t address);
+  void add_timed(const std::array<std::uint8_t, 5>& frame, std::string reply,
+                 std::vector<ReplyPiece>& out);
 
   InstrumentOptions options_;
+  TimeSource time_source_;
+  double time_origin_ = 0.0; // time source reading at construction
+  double time_ahead_ = 0.0;  // advance() calls under a clock time source
   FaultSchedule faults_;
   std::array<std::uint8_t, 256> bank0_{};
   std::array<std::uint8_t, 256> bank1_{};

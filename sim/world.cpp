@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numbers>
+#include <utility>
 
 namespace kestrova::sim {
 namespace {
@@ -26,6 +27,9 @@ constexpr double kActiveBendHz = 2.0; // body bends while active
 constexpr double kRestBendHz = 0.3;
 constexpr double kMeanActiveS = 20.0;
 constexpr double kMeanRestS = 6.0;
+// Seed of the beams' drift shares, apart from the world's generator so the organisms of a seed
+// stay the same whatever the drift.
+constexpr std::uint64_t kDriftSeedMix = 0xD1B54A32D192ED03ULL;
 
 } // namespace
 
@@ -56,11 +60,17 @@ double Rng::normal() {
   return radius * std::cos(angle);
 }
 
-double beam_x_mm(int channel) { return (channel / kBeamRows) * kBeamPitchMm; }
-double beam_y_mm(int channel) { return (channel % kBeamRows) * kBeamPitchMm; }
+double beam_x_mm(int channel) { return store::beam_column(channel) * kBeamPitchMm; }
+double beam_y_mm(int channel) { return store::beam_row(channel) * kBeamPitchMm; }
 
 World::World(const InstrumentOptions& options)
-    : rng_(options.seed), temperature_(options.ambient_c), ambient_(options.ambient_c) {
+    : rng_(options.seed), noise_scale_(std::max(options.noise_scale, 0.0)),
+      temperature_(options.ambient_c), ambient_(options.ambient_c) {
+  Rng drift_rng(options.seed ^ kDriftSeedMix);
+  for (double& rate : drift_rate_)
+    rate = drift_rng.uniform(0.75, 1.25);
+  set_drift(options.drift_percent_per_min);
+  set_saturation(options.saturation);
   well_of_channel_ = options.plate.well_of_channel;
   for (int c = 0; c < kChannelCount; ++c) {
     // Beams through a well see the liquid; beams between wells pass plastic and see less.
@@ -122,13 +132,39 @@ void World::populate(const InstrumentOptions& options) {
   }
 }
 
+void World::set_drift(double percent_per_min) {
+  // Below -100 % a minute the light would go negative: hold it at -99 %.
+  drift_per_s_ = std::log1p(std::max(percent_per_min, -99.0) / 100.0) / 60.0;
+}
+
+void World::set_saturation(Saturation saturation) {
+  saturation_ = std::move(saturation);
+  flooded_.fill(false);
+  for (int c : saturation_.channels) {
+    if (c >= 0 && c < kChannelCount) flooded_[c] = true;
+  }
+}
+
+double World::light_factor(int channel) const {
+  double factor = std::exp(drift_log_[channel]);
+  if (flooded_[channel] && time_ >= saturation_.at_seconds) factor *= saturation_.factor;
+  return factor;
+}
+
 void World::advance(double seconds) {
+  if (seconds > 0.0) advance_to(time_ + seconds);
+}
+
+void World::advance_to(double t) {
+  double seconds = t - time_;
+  if (seconds <= 0.0) return;
   while (seconds > 0.0) {
     // Long stretches (a pause, an unplugged line) go in coarser steps; scans never do.
     const double dt = std::min(seconds, seconds > kLongAdvanceS ? kLongStepS : kMaxStepS);
     step(dt);
     seconds -= dt;
   }
+  time_ = t;
 }
 
 double World::vigour() const {
@@ -143,6 +179,11 @@ void World::step(double dt) {
   if ((outputs_ & 1) != 0) target += (outputs_ & 2) != 0 ? kHeatRiseC : -kCoolDropC;
   if ((outputs_ & 4) != 0) target += kLightRiseC;
   temperature_ = target + (temperature_ - target) * std::exp(-dt / kPlantTauS);
+
+  if (drift_per_s_ != 0.0) {
+    for (int c = 0; c < kChannelCount; ++c)
+      drift_log_[c] += drift_per_s_ * drift_rate_[c] * dt;
+  }
 
   const double v = vigour();
   for (std::size_t i = 0; i < organisms_.size(); ++i)
@@ -178,7 +219,8 @@ double World::clear_level(int channel, std::uint8_t setting) const {
   const int power = setting & 31;
   const int gain = setting >> 5;
   const double step = 8.0 * power + gain;
-  return kDarkLevel + kLevelScale * transmission_[channel] * std::pow(kStepRatio, step);
+  return kDarkLevel +
+         kLevelScale * transmission_[channel] * std::pow(kStepRatio, step) * light_factor(channel);
 }
 
 double World::shadow(int channel) const {
@@ -204,7 +246,8 @@ double World::beam_level(int channel, std::uint8_t setting) const {
 
 int World::sample(int channel, std::uint8_t setting) {
   const double level = beam_level(channel, setting);
-  const double noisy = level + rng_.normal() * (kNoiseBase + kNoisePerLevel * level);
+  const double deviation = (kNoiseBase + kNoisePerLevel * level) * noise_scale_;
+  const double noisy = level + rng_.normal() * deviation;
   return static_cast<int>(std::clamp(std::lround(noisy), 0L, 4095L));
 }
 

@@ -1,8 +1,10 @@
 #pragma once
 
-// The physical side of the virtual instrument: beam levels from the channel settings, organisms
-// that move in their wells and dim the beams they cross, and the temperature of the plate.
+// The physical side of the virtual instrument: beam levels from the channel settings (with noise,
+// drift and flooding), organisms that move in their wells and dim the beams they cross, and the
+// temperature of the plate.
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <vector>
@@ -33,10 +35,19 @@ public:
   // Moves time on: organisms and the temperature plant, in steps of at most 20 ms (0.5 s
   // within advances longer than 5 s).
   void advance(double seconds);
+  // The same up to time t exactly (nothing when t is not ahead).
+  void advance_to(double t);
   double time() const { return time_; }
 
   void set_outputs(std::uint8_t outputs) { outputs_ = outputs; }
   double temperature_c() const { return temperature_; }
+
+  void set_noise_scale(double scale) { noise_scale_ = std::max(scale, 0.0); }
+  // Percent per simulated minute, from now on; the light gained or lost so far is kept.
+  void set_drift(double percent_per_min);
+  void set_saturation(Saturation saturation);
+  // Factor on a beam's light from drift and flooding (1 without either).
+  double light_factor(int channel) const;
 
   // Noise-free level of a beam for a setting byte, without and with the organisms' shadows.
   double clear_level(int channel, std::uint8_t setting) const;
@@ -70,6 +81,12 @@ private:
 
   Rng rng_;
   double time_ = 0.0;
+  double noise_scale_ = 1.0;
+  double drift_per_s_ = 0.0;                       // natural log of the light per second
+  std::array<double, kChannelCount> drift_rate_{}; // each beam's share of the drift, 0.75-1.25
+  std::array<double, kChannelCount> drift_log_{};  // natural log of each beam's drift factor
+  Saturation saturation_;
+  std::array<bool, kChannelCount> flooded_{};
   double temperature_;
   double ambient_;
   std::uint8_t outputs_ = 0;

@@ -8,11 +8,12 @@
 #include "acquisition/detection.hpp"
 #include "sim/sim_test_util.hpp"
 #include "sim/virtual_instrument.hpp"
+#include "store/channel_grid.hpp"
 
 namespace kestrova::sim {
 namespace {
 
-constexpr int kSlots = 385;
+constexpr int kSlots = store::kChannelSlots;
 constexpr int kBuffer = 500;
 
 TEST(SimulatedPlateDetection, ActivityInOccupiedWellsOnly) {

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <optional>
 #include <thread>
 
 #include "sim/serial_client.hpp"
@@ -135,6 +137,76 @@ TEST_F(PtyServerTest, UnplugHangsUpTheLineAndReplugServesANewPty) {
   SerialClient again(link.string());
   ASSERT_TRUE(again.is_open());
   EXPECT_EQ(again.query(0, 0x00, 0, 2), (std::vector<std::uint8_t>{0, 123}));
+}
+
+struct StallCase {
+  const char* name;
+  std::optional<double> pause_ms;
+};
+
+// A block that stalls after 96 bytes: the first half arrives, then nothing; the rest follows
+// after the pause, or never. Either way the port stays usable for the next frame.
+TEST_F(PtyServerTest, StalledBlockSendsItsFirstPartThenPauses) {
+  for (const auto& c : {StallCase{"pause", 400.0}, StallCase{"never", std::nullopt}}) {
+    SerialClient port(server_->slave_path());
+    server_->with_instrument([&](VirtualInstrument& vi) {
+      vi.faults().stall = {Fault{1, kCodeReadBlock, -1}, 96, c.pause_ms};
+    });
+    EXPECT_EQ(port.query(0, 0x30, 0, 192, 150).size(), 96u) << c.name;
+    EXPECT_FALSE(port.hung_up()) << c.name;
+    EXPECT_EQ(port.read(96, c.pause_ms ? 1500 : 400).size(), c.pause_ms ? 96u : 0u) << c.name;
+    port.flush();
+    EXPECT_EQ(port.query(0, 0x30, 32, 192).size(), 192u) << c.name;
+  }
+}
+
+TEST_F(PtyServerTest, LateReplyArrivesAfterItsDelay) {
+  SerialClient port(server_->slave_path());
+  server_->with_instrument([](VirtualInstrument& vi) {
+    vi.faults().late = {Fault{1, kCodeReadBlock, -1}, 300.0};
+  });
+  const auto start = Clock::now();
+  EXPECT_TRUE(port.query(0, 0x30, 0, 192, 150).empty());
+  EXPECT_EQ(port.read(192, 1500).size(), 192u);
+  EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(290));
+  EXPECT_EQ(port.query(0, 0x30, 0, 192).size(), 192u);
+}
+
+struct CableCase {
+  const char* name;
+  TimeMode mode; // per scan the server moves the clock with the host's while the line is dead
+};
+
+// A pulled cable leaves the node: the open port stays open and writable, reads time out without
+// a hang-up, and the same port answers again once the cable is back.
+TEST(PtyServerCable, SilentWithTheNodeKeptThenAnswersAgain) {
+  for (const auto& c :
+       {CableCase{"per scan", TimeMode::kPerScan}, CableCase{"clock", TimeMode::kClock}}) {
+    std::atomic<double> now{0.0};
+    InstrumentOptions options;
+    options.time_mode = c.mode;
+    options.time_source = [&now] { return now.load(); };
+    options.faults.cable_out_at = 0.0;
+    options.faults.cable_in_at = 1.0;
+    PtyServer server(options);
+    ASSERT_TRUE(server.start()) << c.name;
+    kestrova::testing::TempDir dir;
+    ASSERT_TRUE(server.link(dir / "COM3")) << c.name;
+    SerialClient port((dir / "COM3").string());
+    ASSERT_TRUE(port.is_open()) << c.name;
+    EXPECT_TRUE(port.query(0, 0x00, 0, 2, 100).empty()) << c.name;
+    EXPECT_TRUE(port.send(0, 0x30, 0)) << c.name;
+    EXPECT_TRUE(port.read(192, 100).empty()) << c.name;
+    EXPECT_FALSE(port.hung_up()) << c.name;
+    EXPECT_TRUE(server.plugged()) << c.name;
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / "COM3")) << c.name;
+    now = 2.0;
+    EXPECT_TRUE(eventually([&] {
+      port.flush();
+      return port.query(0, 0x00, 0, 2, 50).size() == 2u;
+    })) << c.name;
+    EXPECT_FALSE(port.hung_up()) << c.name;
+  }
 }
 
 TEST(PtyServerSchedule, ScheduledUnplugAndReplug) {

@@ -151,13 +151,78 @@ TEST(SimProcess, PlateFromAPlateFile) {
   EXPECT_EQ(sim.wait_exit(5000), 0);
 }
 
+// The new line faults and beam options reach the served instrument from the command line; the
+// program's clock is the host's, so the cable comes back in while nothing is asked.
+TEST(SimProcess, LineFaultsAndBeamOptionsFromTheCommandLine) {
+  kestrova::testing::TempDir dir;
+  const auto link = dir / "COM6";
+  SimProcess sim({"--link", link.string(), "--fault", "unstable:129=1", "--fault",
+                  "stall:96=1@0x30", "--fault", "late:200=1@0x21", "--saturate", "0-383",
+                  "--saturate-factor", "100", "--fault", "cable-out-at=3", "--fault",
+                  "cable-in-at=3.5"});
+  ASSERT_TRUE(wait_for_link(link, 5000)) << sim.output();
+  testing::SerialClient port(link.string());
+  ASSERT_TRUE(port.is_open());
+  std::vector<int> reads;
+  for (int i = 0; i < 4; ++i)
+    reads.push_back(port.query(0, 0x20, 129, 1).at(0));
+  EXPECT_EQ(reads, (std::vector<int>{6, 7, 6, 6}));
+  EXPECT_EQ(port.query(0, 0x30, 0, 192, 200).size(), 96u);
+  port.flush();
+  const auto block = port.query(0, 0x30, 32, 192);
+  ASSERT_EQ(block.size(), 192u);
+  for (std::size_t i = 0; i < block.size(); i += 2)
+    EXPECT_EQ(block[i] * 256 + block[i + 1], 4095) << i;
+  EXPECT_TRUE(port.query(0, 0x21, 0, 1, 100).empty());
+  EXPECT_EQ(port.read(1, 1000).size(), 1u);
+
+  // The cable goes out three seconds after the start and comes back half a second later, on
+  // the same open port.
+  const auto until = [&](bool answered, int timeout_ms) {
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (Clock::now() < deadline) {
+      port.flush();
+      if ((port.query(0, 0x00, 0, 2, 100).size() == 2u) == answered) return true;
+    }
+    return false;
+  };
+  ASSERT_TRUE(until(false, 8000));
+  EXPECT_FALSE(port.hung_up());
+  EXPECT_TRUE(until(true, 3000));
+  EXPECT_FALSE(port.hung_up());
+  sim.signal(SIGTERM);
+  EXPECT_EQ(sim.wait_exit(5000), 0);
+  EXPECT_NE(sim.output().find("cable out"), std::string::npos) << sim.output();
+}
+
 TEST(SimProcess, HelpDocumentsEveryOption) {
   SimProcess sim({"--help"});
   ASSERT_EQ(sim.wait_exit(5000), 0);
   const std::string out = sim.output();
-  for (const char* option :
-       {"--link", "--serial", "--plate", "--seed", "--factory", "--pace", "--fault", "--organisms",
-        "--empty", "--data-dir", "bad-echo", "unplug-at", "replug-at", "highbyte"}) {
+  for (const char* option : {"--link",
+                             "--serial",
+                             "--plate",
+                             "--seed",
+                             "--factory",
+                             "--pace",
+                             "--fault",
+                             "--organisms",
+                             "--empty",
+                             "--data-dir",
+                             "bad-echo",
+                             "unplug-at",
+                             "replug-at",
+                             "highbyte",
+                             "--time",
+                             "--noise",
+                             "--drift",
+                             "--saturate",
+                             "--saturate-factor",
+                             "late:",
+                             "stall:",
+                             "unstable:",
+                             "cable-out-at",
+                             "cable-in-at"}) {
     EXPECT_NE(out.find(option), std::string::npos) << option;
   }
 }
@@ -166,7 +231,11 @@ TEST(SimProcess, BadOptionsAreRefusedWithAMessage) {
   for (const std::vector<std::string>& args : {std::vector<std::string>{"--fault", "loud"},
                                                {"--plate", "w7"},
                                                {"--factory", "maybe"},
-                                               {"--empty", "3-1"}}) {
+                                               {"--empty", "3-1"},
+                                               {"--time", "wall"},
+                                               {"--saturate", "400"},
+                                               {"--noise", "-1"},
+                                               {"--fault", "stall"}}) {
     SimProcess sim(args);
     EXPECT_NE(sim.wait_exit(5000), 0) << args[0];
     EXPECT_FALSE(sim.output().empty()) << args[0];

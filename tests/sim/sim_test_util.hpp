@@ -50,12 +50,69 @@ inline int write_setting(VirtualInstrument& vi, int channel, int setting) {
   return reply.size() == 1 ? static_cast<std::uint8_t>(reply[0]) : -1;
 }
 
+// The calibration's step rule for one channel with fresh value v (band 1638..1843, settings
+// ordered by power x 8 + gain, power 1..7). Returns true when the channel is finished; otherwise
+// the setting to write is left in power / gain.
+inline bool step_rule(int v, int& power, int& gain, int& dir) {
+  constexpr int kLow = 1638;
+  constexpr int kHigh = 1843;
+  const bool low = v < kLow;
+  const bool high = v > kHigh;
+  if (!low && !high) return true;
+  if (low && dir != -1) {
+    dir = 1;
+    if (gain < 7) {
+      ++gain;
+    } else if (power < 7) {
+      gain = 0;
+      ++power;
+    } else {
+      return true;
+    }
+  } else if (high && dir != 1) {
+    dir = -1;
+    if (gain > 0) {
+      --gain;
+    } else if (power > 1) {
+      gain = 7;
+      --power;
+    } else {
+      return true;
+    }
+  } else if (low) {
+    return true; // stepped down past the band
+  } else {
+    dir = 0; // overshot after a step up: written unchanged, steps down next time
+  }
+  return false;
+}
+
+// The recalibration of flagged channels: the step rule from each channel's present setting,
+// one scan per iteration, until every flagged channel is finished. Returns the iterations used.
+inline int recalibrate(VirtualInstrument& vi, const std::vector<int>& channels,
+                       int max_iterations = 80) {
+  std::array<int, kChannelCount> dir{};
+  std::vector<int> open = channels;
+  int iterations = 0;
+  for (; !open.empty() && iterations < max_iterations; ++iterations) {
+    const auto v = scan(vi);
+    std::vector<int> still_open;
+    for (int c : open) {
+      int power = vi.channel_setting(c) & 31;
+      int gain = vi.channel_setting(c) >> 5;
+      if (step_rule(v[c], power, gain, dir[c])) continue;
+      write_setting(vi, c, setting_byte(power, gain));
+      still_open.push_back(c);
+    }
+    open = still_open;
+  }
+  return iterations;
+}
+
 // The fast calibration's step rule as the program runs it (band 1638..1843, settings ordered by
 // power x 8 + gain, power 1..7): every beam in a well is stepped until it lies in the band, at
 // the end of the range, or just below the band after a step down. Returns the iterations used.
 inline int calibrate(VirtualInstrument& vi, const PlateMap& plate, int max_iterations = 60) {
-  constexpr int kLow = 1638;
-  constexpr int kHigh = 1843;
   std::array<int, kChannelCount> power{}, gain{}, dir{};
   std::array<bool, kChannelCount> done{};
   for (int c = 0; c < kChannelCount; ++c) {
@@ -70,35 +127,7 @@ inline int calibrate(VirtualInstrument& vi, const PlateMap& plate, int max_itera
     const auto v = scan(vi);
     for (int c = 0; c < kChannelCount; ++c) {
       if (done[c]) continue;
-      const bool low = v[c] < kLow;
-      const bool high = v[c] > kHigh;
-      if (!low && !high) {
-        done[c] = true;
-      } else if (low && dir[c] != -1) {
-        if (gain[c] < 7) {
-          ++gain[c];
-        } else if (power[c] < 7) {
-          gain[c] = 0;
-          ++power[c];
-        } else {
-          done[c] = true;
-        }
-        dir[c] = 1;
-      } else if (high && dir[c] != 1) {
-        if (gain[c] > 0) {
-          --gain[c];
-        } else if (power[c] > 1) {
-          gain[c] = 7;
-          --power[c];
-        } else {
-          done[c] = true;
-        }
-        dir[c] = -1;
-      } else if (low) {
-        done[c] = true; // stepped down past the band
-      } else {
-        dir[c] = 0; // overshot after a step up: written unchanged, steps down next time
-      }
+      done[c] = step_rule(v[c], power[c], gain[c], dir[c]);
       if (!done[c]) {
         write_setting(vi, c, setting_byte(power[c], gain[c]));
         writes = true;
