@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <regex>
 
 #include "acquisition/activity_files.hpp"
 #include "common/rounding.hpp"
