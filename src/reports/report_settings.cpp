@@ -1,7 +1,6 @@
 #include "reports/report_settings.hpp"
 
 #include "common/number_format.hpp"
-#include "reports/report_bin.hpp"
 #include "store/record_file.hpp"
 
 namespace kestrova::reports {

@@ -12,6 +12,8 @@
 
 namespace kestrova::reports {
 
+// File of the report settings in the data folder.
+inline constexpr const char* kReportSettingsFile = "repoconf.dat";
 inline constexpr std::string_view kReportSettingsHeader =
     "<User_defined>, <Bin>, <filetype>, <spacer>, <stdError>, <stdDev>, <n>, <out_format>, "
     "<organism>, <method>, <threshold>, <rawexport>";
