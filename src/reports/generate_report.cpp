@@ -32,13 +32,13 @@ std::string stamp(const common::CivilTime& t) {
 // when complete.
 std::optional<fs::path> make_workbook(const fs::path& csv, const GenerateRequest& request,
                                       ReportServices& services) {
-  const fs::path xlsx = csv.parent_path() / (csv.stem().string() + "_" +
-                                             stamp(common::to_civil(services.clock.now())) +
-                                             ".xlsx");
+  const fs::path xlsx =
+      csv.parent_path() /
+      (csv.stem().string() + "_" + stamp(common::to_civil(services.clock.now())) + ".xlsx");
   const fs::path partial = xlsx.string() + ".tmp";
-  const bool ok = Convertir_csv_xlsx(csv, partial, request.settings.spacer, request.data_folder,
-                                     workbook::locale_number_format(), services.dialogs,
-                                     services.clock);
+  const bool ok =
+      Convertir_csv_xlsx(csv, partial, request.settings.spacer, request.data_folder,
+                         workbook::locale_number_format(), services.dialogs, services.clock);
   std::error_code ec;
   if (ok) fs::rename(partial, xlsx, ec);
   if (!ok || ec) {
@@ -77,8 +77,8 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
   const std::int32_t last_time = rebinned.rows.last_time();
 
   const bool basal = basal_choice_applies(request.basal_choice);
-  if (basal && !normalise_to_basal(folder, request.basal_choice, bin, rebinned.rows, *layout,
-                                   dialogs))
+  if (basal &&
+      !normalise_to_basal(folder, request.basal_choice, bin, rebinned.rows, *layout, dialogs))
     return result;
 
   auto numbers = compute_report_numbers(rebinned.rows, last_time, bin, basal, *layout,
@@ -102,7 +102,8 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
     return result;
   }
   result.report = *report;
-  for (int i = 0; i < 1000; ++i) services.pump.process_events();
+  for (int i = 0; i < 1000; ++i)
+    services.pump.process_events();
 
   const std::string title = title_file_name(heading.title);
   if (!title.empty()) store::save_file_atomically(folder / (title + extension), text);

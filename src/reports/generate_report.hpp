@@ -23,10 +23,10 @@ struct GenerateRequest {
   ReportSettings settings;                  // Bin, spacer, statistics boxes
   ReportFileType file_type = ReportFileType::Csv;
   ReportLayout layout = ReportLayout::Rows;
-  std::string basal_choice;                 // the basal acquisition entry, "" or "-" for none
-  std::optional<std::string> setting_text;  // kept from a re-analysis; else read from setup.dat
-  bool autoreport = false;  // automatic report: nothing is opened and no workbook made
-  bool open_result = true;  // open the report (or workbook) with the desktop afterwards
+  std::string basal_choice;                // the basal acquisition entry, "" or "-" for none
+  std::optional<std::string> setting_text; // kept from a re-analysis; else read from setup.dat
+  bool autoreport = false; // automatic report: nothing is opened and no workbook made
+  bool open_result = true; // open the report (or workbook) with the desktop afterwards
 };
 
 // The side effects a report needs.

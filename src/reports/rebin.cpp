@@ -59,10 +59,12 @@ Totals spread_regular(const ActivityRows& rows, int bin, std::int32_t last_time,
   double share[kChannels];
   for (const Segment& s : segments) {
     const std::int32_t* counts = rows.row(static_cast<std::size_t>(s.row));
-    for (int c = 0; c < kChannels; ++c) share[c] = static_cast<double>(counts[c]) / divisor;
+    for (int c = 0; c < kChannels; ++c)
+      share[c] = static_cast<double>(counts[c]) / divisor;
     double* sum = totals.bin(static_cast<std::size_t>(s.bin));
     for (std::int64_t k = 0; k < s.steps; ++k)
-      for (int c = 0; c < kChannels; ++c) sum[c] += share[c];
+      for (int c = 0; c < kChannels; ++c)
+        sum[c] += share[c];
   }
   return totals;
 }
@@ -74,7 +76,8 @@ Totals assign_irregular(const ActivityRows& rows, int bin, std::int32_t last_tim
   for (std::size_t r = 0; r < n && bp <= last_time; ++r) {
     const std::int32_t* counts = rows.row(r);
     double* sum = totals.bin(static_cast<std::size_t>(bp));
-    for (int c = 0; c < kChannels; ++c) sum[c] += counts[c];
+    for (int c = 0; c < kChannels; ++c)
+      sum[c] += counts[c];
     if (rows.temperature[r] >= 1) totals.temperature[bp] = rows.temperature[r];
     const std::int64_t t = rows.time[r];
     const std::int64_t whole = static_cast<std::int64_t>(std::floor(static_cast<double>(t) / bin));
@@ -118,7 +121,8 @@ RebinResult rebin_rows(const ActivityRows& rows, int bin) {
     out.time[i] = bin * (i + 1);
     const double* sum = totals.bin(static_cast<std::size_t>(i));
     std::int32_t* counts = out.row(static_cast<std::size_t>(i));
-    for (int c = 0; c < kChannels; ++c) counts[c] = common::round_to_int(sum[c]);
+    for (int c = 0; c < kChannels; ++c)
+      counts[c] = common::round_to_int(sum[c]);
     out.temperature[i] = common::round_to_int(totals.temperature[i]);
   }
 
@@ -127,7 +131,8 @@ RebinResult rebin_rows(const ActivityRows& rows, int bin) {
   if (part >= 75 && part < 100) {
     const double factor = 1 + (100 - part) / 100;
     std::int32_t* counts = out.row(static_cast<std::size_t>(bins - 1));
-    for (int c = 0; c < kChannels; ++c) counts[c] = common::round_to_int(counts[c] * factor);
+    for (int c = 0; c < kChannels; ++c)
+      counts[c] = common::round_to_int(counts[c] * factor);
     last_time = bins * bin;
   } else if (part > 0 && part < 75) {
     last_time = static_cast<std::int32_t>(whole * bin);

@@ -20,7 +20,7 @@ bool rows_irregular(const ActivityRows& rows);
 // The outcome of a re-binning: one row per bin of `bin` minutes (times bin, 2 x bin, ...), the
 // last partial bin scaled up (from 75 % on) or dropped, and the last time as it then stands.
 struct RebinResult {
-  ActivityRows rows;        // the bins used: last_time / bin rounded of them
+  ActivityRows rows; // the bins used: last_time / bin rounded of them
   std::int32_t last_time = 0;
   bool ok() const { return rows.size() > 0; }
 };

@@ -57,7 +57,8 @@ int apply_basal_percentages(ActivityRows& rows, std::array<int, kChannels>& basa
     if (basal[c] < 1) {
       if (rule == ZeroBasalRule::MaxActivity) {
         std::int32_t top = 0;
-        for (std::size_t r = 0; r < rows.size(); ++r) top = std::max(top, rows.row(r)[c]);
+        for (std::size_t r = 0; r < rows.size(); ++r)
+          top = std::max(top, rows.row(r)[c]);
         basal[c] = top;
       } else if (rule == ZeroBasalRule::PlateAverage) {
         double sum = 0;
@@ -75,7 +76,8 @@ int apply_basal_percentages(ActivityRows& rows, std::array<int, kChannels>& basa
     }
     if (basal[c] < 1) {
       layout.channel_group[c] = -1;
-      for (std::size_t r = 0; r < rows.size(); ++r) rows.row(r)[c] = kDiscardedCount;
+      for (std::size_t r = 0; r < rows.size(); ++r)
+        rows.row(r)[c] = kDiscardedCount;
       ++discarded;
       continue;
     }
@@ -87,9 +89,8 @@ int apply_basal_percentages(ActivityRows& rows, std::array<int, kChannels>& basa
   return discarded;
 }
 
-bool normalise_to_basal(const std::filesystem::path& folder, std::string_view basal_choice,
-                        int bin, ActivityRows& rows, AcquisitionLayout& layout,
-                        common::Dialogs& dialogs) {
+bool normalise_to_basal(const std::filesystem::path& folder, std::string_view basal_choice, int bin,
+                        ActivityRows& rows, AcquisitionLayout& layout, common::Dialogs& dialogs) {
   const std::string path = folder.string();
   dialogs.message("Using Groups Selected in Experiment: " +
                       path.substr(path.size() > 20 ? path.size() - 20 : 0),
@@ -130,15 +131,19 @@ bool normalise_to_basal(const std::filesystem::path& folder, std::string_view ba
       if (const int c = layout.channel_at(w, p); c >= 0) channels.push_back(c);
     if (channels.empty()) continue;
     double well_basal = 0;
-    for (int c : channels) well_basal += basal[c];
+    for (int c : channels)
+      well_basal += basal[c];
     well_basal /= static_cast<double>(channels.size());
     for (std::size_t r = 0; r < rows.size(); ++r) {
       double mean = 0;
-      for (int c : channels) mean += rows.row(r)[c];
+      for (int c : channels)
+        mean += rows.row(r)[c];
       const int rounded = common::round_to_int(mean / static_cast<double>(channels.size()));
-      for (int c : channels) rows.row(r)[c] = rounded;
+      for (int c : channels)
+        rows.row(r)[c] = rounded;
     }
-    for (int c : channels) basal[c] = common::round_to_int(well_basal);
+    for (int c : channels)
+      basal[c] = common::round_to_int(well_basal);
     const int first = layout.channel_at(w, 0);
     if (well_basal == 0 && first >= 0 && layout.channel_group[first] != -1 &&
         layout.channel_group[first] != 999)

@@ -11,7 +11,7 @@
 
 namespace kestrova::reports {
 
-inline constexpr int kBasalCap = 10000;   // the largest percentage written
+inline constexpr int kBasalCap = 10000;      // the largest percentage written
 inline constexpr int kDiscardedCount = -999; // counts of a channel without a usable basal
 
 // True when a basal choice names an acquisition: not empty, not "-", longer than 12 characters.
@@ -31,8 +31,7 @@ int apply_basal_percentages(ActivityRows& rows, std::array<int, kChannels>& basa
 // named by the first 13 characters of `basal_choice` in the same project, with the operator's
 // questions. False when it stopped (basal not loadable, a question answered No or cancelled):
 // no report is then made.
-bool normalise_to_basal(const std::filesystem::path& folder, std::string_view basal_choice,
-                        int bin, ActivityRows& rows, AcquisitionLayout& layout,
-                        common::Dialogs& dialogs);
+bool normalise_to_basal(const std::filesystem::path& folder, std::string_view basal_choice, int bin,
+                        ActivityRows& rows, AcquisitionLayout& layout, common::Dialogs& dialogs);
 
 } // namespace kestrova::reports

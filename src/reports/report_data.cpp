@@ -147,8 +147,8 @@ std::string setting_text_from_setup(const fs::path& folder, char decimal_separat
   const int threshold = v[3] < 5 ? 18 : v[3];
   static constexpr const char* kOrganisms[] = {"C.elegans", "Zebrafish", "Echinococcus"};
   const std::string name = organism >= 0 && organism < 3 ? kOrganisms[organism] : "";
-  return "Mode" + std::to_string(mode) + " " + name + "[snr=" +
-         common::format_display(threshold / 10.0, "0.0", decimal_separator) + "]";
+  return "Mode" + std::to_string(mode) + " " + name +
+         "[snr=" + common::format_display(threshold / 10.0, "0.0", decimal_separator) + "]";
 }
 
 std::optional<ActivityRows> read_counts_rows(const fs::path& counts_file) {
@@ -160,8 +160,8 @@ std::optional<ActivityRows> read_counts_rows(const fs::path& counts_file) {
   rows.resize(n);
   std::int64_t day = 0;
   for (std::size_t r = 0; r < n; ++r) {
-    const auto* p = reinterpret_cast<const std::byte*>(bytes->data()) +
-                    r * acquisition::kCountsRecordBytes;
+    const auto* p =
+        reinterpret_cast<const std::byte*>(bytes->data()) + r * acquisition::kCountsRecordBytes;
     const acquisition::CountsRecord record = acquisition::decode_counts_record(
         std::span<const std::byte, acquisition::kCountsRecordBytes>(
             p, acquisition::kCountsRecordBytes));

@@ -31,17 +31,17 @@ enum class ReportLayout { Rows = 0, List = 1, WArray = 2, ChArray = 3, Histogram
 
 // The settings of every report. User_defined is not kept here: it goes with the file.
 struct ReportSettings {
-  int Bin = 30;          // minutes, 2..1440
-  int filetype = 0;      // 0 CSV, 1 text (2 workbook is never stored)
-  std::string spacer;    // field separator; the list separator by default
-  int stdError = 1;      // write the standard error section
-  int stdDev = 0;        // write the standard deviation section
-  int n = 1;             // write the number-of-wells section
-  int out_format = 0;    // layout 0..3 (4, the histogram layout, is never stored)
-  int organism = 0;      // organism preset 0..3
-  int method = 1;        // detection method 0..2
-  int threshold = 18;    // signal-to-noise ratio x 10, 5..30
-  int rawexport = 0;     // export raw detection flags during re-analysis
+  int Bin = 30;       // minutes, 2..1440
+  int filetype = 0;   // 0 CSV, 1 text (2 workbook is never stored)
+  std::string spacer; // field separator; the list separator by default
+  int stdError = 1;   // write the standard error section
+  int stdDev = 0;     // write the standard deviation section
+  int n = 1;          // write the number-of-wells section
+  int out_format = 0; // layout 0..3 (4, the histogram layout, is never stored)
+  int organism = 0;   // organism preset 0..3
+  int method = 1;     // detection method 0..2
+  int threshold = 18; // signal-to-noise ratio x 10, 5..30
+  int rawexport = 0;  // export raw detection flags during re-analysis
 
   friend bool operator==(const ReportSettings&, const ReportSettings&) = default;
 };

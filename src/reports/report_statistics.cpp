@@ -57,7 +57,8 @@ bool read_histograms(const fs::path& folder, ReportNumbers& n) {
           std::span<const std::byte, acquisition::kHistogramRecordBytes>(
               p, acquisition::kHistogramRecordBytes));
       periods += record.sample_period;
-      while (end < record.minutes) end += n.bin;
+      while (end < record.minutes)
+        end += n.bin;
       const std::int64_t b = end / n.bin;
       if (b < 1 || b > n.bins) continue;
       n.has_data[b] = 1;
@@ -128,8 +129,7 @@ std::optional<ReportNumbers> compute_report_numbers(const ActivityRows& rows,
         sum += static_cast<double>(value_of_channel(c));
         ++count;
       }
-      if (count > 0)
-        wells[w] = common::round_to_int(static_cast<double>(wells[w]) + sum / count);
+      if (count > 0) wells[w] = common::round_to_int(static_cast<double>(wells[w]) + sum / count);
     }
   };
 
@@ -140,7 +140,8 @@ std::optional<ReportNumbers> compute_report_numbers(const ActivityRows& rows,
     ++n.rows_in_bin[b];
     n.has_data[b] = 1;
     const std::int32_t* counts = rows.row(r);
-    for (int c = 0; c < kChannels; ++c) n.channel_value[b * kChannels + c] += counts[c];
+    for (int c = 0; c < kChannels; ++c)
+      n.channel_value[b * kChannels + c] += counts[c];
     add_to_wells([&](int c) { return counts[c]; }, &n.well_value[b * n.wells]);
   }
 
@@ -154,14 +155,16 @@ std::optional<ReportNumbers> compute_report_numbers(const ActivityRows& rows,
                               std::int64_t& deviation, const std::vector<int>& members) {
     const auto count = static_cast<std::int64_t>(members.size());
     std::int64_t sum = 0;
-    for (int w : members) sum += wells[w];
+    for (int w : members)
+      sum += wells[w];
     mean = common::round_to_int(static_cast<double>(sum) / static_cast<double>(count));
     if (count == 1) {
       deviation = 0;
       return;
     }
     std::int64_t squares = 0;
-    for (int w : members) squares += (wells[w] - mean) * (wells[w] - mean);
+    for (int w : members)
+      squares += (wells[w] - mean) * (wells[w] - mean);
     deviation = common::round_to_int(
         std::sqrt(static_cast<double>(squares) / static_cast<double>(count - 1)));
   };
@@ -187,9 +190,9 @@ std::optional<ReportNumbers> compute_report_numbers(const ActivityRows& rows,
     for (int k = 0; k < kHistogramClasses; ++k) {
       const std::int64_t* channels =
           &n.channel_histogram[(static_cast<std::size_t>(b) * kHistogramClasses + k) * kChannels];
-      add_to_wells([&](int c) { return channels[c]; },
-                   &n.well_histogram[(static_cast<std::size_t>(b) * kHistogramClasses + k) *
-                                     n.wells]);
+      add_to_wells(
+          [&](int c) { return channels[c]; },
+          &n.well_histogram[(static_cast<std::size_t>(b) * kHistogramClasses + k) * n.wells]);
     }
   }
   for (int g = 0; g < n.groups; ++g) {
@@ -197,9 +200,10 @@ std::optional<ReportNumbers> compute_report_numbers(const ActivityRows& rows,
     if (members.empty()) continue;
     for (std::size_t bk = 0; bk < slots * kHistogramClasses; ++bk) {
       std::int64_t sum = 0;
-      for (int w : members) sum += n.well_histogram[bk * n.wells + w];
-      n.group_histogram[bk * n.groups + g] = common::round_to_int(
-          static_cast<double>(sum) / static_cast<double>(members.size()));
+      for (int w : members)
+        sum += n.well_histogram[bk * n.wells + w];
+      n.group_histogram[bk * n.groups + g] =
+          common::round_to_int(static_cast<double>(sum) / static_cast<double>(members.size()));
     }
   }
   return n;

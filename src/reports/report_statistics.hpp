@@ -19,7 +19,7 @@ inline constexpr int kReportedClasses = 31;  // classes 0..30 written
 // The numbers of one report. Bins are 1..bins; index 0 is unused.
 struct ReportNumbers {
   int bins = 1;
-  int bin = 30;              // R, minutes
+  int bin = 30;               // R, minutes
   std::int32_t last_time = 0; // T
   bool basal = false;
   int wells = 0;  // greatest well + 1
@@ -59,11 +59,9 @@ struct ReportNumbers {
 // Runs the statistics step on re-binned rows for bins of `bin` minutes up to `last_time`. For
 // the histogram layout it reads the folder's histo*.bin files; without any it shows
 // "Error getting Histogram.bin data" and returns nullopt.
-std::optional<ReportNumbers> compute_report_numbers(const ActivityRows& rows,
-                                                    std::int32_t last_time, int bin, bool basal,
-                                                    const AcquisitionLayout& layout,
-                                                    ReportLayout output,
-                                                    const std::filesystem::path& folder,
-                                                    common::Dialogs& dialogs);
+std::optional<ReportNumbers>
+compute_report_numbers(const ActivityRows& rows, std::int32_t last_time, int bin, bool basal,
+                       const AcquisitionLayout& layout, ReportLayout output,
+                       const std::filesystem::path& folder, common::Dialogs& dialogs);
 
 } // namespace kestrova::reports

@@ -33,7 +33,8 @@ public:
   std::string group_label(int g) const {
     if (g < 0) return "\"999_Free\"";
     std::string number = std::to_string(g);
-    while (number.size() < 3) number.insert(0, "0");
+    while (number.size() < 3)
+      number.insert(0, "0");
     return "\"" + number + "_" + layout_.group_names[static_cast<std::size_t>(g)] + "\"";
   }
   std::string well_label(int w) const { return store::WellLabel(layout_.geometry, w); }
@@ -58,8 +59,7 @@ public:
     }
   }
   // "Time S Group S Value" and one block per group (List pattern).
-  template <typename Value>
-  void group_list(std::string_view basal_value_text, Value value) {
+  template <typename Value> void group_list(std::string_view basal_value_text, Value value) {
     line("Time" + s_ + "Group" + s_ + "Value");
     line();
     for (int g = 0; g < n_.groups; ++g) {
@@ -88,8 +88,9 @@ public:
     switch (f_.layout) {
     case ReportLayout::Rows:
       title("<<<<<< Group Activity: Average Activity Counts per Data Interval>>>>>>");
-      group_rows("Group/Time[m]", [](int) { return std::string("100"); },
-                 [&](int b, int g) { return std::to_string(n_.mean(b, g)); });
+      group_rows(
+          "Group/Time[m]", [](int) { return std::string("100"); },
+          [&](int b, int g) { return std::to_string(n_.mean(b, g)); });
       line();
       break;
     case ReportLayout::List:
@@ -103,8 +104,10 @@ public:
         std::string l = "\"" + std::string(1, static_cast<char>('A' + r)) + "\"";
         for (int c = 0; c < layout_.geometry.columns; ++c) {
           const int ch = first_channel(c * layout_.geometry.rows + r);
-          if (ch < 0 || layout_.well_of_channel[ch] < 0) l += s_ + "-";
-          else l += s_ + group_label(layout_.channel_group[ch]);
+          if (ch < 0 || layout_.well_of_channel[ch] < 0)
+            l += s_ + "-";
+          else
+            l += s_ + group_label(layout_.channel_group[ch]);
         }
         line(l);
       }
@@ -118,9 +121,12 @@ public:
         std::string l = "\"" + std::string(1, static_cast<char>('A' + r)) + "\"";
         for (int c = 0; c < store::kBeamColumns; ++c) {
           const int ch = store::channel_of_beam(c, r);
-          if (layout_.well_of_channel[ch] < 0) l += s_ + "-";
-          else if (layout_.channel_group[ch] < 0) l += s_ + "\" 999_Free\"";
-          else l += s_ + group_label(layout_.channel_group[ch]);
+          if (layout_.well_of_channel[ch] < 0)
+            l += s_ + "-";
+          else if (layout_.channel_group[ch] < 0)
+            l += s_ + "\" 999_Free\"";
+          else
+            l += s_ + group_label(layout_.channel_group[ch]);
         }
         line(l);
       }
@@ -133,7 +139,8 @@ public:
         if (!data(b)) continue;
         for (int g = 0; g < n_.groups; ++g) {
           std::string l = time(b) + s_ + group_label(g);
-          for (int k = 0; k < kReportedClasses; ++k) l += s_ + std::to_string(n_.group_hist(b, k, g));
+          for (int k = 0; k < kReportedClasses; ++k)
+            l += s_ + std::to_string(n_.group_hist(b, k, g));
           line(l);
         }
       }
@@ -143,12 +150,14 @@ public:
 
   void column_header(int columns) {
     std::string l = "Row/Column" + s_;
-    for (int c = 1; c <= columns; ++c) l += std::to_string(c) + s_;
+    for (int c = 1; c <= columns; ++c)
+      l += std::to_string(c) + s_;
     line(l);
   }
   std::string class_header() const {
     std::string l;
-    for (int k = 0; k < kReportedClasses; ++k) l += s_ + one_decimal(k * n_.sample_period);
+    for (int k = 0; k < kReportedClasses; ++k)
+      l += s_ + one_decimal(k * n_.sample_period);
     return l;
   }
 
@@ -158,8 +167,13 @@ public:
     auto section = [&](std::string_view name, std::string_view basal_value, auto value) {
       title(name);
       if (rows) {
-        group_rows("Group/Time[m]", [&](int g) { return std::string(basal_value == "n" ?
-                   std::to_string(n_.wells_in_group[g]) : std::string(basal_value)); }, value);
+        group_rows(
+            "Group/Time[m]",
+            [&](int g) {
+              return std::string(basal_value == "n" ? std::to_string(n_.wells_in_group[g])
+                                                    : std::string(basal_value));
+            },
+            value);
         line();
       } else {
         // The basal value of the wells section differs per group, so the List pattern is
@@ -186,9 +200,8 @@ public:
         return one_decimal(static_cast<double>(dev) / std::sqrt(static_cast<double>(wells)));
       });
     if (f_.std_dev && (rows_or_list || f_.layout == ReportLayout::Histogram))
-      section("<<<<<< Group Activity: Standard Deviation >>>>>>", "0.0", [&](int b, int g) {
-        return one_decimal(static_cast<double>(n_.deviation(b, g)));
-      });
+      section("<<<<<< Group Activity: Standard Deviation >>>>>>", "0.0",
+              [&](int b, int g) { return one_decimal(static_cast<double>(n_.deviation(b, g))); });
     if (f_.wells_per_group && rows_or_list)
       section("<<<<<< Group Activity: Number of wells/group >>>>>>", "n",
               [&](int, int g) { return std::to_string(n_.wells_in_group[g]); });
@@ -225,16 +238,20 @@ public:
     title("<<<<<< Number of Samples per Acquisition Interval [1unit=500values] >>>>>>");
     const std::string r = std::to_string(n_.bin);
     auto value = [&](int b) { return std::to_string(n_.bin * n_.rows_in_bin[b]); };
-    if (f_.layout == ReportLayout::Rows) time_value_rows("#Samples", r, value);
-    else time_value_list("#Samples", r, value);
+    if (f_.layout == ReportLayout::Rows)
+      time_value_rows("#Samples", r, value);
+    else
+      time_value_list("#Samples", r, value);
     line();
   }
 
   void temperature_section() {
     title("<<<<<< Average Temperature [°C] >>>>>>");
     auto value = [&](int b) { return one_decimal(static_cast<double>(n_.temperature[b]) / 10); };
-    if (f_.layout == ReportLayout::List) time_value_list("Avrg_Temp[°C]", "?", value);
-    else time_value_rows("Temp[°C]", "?", value);
+    if (f_.layout == ReportLayout::List)
+      time_value_list("Avrg_Temp[°C]", "?", value);
+    else
+      time_value_rows("Temp[°C]", "?", value);
     line();
   }
 
@@ -317,7 +334,8 @@ public:
           const int ch = first_channel(w);
           if (ch < 0) continue;
           std::string l = time(b) + s_ + well_label(w) + s_ + channel_group_label(ch);
-          for (int k = 0; k < kReportedClasses; ++k) l += s_ + std::to_string(n_.well_hist(b, k, w));
+          for (int k = 0; k < kReportedClasses; ++k)
+            l += s_ + std::to_string(n_.well_hist(b, k, w));
           line(l);
         }
       }
@@ -343,8 +361,8 @@ public:
       line(header);
       for (int ch = 0; ch < kChannels; ++ch) {
         if (layout_.well_of_channel[ch] < 0) continue;
-        std::string l = "CH" + std::to_string(ch) + s_ + position_label(ch) + s_ +
-                        channel_group_label(ch);
+        std::string l =
+            "CH" + std::to_string(ch) + s_ + position_label(ch) + s_ + channel_group_label(ch);
         for (int b = 1; b <= n_.bins; ++b)
           if (data(b)) l += s_ + std::to_string(n_.channel(b, ch));
         line(l);
@@ -357,8 +375,8 @@ public:
       line();
       for (int ch = 0; ch < kChannels; ++ch) {
         if (layout_.well_of_channel[ch] >= 0) {
-          const std::string label = s_ + "CH" + std::to_string(ch) + s_ + position_label(ch) +
-                                    s_ + channel_group_label(ch) + s_;
+          const std::string label = s_ + "CH" + std::to_string(ch) + s_ + position_label(ch) + s_ +
+                                    channel_group_label(ch) + s_;
           for (int b = 1; b <= n_.bins; ++b)
             if (data(b)) line(time(b) + label + std::to_string(n_.channel(b, ch)));
         }
@@ -427,8 +445,7 @@ std::string report_file_text(const ReportNumbers& numbers, const AcquisitionLayo
 std::optional<fs::path> save_report_file(const fs::path& folder, std::string_view extension,
                                          std::string_view text) {
   for (int attempt = 0; attempt < 1000; ++attempt) {
-    const std::string name =
-        attempt == 0 ? "report" : "report_" + std::to_string(attempt);
+    const std::string name = attempt == 0 ? "report" : "report_" + std::to_string(attempt);
     const fs::path file = folder / (name + std::string(extension));
     std::error_code ec;
     if (fs::is_directory(file, ec)) continue;

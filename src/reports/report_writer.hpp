@@ -16,11 +16,11 @@ namespace kestrova::reports {
 
 // What the report file shows besides the numbers.
 struct ReportHeading {
-  std::string date;          // the date-time text of the report
-  std::string folder;        // the acquisition folder
-  std::string title;         // the acquisition's title
-  std::string setting;       // the setting text
-  std::string basal_choice;  // written with the basal flag
+  std::string date;         // the date-time text of the report
+  std::string folder;       // the acquisition folder
+  std::string title;        // the acquisition's title
+  std::string setting;      // the setting text
+  std::string basal_choice; // written with the basal flag
 };
 
 // How the report is written.

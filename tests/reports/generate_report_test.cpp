@@ -42,7 +42,8 @@ std::string counts_bytes(const std::vector<int>& times, std::array<int, 4> per_m
 
 std::vector<int> minutes(int first, int last) {
   std::vector<int> t;
-  for (int m = first; m <= last; ++m) t.push_back(m);
+  for (int m = first; m <= last; ++m)
+    t.push_back(m);
   return t;
 }
 
@@ -121,7 +122,9 @@ TEST_F(GenerateReportTest, RowsReportBytes) {
   EXPECT_EQ(result.bin, 30);
   const std::string expected =
       "\"DATE:\",\"01/15/26 10:30:00\"\r\n"
-      "\"FILE:\",\"" + folder_.string() + "\"\r\n"
+      "\"FILE:\",\"" +
+      folder_.string() +
+      "\"\r\n"
       "\"SUBPROJECT:\",\"My run\"\r\n"
       "\"SETTING:\",\"Mode1 C.elegans[snr=1.8]\"\r\n"
       "\r\n"
@@ -174,9 +177,10 @@ TEST_F(GenerateReportTest, ArrayAndListLayouts) {
   r.layout = ReportLayout::WArray;
   ASSERT_TRUE(generate(r).ok);
   const std::string warray = read_file(folder_ / "report.txt");
-  EXPECT_NE(warray.find("\"<<<<<<WELL ARRAY. Group Configuration>>>>>>\"\r\nRow/Column;1;2;\r\n"
-                        "\"A\";\"000_Ctrl\";\"001_Drug\"\r\n\"B\";\"000_Ctrl\";\"999_Free\"\r\n\r\n"),
-            std::string::npos)
+  EXPECT_NE(
+      warray.find("\"<<<<<<WELL ARRAY. Group Configuration>>>>>>\"\r\nRow/Column;1;2;\r\n"
+                  "\"A\";\"000_Ctrl\";\"001_Drug\"\r\n\"B\";\"000_Ctrl\";\"999_Free\"\r\n\r\n"),
+      std::string::npos)
       << warray;
   EXPECT_NE(warray.find("\"<<<<<<WELL ARRAY. Well Activity>>>>>>\"\r\nTime_Block[m];30\r\n"
                         "Row/Column;1;2;\r\nA;300;150\r\nB;601;30\r\n\r\nTime_Block[m];60\r\n"),
@@ -230,7 +234,8 @@ TEST_F(GenerateReportTest, BadInputGivesAMessageAndNoReport) {
        "Error loading " + counts.string()},
       {"no plate file", [&] { fs::remove(tmp_ / "wtest.dat"); },
        "Multiwell Configuration File wtest.dat or .bak not found"},
-      {"no groups", [&] { write_file(folder_ / "chgroup.dat", "\"h\"\r\n0,-1\r\n1,-1\r\n16,-1\r\n"); },
+      {"no groups",
+       [&] { write_file(folder_ / "chgroup.dat", "\"h\"\r\n0,-1\r\n1,-1\r\n16,-1\r\n"); },
        "No channel belongs to a group in " + (folder_ / "chgroup.dat").string()},
       {"damaged groups", [&] { write_file(folder_ / "chgroup.dat", "\"h\"\r\n0,x\r\n"); },
        "Error loading " + (folder_ / "chgroup.dat").string()},
@@ -308,7 +313,7 @@ TEST_F(GenerateReportTest, HistogramLayoutNeedsHistogramFiles) {
   std::vector<std::byte> bytes;
   for (int m : {15, 30, 45, 60}) {
     std::vector<std::int32_t> totals(acquisition::kHistogramBins * 385, 0);
-    totals[2 * 385 + 0] = m;  // class 2 of channel 0
+    totals[2 * 385 + 0] = m; // class 2 of channel 0
     totals[2 * 385 + 1] = 2 * m;
     const auto rec = acquisition::encode_histogram_record(m, 0.012, totals);
     bytes.insert(bytes.end(), rec.begin(), rec.end());
@@ -401,8 +406,7 @@ TEST_F(GenerateReportTest, BasalReportAsksAboutZeroWellsAndDiscards) {
                                     "transferred to Free Group");
   const std::string text = read_file(result.report);
   // Basal 300 per 30 minutes for wells A1 and B1: 300 -> 100 %, 600 -> 200 %.
-  EXPECT_NE(text.find("Group/Time[m],0,30,60\r\n\"000_Ctrl\",100,150,150\r\n"),
-            std::string::npos)
+  EXPECT_NE(text.find("Group/Time[m],0,30,60\r\n\"000_Ctrl\",100,150,150\r\n"), std::string::npos)
       << text;
   EXPECT_NE(text.find("\"TIME0(BASAL MEASSURE):\",\"20260114_0900 (basal)\"\r\n\r\n"
                       "\"***DATA AS % OF BASAL ACTIVITY***\"\r\n"),

@@ -24,7 +24,8 @@ ActivityRows make_rows(const std::vector<std::int32_t>& times, std::int32_t coun
 
 std::vector<std::int32_t> minutes(int first, int last, int step = 1) {
   std::vector<std::int32_t> t;
-  for (int m = first; m <= last; m += step) t.push_back(m);
+  for (int m = first; m <= last; m += step)
+    t.push_back(m);
   return t;
 }
 
@@ -66,7 +67,8 @@ RebinResult reference_rebin(const ActivityRows& rows, int bin) {
         if (bp > last) break;
         total[c][bp] += rows.row(r)[c];
         if (rows.temperature[r] >= 1) temperature[bp] = rows.temperature[r];
-        const std::int64_t whole = static_cast<std::int64_t>(std::floor(double(rows.time[r]) / bin));
+        const std::int64_t whole =
+            static_cast<std::int64_t>(std::floor(double(rows.time[r]) / bin));
         if (whole > bp || rows.time[r] - whole * bin >= bin) ++bp;
       }
     }
@@ -76,7 +78,8 @@ RebinResult reference_rebin(const ActivityRows& rows, int bin) {
   for (int i = 0; i < bins; ++i) {
     out.time[i] = bin * (i + 1);
     out.temperature[i] = common::round_to_int(temperature[i]);
-    for (int c = 0; c < kChannels; ++c) out.row(i)[c] = common::round_to_int(total[c][i]);
+    for (int c = 0; c < kChannels; ++c)
+      out.row(i)[c] = common::round_to_int(total[c][i]);
   }
   const double f = (last - std::floor(double(last) / bin) * bin) * 100 / bin;
   if (f >= 75 && f < 100) {
@@ -99,8 +102,8 @@ RebinResult reference_rebin(const ActivityRows& rows, int bin) {
 TEST(ReportBin, ShortRecordingsGetABinOfTheirOwnLength) {
   struct Case {
     int requested, last, expected;
-  } cases[] = {{120, 100, 90}, {60, 20, 20}, {30, 30, 30}, {30, 29, 29}, {60, 31, 30},
-               {60, 59, 45},   {0, 100, 1},  {30, 0, 1}};
+  } cases[] = {{120, 100, 90}, {60, 20, 20}, {30, 30, 30}, {30, 29, 29},
+               {60, 31, 30},   {60, 59, 45}, {0, 100, 1},  {30, 0, 1}};
   for (const Case& c : cases)
     EXPECT_EQ(adjust_report_bin(c.requested, c.last), c.expected)
         << c.requested << " for " << c.last;

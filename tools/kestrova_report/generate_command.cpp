@@ -79,8 +79,10 @@ Runner setup_generate(CLI::App& command) {
     }
     if (args->layout) {
       static const std::pair<const char*, reports::ReportLayout> kLayouts[] = {
-          {"rows", reports::ReportLayout::Rows},       {"list", reports::ReportLayout::List},
-          {"warray", reports::ReportLayout::WArray},   {"charray", reports::ReportLayout::ChArray},
+          {"rows", reports::ReportLayout::Rows},
+          {"list", reports::ReportLayout::List},
+          {"warray", reports::ReportLayout::WArray},
+          {"charray", reports::ReportLayout::ChArray},
           {"histogram", reports::ReportLayout::Histogram}};
       for (const auto& [name, layout] : kLayouts)
         if (*args->layout == name) request.layout = layout;
