@@ -1,6 +1,6 @@
 #include "reports/report_bin.hpp"
 
-#include "store/record_file.hpp"
+#include "reports/report_settings.hpp"
 
 namespace kestrova::reports {
 
@@ -11,14 +11,11 @@ const std::vector<int>& bin_size_entries() {
 
 ReportBinChoice read_report_bin_choice(const std::filesystem::path& data_folder) {
   ReportBinChoice choice;
-  auto reader = store::RecordReader::open(data_folder / kReportSettingsFile);
-  if (!reader) return choice;
-  std::string header;
-  int user_defined = 0;
-  int bin = 0;
-  if (!reader->read(header, user_defined, bin)) return choice;
-  choice.user_defined = user_defined == 1;
-  if (bin >= 2 && bin <= 1440) choice.bin = bin;
+  const ReportSettingsRead read =
+      read_report_settings_file(data_folder / kReportSettingsFile, current_list_separator());
+  if (read.fields_read < 2) return choice;
+  choice.user_defined = read.user_defined == 1;
+  choice.bin = read.settings.Bin;
   return choice;
 }
 

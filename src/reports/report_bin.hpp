@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
+#include "reports/report_settings.hpp"
+
 namespace kestrova::reports {
 
-// File of the report settings in the data folder.
-inline constexpr const char* kReportSettingsFile = "repoconf.dat";
 inline constexpr int kDefaultReportBin = 30;
 
 // What the main window's bin-size list and its "User Defined BIN size" item show.

@@ -36,5 +36,6 @@ int with_data_folder(const Context& context,
                      const std::function<int(const std::filesystem::path&)>& work);
 
 Runner setup_xlsx(CLI::App& command);
+Runner setup_generate(CLI::App& command);
 
 } // namespace kestrova::tools

@@ -18,6 +18,7 @@ namespace {
 // Every subcommand of the program; a new one is one line here and one setup function.
 constexpr Subcommand kSubcommands[] = {
     {"xlsx", "Convert a CSV report into an .xlsx workbook", setup_xlsx},
+    {"generate", "Write the report of an acquisition folder", setup_generate},
 };
 
 } // namespace

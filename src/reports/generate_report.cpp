@@ -1,0 +1,130 @@
+#include "reports/generate_report.hpp"
+
+#include <cstdio>
+
+#include "acquisition/activity_files.hpp"
+#include "common/number_format.hpp"
+#include "reports/csv_to_xlsx.hpp"
+#include "reports/rebin.hpp"
+#include "reports/report_basal.hpp"
+#include "reports/report_data.hpp"
+#include "reports/report_statistics.hpp"
+#include "reports/report_writer.hpp"
+#include "store/record_file.hpp"
+#include "store/subproj.hpp"
+#include "workbook/number_text.hpp"
+
+namespace kestrova::reports {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "yyyymmddhhmmss" of a time.
+std::string stamp(const common::CivilTime& t) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%04d%02d%02d%02d%02d%02d", t.year, t.month, t.day, t.hour,
+                t.minute, t.second);
+  return buffer;
+}
+
+// Converts the CSV report into a workbook beside it, written under a temporary name and renamed
+// when complete.
+std::optional<fs::path> make_workbook(const fs::path& csv, const GenerateRequest& request,
+                                      ReportServices& services) {
+  const fs::path xlsx =
+      csv.parent_path() /
+      (csv.stem().string() + "_" + stamp(common::to_civil(services.clock.now())) + ".xlsx");
+  const fs::path partial = xlsx.string() + ".tmp";
+  const bool ok =
+      Convertir_csv_xlsx(csv, partial, request.settings.spacer, request.data_folder,
+                         workbook::locale_number_format(), services.dialogs, services.clock);
+  std::error_code ec;
+  if (ok) fs::rename(partial, xlsx, ec);
+  if (!ok || ec) {
+    fs::remove(partial, ec);
+    return std::nullopt;
+  }
+  return xlsx;
+}
+
+} // namespace
+
+GenerateResult generate_report(const GenerateRequest& request, ReportServices& services) {
+  GenerateResult result;
+  common::Dialogs& dialogs = services.dialogs;
+  const fs::path& folder = request.acquisition_folder;
+  const fs::path counts = folder / acquisition::kCountsFileName;
+  if (!store::FileExists(counts)) {
+    dialogs.message(kActivityNotFound);
+    return result;
+  }
+  auto layout = load_acquisition_layout(folder, request.data_folder, dialogs);
+  if (!layout) return result;
+  const char decimal = common::locale_decimal_separator();
+  const std::string setting =
+      request.setting_text ? *request.setting_text : setting_text_from_setup(folder, decimal);
+
+  auto rows = load_counts_rows(counts, dialogs);
+  if (!rows) return result;
+  const int bin = adjust_report_bin(request.settings.Bin, rows->last_time());
+  result.bin = bin;
+  RebinResult rebinned = rebin_rows(*rows, bin);
+  if (!rebinned.ok()) {
+    dialogs.message("Resampling ERROR");
+    return result;
+  }
+  const std::int32_t last_time = rebinned.rows.last_time();
+
+  const bool basal = basal_choice_applies(request.basal_choice);
+  if (basal &&
+      !normalise_to_basal(folder, request.basal_choice, bin, rebinned.rows, *layout, dialogs))
+    return result;
+
+  auto numbers = compute_report_numbers(rebinned.rows, last_time, bin, basal, *layout,
+                                        request.layout, folder, dialogs);
+  if (!numbers) return result;
+
+  const ReportHeading heading{report_date_text(common::to_civil(services.clock.now())),
+                              folder.string(), store::ReadAcquisitionTitle(folder), setting,
+                              request.basal_choice};
+  const ReportFormat format{request.layout,
+                            request.settings.spacer,
+                            decimal,
+                            request.settings.stdError != 0,
+                            request.settings.stdDev != 0,
+                            request.settings.n != 0};
+  const std::string text = report_file_text(*numbers, *layout, heading, format);
+  const std::string extension = request.file_type == ReportFileType::Text ? ".txt" : ".csv";
+  auto report = save_report_file(folder, extension, text);
+  if (!report) {
+    dialogs.message("Report Error");
+    return result;
+  }
+  result.report = *report;
+  for (int i = 0; i < 1000; ++i)
+    services.pump.process_events();
+
+  const std::string title = title_file_name(heading.title);
+  if (!title.empty()) store::save_file_atomically(folder / (title + extension), text);
+
+  if (request.autoreport) {
+    result.ok = true;
+    return result;
+  }
+  if (request.file_type == ReportFileType::Workbook) {
+    auto xlsx = make_workbook(*report, request, services);
+    if (!xlsx) return result;
+    result.workbook = *xlsx;
+    if (request.open_result) {
+      services.clock.sleep_ms(100);
+      services.shell.open(*xlsx);
+    }
+  } else if (request.open_result) {
+    services.shell.open(*report);
+  }
+  result.ok = true;
+  return result;
+}
+
+} // namespace kestrova::reports

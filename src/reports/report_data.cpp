@@ -1,0 +1,187 @@
+#include "reports/report_data.hpp"
+
+#include <algorithm>
+#include <cstring>
+
+#include "acquisition/activity_files.hpp"
+#include "common/number_format.hpp"
+#include "store/channel_tables.hpp"
+#include "store/record_file.hpp"
+#include "store/setup_file.hpp"
+
+namespace kestrova::reports {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string error_loading(const fs::path& file) { return "Error loading " + file.string(); }
+
+// The lines of a text file without their line ends.
+std::optional<std::vector<std::string>> file_lines(const fs::path& file) {
+  auto text = store::read_text_file(file);
+  if (!text) return std::nullopt;
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text->size()) {
+    std::size_t end = text->find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text->size();
+    lines.push_back(text->substr(start, end - start));
+    if (end < text->size() && (*text)[end] == '\r' && end + 1 < text->size() &&
+        (*text)[end + 1] == '\n')
+      ++end;
+    start = end + 1;
+  }
+  return lines;
+}
+
+// Reads a group file: a header, then records (number, value) into entries 0, 1, 2, ...
+template <typename Store>
+bool read_group_file(const fs::path& file, int entries, Store&& store_entry) {
+  auto reader = store::RecordReader::open(file);
+  if (!reader || !reader->read_string()) return false;
+  for (int i = 0; i < entries && !reader->at_end(); ++i) {
+    int number = 0;
+    if (!reader->read(number) || !store_entry(*reader, i)) return false;
+  }
+  return true;
+}
+
+} // namespace
+
+std::int32_t ActivityRows::last_time() const {
+  return time.empty() ? 0 : *std::max_element(time.begin(), time.end());
+}
+
+int AcquisitionLayout::channel_at(int well, int position) const {
+  if (well < 0 || well > greatest_well || position < 0 || position > greatest_position) return -1;
+  return well_channel[static_cast<std::size_t>(well) * (greatest_position + 1) + position];
+}
+
+void AcquisitionLayout::rebuild_table() {
+  greatest_well = -1;
+  greatest_position = 0;
+  for (int c = 0; c < kChannels; ++c) {
+    if (well_of_channel[c] < 0) continue;
+    greatest_well = std::max(greatest_well, well_of_channel[c]);
+    greatest_position = std::max(greatest_position, position_of_channel[c]);
+  }
+  well_channel.assign(static_cast<std::size_t>(greatest_well + 1) * (greatest_position + 1), -1);
+  for (int c = 0; c < kChannels; ++c) {
+    if (well_of_channel[c] < 0) continue;
+    well_channel[static_cast<std::size_t>(well_of_channel[c]) * (greatest_position + 1) +
+                 position_of_channel[c]] = c;
+  }
+}
+
+int AcquisitionLayout::largest_group() const {
+  return *std::max_element(channel_group.begin(), channel_group.begin() + kChannels);
+}
+
+std::optional<AcquisitionLayout> load_acquisition_layout(const fs::path& folder,
+                                                         const fs::path& data_folder,
+                                                         common::Dialogs& dialogs) {
+  AcquisitionLayout layout;
+  const fs::path setup = folder / store::kSetupFileName;
+  {
+    auto lines = file_lines(setup);
+    std::string name, working, plate;
+    int number = 0;
+    if (!lines || lines->size() < 2 ||
+        !store::RecordReader((*lines)[1]).read(number, name, working, plate) || plate.empty()) {
+      dialogs.message(error_loading(setup));
+      return std::nullopt;
+    }
+    layout.plate_name = plate;
+  }
+
+  const fs::path names_file = folder / store::kGroupNamesFile;
+  if (!read_group_file(names_file, kGroupSlots, [&](store::RecordReader& r, int i) {
+        auto name = r.read_string();
+        if (name) layout.group_names[i] = *name;
+        return name.has_value();
+      })) {
+    dialogs.message(error_loading(names_file));
+    return std::nullopt;
+  }
+  const fs::path groups_file = folder / store::kChannelGroupsFile;
+  if (!read_group_file(groups_file, store::kChannelSlots, [&](store::RecordReader& r, int i) {
+        auto group = r.read_integer();
+        if (!group || *group < -1 || *group >= store::kGroupCount) return false;
+        layout.channel_group[i] = *group;
+        return true;
+      })) {
+    dialogs.message(error_loading(groups_file));
+    return std::nullopt;
+  }
+
+  store::PlateFormat plate;
+  const store::PlateReadResult read =
+      store::ReadPlateFormatOrBackup(data_folder, layout.plate_name, plate, dialogs);
+  if (!read.ok) {
+    if (read.step > 0) {
+      const auto file = store::FindPlateFormatFile(data_folder, layout.plate_name, true);
+      dialogs.message(error_loading(file ? *file : data_folder / (layout.plate_name + ".dat")));
+    }
+    return std::nullopt;
+  }
+  layout.geometry = plate.geometry;
+  layout.well_of_channel = plate.map.well_of_channel;
+  layout.position_of_channel = plate.map.position_of_channel;
+  layout.rebuild_table();
+  if (layout.largest_group() < 0) {
+    dialogs.message("No channel belongs to a group in " + groups_file.string());
+    return std::nullopt;
+  }
+  return layout;
+}
+
+std::string setting_text_from_setup(const fs::path& folder, char decimal_separator) {
+  auto lines = file_lines(folder / store::kSetupFileName);
+  if (!lines || lines->size() < 10) return {};
+  int v[6] = {};
+  if (!store::RecordReader((*lines)[3]).read(v[0], v[1], v[2], v[3], v[4], v[5])) return {};
+  const int mode = v[4];
+  if (!store::RecordReader((*lines)[9]).read(v[0], v[1], v[2], v[3], v[4], v[5])) return {};
+  const int organism = v[0];
+  const int threshold = v[3] < 5 ? 18 : v[3];
+  static constexpr const char* kOrganisms[] = {"C.elegans", "Zebrafish", "Echinococcus"};
+  const std::string name = organism >= 0 && organism < 3 ? kOrganisms[organism] : "";
+  return "Mode" + std::to_string(mode) + " " + name +
+         "[snr=" + common::format_display(threshold / 10.0, "0.0", decimal_separator) + "]";
+}
+
+std::optional<ActivityRows> read_counts_rows(const fs::path& counts_file) {
+  auto bytes = store::read_file_bytes(counts_file);
+  if (!bytes) return std::nullopt;
+  const std::size_t n = bytes->size() / acquisition::kCountsRecordBytes;
+  if (n == 0) return std::nullopt;
+  ActivityRows rows;
+  rows.resize(n);
+  std::int64_t day = 0;
+  for (std::size_t r = 0; r < n; ++r) {
+    const auto* p =
+        reinterpret_cast<const std::byte*>(bytes->data()) + r * acquisition::kCountsRecordBytes;
+    const acquisition::CountsRecord record = acquisition::decode_counts_record(
+        std::span<const std::byte, acquisition::kCountsRecordBytes>(
+            p, acquisition::kCountsRecordBytes));
+    std::int64_t t = day * 1440 + record.minutes;
+    if (r > 0 && t < static_cast<std::int64_t>(rows.time[r - 1]) - 1000) {
+      ++day;
+      t += 1440;
+    }
+    rows.time[r] = static_cast<std::int32_t>(std::clamp<std::int64_t>(t, INT32_MIN, INT32_MAX));
+    std::copy(record.slots.begin(), record.slots.begin() + kChannels, rows.row(r));
+    rows.temperature[r] = record.slots[kChannels];
+  }
+  return rows;
+}
+
+std::optional<ActivityRows> load_counts_rows(const fs::path& counts_file,
+                                             common::Dialogs& dialogs) {
+  auto rows = read_counts_rows(counts_file);
+  if (!rows) dialogs.message(error_loading(counts_file));
+  return rows;
+}
+
+} // namespace kestrova::reports

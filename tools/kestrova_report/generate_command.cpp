@@ -1,0 +1,107 @@
+#include <iostream>
+#include <memory>
+
+#include "commands.hpp"
+#include "common/event_pump.hpp"
+#include "reports/generate_report.hpp"
+#include "reports/report_settings.hpp"
+#include "store/record_file.hpp"
+
+namespace kestrova::tools {
+
+namespace {
+
+// A desktop that opens nothing: the tool prints the path instead.
+class NoShell final : public common::Shell {
+public:
+  bool open(const std::filesystem::path&) override { return false; }
+  bool reveal(const std::filesystem::path&) override { return false; }
+  bool relaunch(const std::vector<std::string>&) override { return false; }
+  bool open_url(std::string_view) override { return false; }
+};
+
+} // namespace
+
+// generate ACQ_FOLDER [options]: the report of one acquisition folder, written into it.
+Runner setup_generate(CLI::App& command) {
+  struct Args {
+    std::string folder;
+    std::optional<int> bin;
+    std::optional<std::string> type;
+    std::optional<std::string> layout;
+    std::optional<std::string> separator;
+    std::optional<bool> se, sd, n;
+    std::string basal;
+  };
+  auto args = std::make_shared<Args>();
+  command.add_option("ACQ_FOLDER", args->folder, "acquisition folder")
+      ->required()
+      ->check(CLI::ExistingDirectory);
+  command.add_option("--bin", args->bin, "report bin in minutes")->check(CLI::Range(1, 32767));
+  command.add_option("--type", args->type, "csv, txt or xlsx")
+      ->check(CLI::IsMember({"csv", "txt", "xlsx"}));
+  command.add_option("--layout", args->layout, "rows, list, warray, charray or histogram")
+      ->check(CLI::IsMember({"rows", "list", "warray", "charray", "histogram"}));
+  command.add_option("--separator", args->separator, "field separator");
+  command.add_flag("--se,!--no-se", args->se, "standard error section");
+  command.add_flag("--sd,!--no-sd", args->sd, "standard deviation section");
+  command.add_flag("--n,!--no-n", args->n, "number-of-wells section");
+  command.add_option("--basal", args->basal,
+                     "basal acquisition folder name (yyyymmdd_hhmm) of the same project");
+  return [args](Context& context) {
+    if (!context.data_dir) {
+      std::cerr << "kestrova-report: generate needs --data-dir (the folder of the plate files)\n";
+      return 2;
+    }
+    const std::filesystem::path data = *context.data_dir;
+    // Defaults from repoconf.dat of the data folder when it is complete, else the defaults.
+    const reports::ReportSettingsRead stored = reports::read_report_settings_file(
+        data / reports::kReportSettingsFile, reports::current_list_separator());
+    reports::GenerateRequest request;
+    request.acquisition_folder = std::filesystem::absolute(args->folder).lexically_normal();
+    if (request.acquisition_folder.filename().empty())
+      request.acquisition_folder = request.acquisition_folder.parent_path();
+    request.data_folder = data;
+    request.settings = stored.complete()
+                           ? stored.settings
+                           : reports::default_report_settings(reports::current_list_separator());
+    request.file_type = static_cast<reports::ReportFileType>(request.settings.filetype);
+    request.layout = static_cast<reports::ReportLayout>(request.settings.out_format);
+    if (args->bin) request.settings.Bin = *args->bin;
+    if (args->type) {
+      request.file_type = *args->type == "txt"    ? reports::ReportFileType::Text
+                          : *args->type == "xlsx" ? reports::ReportFileType::Workbook
+                                                  : reports::ReportFileType::Csv;
+      // The report window's rule: CSV uses the list separator, the other types a space.
+      if (!args->separator)
+        request.settings.spacer =
+            *args->type == "csv" ? reports::current_list_separator() : std::string(" ");
+    }
+    if (args->layout) {
+      static const std::pair<const char*, reports::ReportLayout> kLayouts[] = {
+          {"rows", reports::ReportLayout::Rows},
+          {"list", reports::ReportLayout::List},
+          {"warray", reports::ReportLayout::WArray},
+          {"charray", reports::ReportLayout::ChArray},
+          {"histogram", reports::ReportLayout::Histogram}};
+      for (const auto& [name, layout] : kLayouts)
+        if (*args->layout == name) request.layout = layout;
+    }
+    if (args->separator) request.settings.spacer = *args->separator;
+    if (args->se) request.settings.stdError = *args->se ? 1 : 0;
+    if (args->sd) request.settings.stdDev = *args->sd ? 1 : 0;
+    if (args->n) request.settings.n = *args->n ? 1 : 0;
+    if (!args->basal.empty()) request.basal_choice = args->basal;
+    request.open_result = false;
+
+    NoShell shell;
+    common::NullEventPump pump;
+    reports::ReportServices services{context.dialogs, shell, pump, context.clock};
+    const reports::GenerateResult result = reports::generate_report(request, services);
+    if (!result.ok) return 1;
+    std::cout << result.result().string() << '\n';
+    return 0;
+  };
+}
+
+} // namespace kestrova::tools
