@@ -36,9 +36,10 @@ using Table = std::vector<std::vector<Cell>>;
 // The column letters of column `k` (1 gives A, 26 Z, 27 AA, 703 AAA).
 std::string column_letters(std::size_t k);
 
-// Appends `text` with & < > " ' replaced by their entities. Control characters that XML
-// cannot carry are written as _xHHHH_, the escape of spreadsheet text, so the part stays
-// well-formed.
+// Appends `text` (UTF-8) with & < > " ' replaced by their entities. Characters that XML
+// cannot carry (control characters, U+FFFE, U+FFFF) are written as _xHHHH_, the escape of
+// spreadsheet text, so the part stays well-formed; the underscore of a literal _xHHHH_ is
+// written as _x005F_ so that readers keep the text as it was.
 void escape_text(std::string_view text, std::string& out);
 
 // Name of the scratch folder inside the data folder.
