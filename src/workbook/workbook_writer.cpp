@@ -99,8 +99,11 @@ void escape_text(std::string_view text, std::string& out) {
   out.append(text.data() + run, text.size() - run);
 }
 
-WorkbookWriter::WorkbookWriter(fs::path scratch_folder, NumberFormat format)
-    : scratch_(std::move(scratch_folder)), format_(std::move(format)) {}
+WorkbookWriter::WorkbookWriter(fs::path scratch_folder, NumberFormat format,
+                               const std::atomic<bool>* interrupted)
+    : scratch_(std::move(scratch_folder)), format_(std::move(format)), interrupted_(interrupted) {
+  sheet_.stop_when(interrupted_);
+}
 
 Status WorkbookWriter::begin(std::size_t columns) {
   if (Status s = DeleteFolderRecursive(scratch_)) return s;
@@ -194,6 +197,7 @@ Status WorkbookWriter::close_part(FileWriter& out, std::string_view name) {
 
 Status WorkbookWriter::write_part(std::string_view name, std::string_view content) {
   FileWriter out;
+  out.stop_when(interrupted_);
   if (Status s = out.open(scratch_ / name)) return s;
   out.track_crc();
   out.write(parts::kBom);
@@ -203,6 +207,7 @@ Status WorkbookWriter::write_part(std::string_view name, std::string_view conten
 
 Status WorkbookWriter::write_shared_strings() {
   FileWriter out;
+  out.stop_when(interrupted_);
   if (Status s = out.open(scratch_ / "xl" / "sharedStrings.xml")) return s;
   out.track_crc();
   out.write(parts::kBom);
@@ -235,7 +240,7 @@ Status WorkbookWriter::finish(const fs::path& workbook, const common::CivilTime&
   for (const auto& [name, content] : fixed) {
     if (Status s = write_part(name, content)) return s;
   }
-  return zip_folder(scratch_, workbook, stamp, written_);
+  return zip_folder(scratch_, workbook, stamp, written_, {}, interrupted_);
 }
 
 void show_workbook_error(common::Dialogs& dialogs, const Error& error) {
