@@ -64,10 +64,26 @@ function(kestrova_test name)
     DISCOVERY_TIMEOUT 60)
 endfunction()
 
-# kestrova_fuzzer(<name> SOURCE <file> [DEPS ...] [SECONDS n])
-# A libFuzzer target, run briefly by ctest with the label "fuzz".
+# kestrova_fuzzer(<name> SOURCE <file> SEEDS <folder>... [DEPS ...] [SECONDS n])
+# A libFuzzer target, run briefly by ctest with the label "fuzz". It starts from the inputs in
+# the SEEDS folders (relative to the calling folder; only read) and keeps what it finds in a
+# corpus folder of the build tree, the first folder it is given and the only one it writes to.
+# Its temporary files go to a folder of the build tree too ($TMPDIR), so a run that crashes
+# before it can clean up leaves nothing in the system's temporary folder.
 function(kestrova_fuzzer name)
-  cmake_parse_arguments(ARG "" "SOURCE;SECONDS" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "SOURCE;SECONDS" "DEPS;SEEDS" ${ARGN})
+  if(NOT ARG_SEEDS)
+    message(FATAL_ERROR "kestrova_fuzzer(${name}): no SEEDS folder given")
+  endif()
+  set(seeds "")
+  foreach(folder IN LISTS ARG_SEEDS)
+    get_filename_component(folder ${folder} ABSOLUTE BASE_DIR ${CMAKE_CURRENT_SOURCE_DIR})
+    file(GLOB seed_files ${folder}/*)
+    if(NOT seed_files)
+      message(FATAL_ERROR "kestrova_fuzzer(${name}): seed folder ${folder} is missing or empty")
+    endif()
+    list(APPEND seeds ${folder})
+  endforeach()
   if(NOT KESTROVA_FUZZ)
     return()
   endif()
@@ -79,11 +95,12 @@ function(kestrova_fuzzer name)
   target_link_libraries(${name} PRIVATE ${ARG_DEPS})
   target_link_options(${name} PRIVATE -fsanitize=fuzzer)
   set(corpus ${CMAKE_CURRENT_BINARY_DIR}/${name}_corpus)
-  file(MAKE_DIRECTORY ${corpus})
+  set(tmp ${CMAKE_CURRENT_BINARY_DIR}/${name}_tmp)
+  file(MAKE_DIRECTORY ${corpus} ${tmp})
   add_test(NAME ${name}
-    COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -timeout=10 ${corpus})
+    COMMAND ${name} -max_total_time=${ARG_SECONDS} -rss_limit_mb=2048 -timeout=10 ${corpus} ${seeds})
   set_tests_properties(${name} PROPERTIES LABELS fuzz TIMEOUT 300
-    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1")
+    ENVIRONMENT "ASAN_OPTIONS=detect_leaks=1;TMPDIR=${tmp}")
 endfunction()
 
 # Adds every subfolder of the current folder that has a CMakeLists.txt, in name order.

@@ -24,7 +24,7 @@ const std::vector<std::int16_t>& realistic_buffer() {
     std::vector<std::int16_t> b(kPositions * kChannelSlots, 0);
     std::mt19937 rng(7);
     auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
-    for (int c = 0; c < kMeasuredChannels; ++c) {
+    for (int c = 0; c < kChannelCount; ++c) {
       std::vector<int> x(500);
       const int level = uniform(800, 3500), noise = uniform(2, 40);
       for (int& v : x)
@@ -49,10 +49,10 @@ double threshold_of(int method) { return method == 3 ? 0.8 : 1.8; }
 void BM_Library(benchmark::State& state) {
   const int method = static_cast<int>(state.range(0));
   ActivityDetector detector;
-  std::vector<int> channels(kMeasuredChannels);
-  for (int c = 0; c < kMeasuredChannels; ++c)
+  std::vector<int> channels(kChannelCount);
+  for (int c = 0; c < kChannelCount; ++c)
     channels[c] = c;
-  std::vector<std::int16_t> counts(kMeasuredChannels);
+  std::vector<std::int16_t> counts(kChannelCount);
   for (auto _ : state) {
     std::vector<std::int16_t> block = realistic_buffer();
     detector.detect_channels(RawBlock{block}, channels, threshold_of(method),
@@ -68,7 +68,7 @@ void BM_LibraryPerChannel(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<std::int16_t> block = realistic_buffer();
     int total = 0;
-    for (int c = 0; c < kMeasuredChannels; ++c)
+    for (int c = 0; c < kChannelCount; ++c)
       total += detector.detect_activity(RawBlock{block}, c, threshold_of(method),
                                         static_cast<std::int16_t>(method), 0, "", 0);
     benchmark::DoNotOptimize(total);
@@ -81,7 +81,7 @@ void BM_Literal(benchmark::State& state) {
   for (auto _ : state) {
     std::vector<std::int16_t> block = realistic_buffer();
     int total = 0;
-    for (int c = 0; c < kMeasuredChannels; ++c)
+    for (int c = 0; c < kChannelCount; ++c)
       total += reference::detect_activity(block.data(), kPositions, c, threshold_of(method),
                                           static_cast<std::int16_t>(method), trace);
     benchmark::DoNotOptimize(total);
@@ -93,7 +93,7 @@ void BM_BodyBendLibrary(benchmark::State& state) {
   std::vector<std::int16_t> block = realistic_buffer();
   std::array<std::int16_t, kBodyBendBins> hist{};
   for (auto _ : state) {
-    for (int c = 0; c < kMeasuredChannels; ++c)
+    for (int c = 0; c < kChannelCount; ++c)
       detector.body_bend_histogram(RawBlock{block}, c, hist, 3.0);
     benchmark::DoNotOptimize(hist.data());
   }
@@ -103,7 +103,7 @@ void BM_BodyBendLiteral(benchmark::State& state) {
   std::vector<std::int16_t> block = realistic_buffer();
   std::array<std::int16_t, kBodyBendBins> hist{};
   for (auto _ : state) {
-    for (int c = 0; c < kMeasuredChannels; ++c)
+    for (int c = 0; c < kChannelCount; ++c)
       reference::body_bend_histogram(block.data(), kPositions, c, hist, 3.0);
     benchmark::DoNotOptimize(hist.data());
   }

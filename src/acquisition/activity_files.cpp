@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -156,25 +157,104 @@ ActivityWriter::ActivityWriter(fs::path folder, int buffer_length, WriteAtFuncti
   records_ = counts_record_count(folder_ / kCountsFileName);
 }
 
+namespace {
+
+// What an append at a fixed position does with the bytes the file already holds there.
+enum class Existing { kAppend, kCutTail, kForeign };
+
+// A file of `size` bytes receives a record of `record` bytes at `at`. Whole records before `at`
+// may be missing (a run that did not save them). Past `at` only a write torn by a crash is cut,
+// which is shorter than one record; for real-time blocks (`sample` bytes per sample) it is also
+// not a whole number of samples, as blocks of another buffer length always are.
+Existing classify_existing(std::int64_t size, std::int64_t at, std::size_t record,
+                           std::size_t sample) {
+  const auto record_bytes = static_cast<std::int64_t>(record);
+  if (size <= at) return size % record_bytes == 0 ? Existing::kAppend : Existing::kForeign;
+  const std::int64_t tail = size - at;
+  if (tail >= record_bytes) return Existing::kForeign;
+  if (sample != 0 && tail % static_cast<std::int64_t>(sample) == 0) return Existing::kForeign;
+  return Existing::kCutTail;
+}
+
+// Size of a file, 0 when it does not exist; -1 (with errno) when it cannot be examined.
+std::int64_t size_or_zero(const fs::path& file) {
+  struct stat st {};
+  if (::stat(file.c_str(), &st) == 0) return static_cast<std::int64_t>(st.st_size);
+  return errno == ENOENT ? 0 : -1;
+}
+
+AppendResult foreign_blocks(const fs::path& file) {
+  return {false, file, 0, AppendFailure::kForeignBlocks};
+}
+
+} // namespace
+
+std::string describe(const AppendResult& result) {
+  const std::string file = result.file.string();
+  switch (result.failure) {
+  case AppendFailure::kNone:
+    return result.ok ? std::string() : "Cannot write " + file;
+  case AppendFailure::kWrite:
+    return "Cannot write " + file + ": " + std::strerror(result.error);
+  case AppendFailure::kBadRecords:
+    return "Records of the wrong size for " + file;
+  case AppendFailure::kForeignBlocks:
+    return file + " holds records that do not line up with this acquisition (real-time blocks of "
+                  "another buffer length, or records missing from counts.bin); the acquisition "
+                  "cannot continue in this folder";
+  }
+  return {};
+}
+
+AppendResult ActivityWriter::check_realtime_files() const {
+  if (!valid_buffer_length(buffer_length_))
+    return {false, folder_, EINVAL, AppendFailure::kBadRecords};
+  const std::size_t block = realtime_block_bytes(buffer_length_);
+  const auto block_bytes = static_cast<std::int64_t>(block);
+  // The file in progress, and the last full one before it, which holds at most 11 whole blocks.
+  struct Check {
+    std::int64_t number;
+    std::int64_t at;
+  };
+  std::vector<Check> checks{{file_number(), block_counter() * block_bytes}};
+  if (file_number() > 0)
+    checks.push_back({file_number() - 1, kBlocksPerRealtimeFile * block_bytes});
+  for (const Check& check : checks) {
+    const fs::path file = folder_ / realtime_file_name(check.number);
+    const std::int64_t size = size_or_zero(file);
+    if (size < 0) return {false, file, errno, AppendFailure::kWrite};
+    const Existing existing = classify_existing(size, check.at, block, kSampleBytes);
+    if (existing == Existing::kForeign ||
+        (existing == Existing::kCutTail && check.number != file_number()))
+      return foreign_blocks(file);
+  }
+  return {};
+}
+
 AppendResult ActivityWriter::write_record(const fs::path& file, std::span<const std::byte> bytes,
                                           std::optional<std::int64_t> offset,
-                                          std::vector<Written>& done) {
+                                          std::size_t sample_bytes, std::vector<Written>& done) {
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return {false, file, errno};
+  if (fd < 0) return {false, file, errno, AppendFailure::kWrite};
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
     const int err = errno;
     ::close(fd);
-    return {false, file, err};
+    return {false, file, err, AppendFailure::kWrite};
   }
   const auto size = static_cast<std::int64_t>(st.st_size);
   // Without a fixed position the record goes after the last whole record of the file.
   const std::int64_t at = offset ? *offset : size - size % static_cast<std::int64_t>(bytes.size());
-  // Anything past the record's place is a torn or orphaned record of an interrupted run.
-  if (size > at && ::ftruncate(fd, static_cast<off_t>(at)) != 0) {
+  const Existing existing = classify_existing(size, at, bytes.size(), sample_bytes);
+  if (existing == Existing::kForeign) {
+    ::close(fd);
+    return foreign_blocks(file);
+  }
+  // A torn record of an interrupted run is cut before its place is written again.
+  if (existing == Existing::kCutTail && ::ftruncate(fd, static_cast<off_t>(at)) != 0) {
     const int err = errno;
     ::close(fd);
-    return {false, file, err};
+    return {false, file, err, AppendFailure::kWrite};
   }
   long n = -1;
   do {
@@ -193,11 +273,11 @@ AppendResult ActivityWriter::write_record(const fs::path& file, std::span<const 
     // Cut back to the last whole record so the file stays aligned.
     if (::ftruncate(fd, static_cast<off_t>(at)) == 0) ::fsync(fd);
     ::close(fd);
-    return {false, file, err};
+    return {false, file, err, AppendFailure::kWrite};
   }
   if (::close(fd) != 0) {
     err = errno;
-    if (err != EINTR) return {false, file, err};
+    if (err != EINTR) return {false, file, err, AppendFailure::kWrite};
   }
   done.push_back({file, at});
   return {};
@@ -214,30 +294,35 @@ void ActivityWriter::roll_back(const std::vector<Written>& done) {
 
 AppendResult ActivityWriter::append_buffer(const BufferEndRecords& records) {
   const std::size_t block_samples = static_cast<std::size_t>(buffer_length_ + 1) * kChannelSlots;
-  if (!valid_buffer_length(buffer_length_) || records.counts.size() < kMeasuredChannels ||
+  if (!valid_buffer_length(buffer_length_) || records.counts.size() < kChannelCount ||
       (records.save_realtime && records.raw_block.size() != block_samples) ||
       (records.body_bends &&
        records.histogram_totals.size() != static_cast<std::size_t>(kHistogramBins) * kChannelSlots))
-    return {false, folder_, EINVAL};
+    return {false, folder_, EINVAL, AppendFailure::kBadRecords};
 
   std::vector<Written> done;
   const std::int64_t n = file_number();
   if (records.save_realtime) {
+    if (!realtime_checked_) {
+      if (AppendResult r = check_realtime_files(); !r) return r;
+      realtime_checked_ = true;
+    }
     encode_samples(records.raw_block, scratch_);
     const auto at = static_cast<std::int64_t>(block_counter()) *
                     static_cast<std::int64_t>(realtime_block_bytes(buffer_length_));
-    AppendResult r = write_record(folder_ / realtime_file_name(n), scratch_, at, done);
+    AppendResult r =
+        write_record(folder_ / realtime_file_name(n), scratch_, at, kSampleBytes, done);
     if (!r) return r;
   }
 
   CountsRecord counts;
   // The minutes field has always been limited to the 16-bit range.
   counts.minutes = std::clamp<std::int32_t>(records.minutes, -32768, 32767);
-  std::copy_n(records.counts.begin(), kMeasuredChannels, counts.slots.begin());
-  counts.slots[kMeasuredChannels] = temperature_tenths(records.temperature);
+  std::copy_n(records.counts.begin(), kChannelCount, counts.slots.begin());
+  counts.slots[kChannelCount] = temperature_tenths(records.temperature);
   const auto counts_bytes = encode_counts_record(counts);
   AppendResult r = write_record(folder_ / kCountsFileName, counts_bytes,
-                                records_ * static_cast<std::int64_t>(kCountsRecordBytes), done);
+                                records_ * static_cast<std::int64_t>(kCountsRecordBytes), 0, done);
   if (!r) {
     roll_back(done);
     return r;
@@ -246,7 +331,7 @@ AppendResult ActivityWriter::append_buffer(const BufferEndRecords& records) {
   if (records.body_bends) {
     const auto bytes = encode_histogram_record(records.histogram_minutes, records.sample_period,
                                                records.histogram_totals);
-    r = write_record(folder_ / histogram_file_name(n), bytes, std::nullopt, done);
+    r = write_record(folder_ / histogram_file_name(n), bytes, std::nullopt, 0, done);
     if (!r) {
       roll_back(done);
       return r;

@@ -14,10 +14,11 @@
 
 namespace kestrova::acquisition {
 
-// Dimensions shared by the acquisition buffers and the activity files.
-using store::kChannelSlots; // channels 0..383 plus the unmeasured slot 384
+// Dimensions shared by the acquisition buffers and the activity files. The channel geometry
+// (384 channels, 385 slots, the longest buffer) is the beam grid's.
+using store::kChannelCount;
+using store::kChannelSlots;
 using store::kMaxBufferLength;
-inline constexpr int kMeasuredChannels = store::kChannelCount;
 inline constexpr int kDefaultBufferLength = 500;
 inline constexpr int kBlocksPerRealtimeFile = 11;
 inline constexpr int kHistogramBins = 51; // interval bins 0..50 of a histogram record
@@ -26,9 +27,11 @@ inline constexpr std::size_t kHistogramRecordBytes =
     16 + 4 * static_cast<std::size_t>(kHistogramBins) * kChannelSlots; // 78,556
 inline constexpr const char* kCountsFileName = "counts.bin";
 
-// Bytes of one real-time block for buffer length B: (B + 1) samples x 385 slots of int16.
+// Bytes of one sample (385 slots of int16) and of one real-time block for buffer length B:
+// (B + 1) samples.
+inline constexpr std::size_t kSampleBytes = 2 * static_cast<std::size_t>(kChannelSlots); // 770
 constexpr std::size_t realtime_block_bytes(int buffer_length) {
-  return 2 * static_cast<std::size_t>(buffer_length + 1) * kChannelSlots;
+  return static_cast<std::size_t>(buffer_length + 1) * kSampleBytes;
 }
 bool valid_buffer_length(int buffer_length);
 
@@ -81,25 +84,43 @@ struct BufferEndRecords {
   std::span<const std::int32_t> histogram_totals; // 51 x 385, bin-major
 };
 
+// Why a buffer end's appends failed.
+enum class AppendFailure {
+  kNone,
+  kWrite,         // a file could not be opened, written or synced (see `error`)
+  kBadRecords,    // records of the wrong size were handed over
+  kForeignBlocks, // a real-time file holds data that this writer would cut or misplace
+};
+
 // Outcome of one buffer end's appends. On failure nothing of that buffer stays in any file.
 struct AppendResult {
   bool ok = true;
   std::filesystem::path file; // the file that failed
   int error = 0;              // errno of the failure (EINVAL for records of the wrong size)
+  AppendFailure failure = AppendFailure::kNone;
   explicit operator bool() const { return ok; }
 };
+
+// One line describing a failed append, for the operator; empty for a success.
+std::string describe(const AppendResult& result);
 
 // Appends the records of each buffer end to the activity files of one acquisition folder.
 // Every record goes out whole in one write at its record boundary and is fsynced before the
 // file is closed; nothing stays open between buffers. A short write (full disk) is cut back, and
 // the appends of the same buffer that had succeeded are cut back too, so block b of the
 // real-time files always belongs to record b of `counts.bin`. An existing folder (a restart in
-// the same minute) is continued after its last whole `counts.bin` record.
+// the same minute) is continued after its last whole `counts.bin` record. Only a torn tail
+// shorter than one record is ever cut from a file: real-time data that does not line up with
+// `counts.bin` at this buffer length (blocks of another length, or blocks whose records are
+// missing) is refused with kForeignBlocks and left as it is.
 class ActivityWriter {
 public:
   ActivityWriter(std::filesystem::path folder, int buffer_length, WriteAtFunction write_at = {});
 
   AppendResult append_buffer(const BufferEndRecords& records);
+  // Whether the folder's real-time files can be continued with this buffer length; run before
+  // the first real-time block is appended, and available to a start action that refuses early.
+  AppendResult check_realtime_files() const;
 
   const std::filesystem::path& folder() const { return folder_; }
   int buffer_length() const { return buffer_length_; }
@@ -114,13 +135,15 @@ private:
     std::int64_t offset;
   };
   AppendResult write_record(const std::filesystem::path& file, std::span<const std::byte> bytes,
-                            std::optional<std::int64_t> offset, std::vector<Written>& done);
+                            std::optional<std::int64_t> offset, std::size_t sample_bytes,
+                            std::vector<Written>& done);
   void roll_back(const std::vector<Written>& done);
 
   std::filesystem::path folder_;
   int buffer_length_;
   WriteAtFunction write_at_;
   std::int64_t records_ = 0;
+  bool realtime_checked_ = false;
   std::vector<std::byte> scratch_;
 };
 

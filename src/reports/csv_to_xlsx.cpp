@@ -6,10 +6,10 @@
 #include <fcntl.h>
 #include <memory>
 #include <string>
-#include <system_error>
-#include <thread>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <system_error>
+#include <thread>
 #include <unistd.h>
 
 #include "common/text_codec.hpp"
@@ -224,9 +224,8 @@ void write_fields(FieldRelay& relay, workbook::WorkbookWriter& writer, std::stri
 // (string table, XML, file) while this thread splits and classifies the text, so the two
 // halves of the work overlap; without one, or when it cannot be started, both run here.
 // Returns true when a row was wider than `columns`.
-bool write_rows(workbook::WorkbookWriter& writer, std::string_view text,
-                std::string_view separator, const workbook::NumberFormat& format,
-                std::size_t columns, Threading threading) {
+bool write_rows(workbook::WorkbookWriter& writer, std::string_view text, std::string_view separator,
+                const workbook::NumberFormat& format, std::size_t columns, Threading threading) {
   const bool plain = workbook::plain_decimal_format(format);
   if (threading == Threading::Background) {
     FieldRelay relay;
@@ -313,7 +312,8 @@ FieldValue classify_field(std::string_view field, const workbook::NumberFormat& 
 
 bool Convertir_csv_xlsx(const fs::path& csv, const fs::path& xlsx, std::string_view separator,
                         const fs::path& data_folder, const workbook::NumberFormat& format,
-                        common::Dialogs& dialogs, common::Clock& clock, Threading threading) {
+                        common::Dialogs& dialogs, common::Clock& clock, Threading threading,
+                        const std::atomic<bool>* interrupted) {
   ReadResult file;
   std::string decoded; // the text when it had to be decoded from Windows-1252
   std::string_view text;
@@ -341,7 +341,8 @@ bool Convertir_csv_xlsx(const fs::path& csv, const fs::path& xlsx, std::string_v
   }
   workbook::Status status;
   try {
-    workbook::WorkbookWriter writer(data_folder / workbook::kScratchFolderName, format);
+    workbook::WorkbookWriter writer(data_folder / workbook::kScratchFolderName, format,
+                                    interrupted);
     status = write_sheet(writer, text, separator, format, threading);
     if (!status) status = writer.finish(xlsx, common::to_civil(clock.now()));
   } catch (const std::exception& e) {

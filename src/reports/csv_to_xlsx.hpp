@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <string_view>
@@ -37,10 +38,12 @@ enum class Threading { Background, Single };
 // with `format`) into a one-sheet workbook at `xlsx`, working in the scratch folder
 // `data_folder`/tmp_xlsx. Failures are shown with `dialogs`: "Error en Convertir_csv_xlsx: "
 // + description for the CSV, the workbook writer's own message for the workbook. Returns true
-// when the workbook was written.
+// when the workbook was written. Once `*interrupted` turns true (set from a signal handler, say)
+// the conversion stops within a buffer of output and removes its partial archive.
 bool Convertir_csv_xlsx(const std::filesystem::path& csv, const std::filesystem::path& xlsx,
                         std::string_view separator, const std::filesystem::path& data_folder,
                         const workbook::NumberFormat& format, common::Dialogs& dialogs,
-                        common::Clock& clock, Threading threading = Threading::Background);
+                        common::Clock& clock, Threading threading = Threading::Background,
+                        const std::atomic<bool>* interrupted = nullptr);
 
 } // namespace kestrova::reports

@@ -81,12 +81,18 @@ void FileWriter::fail(int errno_value) {
   if (!error_) error_ = system_error(errno_value, path_.string());
 }
 
+bool FileWriter::stop_requested() {
+  if (interrupted_ == nullptr || !interrupted_->load(std::memory_order_relaxed)) return false;
+  fail(ECANCELED);
+  return true;
+}
+
 void FileWriter::changed_during_copy(const std::filesystem::path& source) {
   if (!error_) error_ = Error{EIO, "el archivo ha cambiado durante la copia: " + source.string()};
 }
 
 void FileWriter::write_all(const char* data, std::size_t size) {
-  if (error_ || size == 0) return;
+  if (error_ || size == 0 || stop_requested()) return;
   if (crc_on_) crc_.update(data, size);
   if (const int e = write_fully(fd_, data, size)) {
     fail(e);
@@ -144,12 +150,12 @@ std::uint64_t FileWriter::copy_mapped(int fd, std::uint64_t size,
   constexpr std::uint64_t kWindow = 16u << 20;
   auto offset = static_cast<std::uint64_t>(start);
   std::uint64_t done = 0;
-  while (done < size && !error_) {
+  while (done < size && !error_ && !stop_requested()) {
     const std::uint64_t base = offset - offset % static_cast<std::uint64_t>(page);
     const std::uint64_t lead = offset - base;
     const auto length = static_cast<std::size_t>(std::min(size - done + lead, kWindow));
-    void* const map = ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd,
-                             static_cast<off_t>(base));
+    void* const map =
+        ::mmap(nullptr, length, PROT_READ, MAP_SHARED | MAP_POPULATE, fd, static_cast<off_t>(base));
     if (map == MAP_FAILED) break; // the caller copies the rest another way
     const char* p = static_cast<const char*>(map) + lead;
     std::size_t left = length - lead;
@@ -187,7 +193,7 @@ Status FileWriter::copy_from(int fd, std::uint64_t size, const std::filesystem::
   // through the buffer.
   if (!error_) size -= copy_mapped(fd, size, source);
   bool kernel = true;
-  while (size > 0 && !error_) {
+  while (size > 0 && !error_ && !stop_requested()) {
     const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(size, 1u << 30));
     ssize_t n = -1;
     if (kernel) {

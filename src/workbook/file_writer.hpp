@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -35,6 +36,9 @@ public:
   Status open(const std::filesystem::path& path);
   // Takes over an open descriptor (for a temporary made with mkstemp).
   void adopt(int fd, const std::filesystem::path& path);
+  // Once `*interrupted` turns true (a signal handler's flag, say), the next flush or copy step
+  // fails with ECANCELED, so a long run of writes stops within one buffer. Kept across files.
+  void stop_when(const std::atomic<bool>* interrupted) { interrupted_ = interrupted; }
 
   void write(const char* data, std::size_t size) {
     if (size <= kBufferSize - used_) {
@@ -89,6 +93,8 @@ private:
   void changed_during_copy(const std::filesystem::path& source);
   void write_all(const char* data, std::size_t size);
   void fail(int errno_value);
+  // True, with the ECANCELED failure recorded, once the watched flag is set.
+  bool stop_requested();
 
   std::unique_ptr<char[]> buffer_;
   std::size_t used_ = 0;
@@ -99,6 +105,7 @@ private:
   Crc32 crc_;
   bool crc_on_ = false;
   bool crc_valid_ = false;
+  const std::atomic<bool>* interrupted_ = nullptr;
 };
 
 } // namespace kestrova::workbook

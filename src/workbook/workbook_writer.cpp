@@ -18,17 +18,28 @@ namespace {
 constexpr std::array<const char*, 5> kScratchSubfolders = {"xl", "xl/worksheets", "xl/_rels",
                                                            "_rels", "docProps"};
 
-// Characters that escape_text must look at: the five entities and the control characters
-// other than tab, LF and CR.
+// Bytes that escape_text must look at: the five entities, the control characters other than
+// tab, LF and CR, the lead byte of U+FFFE and U+FFFF, and the underscore of a literal _xHHHH_.
 constexpr std::array<bool, 256> special_table() {
   std::array<bool, 256> t{};
   for (int c = 0; c < 0x20; ++c)
     t[c] = c != '\t' && c != '\n' && c != '\r';
-  for (const unsigned char c : {'&', '<', '>', '"', '\''})
+  for (const unsigned char c : {'&', '<', '>', '"', '\'', '_'})
     t[c] = true;
+  t[0xEF] = true;
   return t;
 }
 constexpr std::array<bool, 256> kSpecial = special_table();
+
+bool is_hex_digit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+// Whether `text` starts with _xHHHH_, which a spreadsheet reader would take for an escape.
+bool starts_with_escape(std::string_view text) {
+  return text.size() >= 7 && text[0] == '_' && text[1] == 'x' && is_hex_digit(text[2]) &&
+         is_hex_digit(text[3]) && is_hex_digit(text[4]) && is_hex_digit(text[5]) && text[6] == '_';
+}
 
 } // namespace
 
@@ -42,42 +53,57 @@ std::string column_letters(std::size_t k) {
 }
 
 void escape_text(std::string_view text, std::string& out) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
   std::size_t run = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const auto c = static_cast<unsigned char>(text[i]);
     if (!kSpecial[c]) continue;
-    out.append(text.data() + run, i - run);
-    run = i + 1;
+    std::string_view replacement;
+    std::size_t length = 1;
+    char control[8] = {'_', 'x', '0', '0', kHex[c >> 4], kHex[c & 0xF], '_', 0};
     switch (c) {
     case '&':
-      out += "&amp;";
+      replacement = "&amp;";
       break;
     case '<':
-      out += "&lt;";
+      replacement = "&lt;";
       break;
     case '>':
-      out += "&gt;";
+      replacement = "&gt;";
       break;
     case '"':
-      out += "&quot;";
+      replacement = "&quot;";
       break;
     case '\'':
-      out += "&apos;";
+      replacement = "&apos;";
       break;
-    default: {
-      static constexpr char kHex[] = "0123456789ABCDEF";
-      out += "_x00";
-      out += kHex[c >> 4];
-      out += kHex[c & 0xF];
-      out += '_';
+    case '_': // keeps a literal _xHHHH_ from being read as an escape
+      if (!starts_with_escape(text.substr(i))) continue;
+      replacement = "_x005F_";
+      break;
+    case 0xEF: // U+FFFE and U+FFFF (EF BF BE, EF BF BF) are not XML characters
+      if (i + 2 >= text.size() || text[i + 1] != '\xBF' ||
+          (text[i + 2] != '\xBE' && text[i + 2] != '\xBF'))
+        continue;
+      replacement = text[i + 2] == '\xBE' ? "_xFFFE_" : "_xFFFF_";
+      length = 3;
+      break;
+    default:
+      replacement = {control, 7};
     }
-    }
+    out.append(text.data() + run, i - run);
+    out += replacement;
+    i += length - 1;
+    run = i + 1;
   }
   out.append(text.data() + run, text.size() - run);
 }
 
-WorkbookWriter::WorkbookWriter(fs::path scratch_folder, NumberFormat format)
-    : scratch_(std::move(scratch_folder)), format_(std::move(format)) {}
+WorkbookWriter::WorkbookWriter(fs::path scratch_folder, NumberFormat format,
+                               const std::atomic<bool>* interrupted)
+    : scratch_(std::move(scratch_folder)), format_(std::move(format)), interrupted_(interrupted) {
+  sheet_.stop_when(interrupted_);
+}
 
 Status WorkbookWriter::begin(std::size_t columns) {
   if (Status s = DeleteFolderRecursive(scratch_)) return s;
@@ -171,6 +197,7 @@ Status WorkbookWriter::close_part(FileWriter& out, std::string_view name) {
 
 Status WorkbookWriter::write_part(std::string_view name, std::string_view content) {
   FileWriter out;
+  out.stop_when(interrupted_);
   if (Status s = out.open(scratch_ / name)) return s;
   out.track_crc();
   out.write(parts::kBom);
@@ -180,6 +207,7 @@ Status WorkbookWriter::write_part(std::string_view name, std::string_view conten
 
 Status WorkbookWriter::write_shared_strings() {
   FileWriter out;
+  out.stop_when(interrupted_);
   if (Status s = out.open(scratch_ / "xl" / "sharedStrings.xml")) return s;
   out.track_crc();
   out.write(parts::kBom);
@@ -212,7 +240,7 @@ Status WorkbookWriter::finish(const fs::path& workbook, const common::CivilTime&
   for (const auto& [name, content] : fixed) {
     if (Status s = write_part(name, content)) return s;
   }
-  return zip_folder(scratch_, workbook, stamp, written_);
+  return zip_folder(scratch_, workbook, stamp, written_, {}, interrupted_);
 }
 
 void show_workbook_error(common::Dialogs& dialogs, const Error& error) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -36,9 +37,10 @@ using Table = std::vector<std::vector<Cell>>;
 // The column letters of column `k` (1 gives A, 26 Z, 27 AA, 703 AAA).
 std::string column_letters(std::size_t k);
 
-// Appends `text` with & < > " ' replaced by their entities. Control characters that XML
-// cannot carry are written as _xHHHH_, the escape of spreadsheet text, so the part stays
-// well-formed.
+// Appends `text` (UTF-8) with & < > " ' replaced by their entities. Characters that XML
+// cannot carry (control characters, U+FFFE, U+FFFF) are written as _xHHHH_, the escape of
+// spreadsheet text, so the part stays well-formed; the underscore of a literal _xHHHH_ is
+// written as _x005F_ so that readers keep the text as it was.
 void escape_text(std::string_view text, std::string& out);
 
 // Name of the scratch folder inside the data folder.
@@ -46,10 +48,13 @@ inline constexpr std::string_view kScratchFolderName = "tmp_xlsx";
 
 // Writes a one-sheet workbook row by row, so a large table never has to be held in memory:
 // the worksheet streams into the scratch folder, the shared strings are kept once each in a
-// hash map, and `finish` writes the other parts and zips the folder.
+// hash map, and `finish` writes the other parts and zips the folder. Once `*interrupted`
+// turns true, every part and the archive fail with ECANCELED at their next buffer, the
+// archive's temporary is removed and `failed` turns true.
 class WorkbookWriter {
 public:
-  WorkbookWriter(std::filesystem::path scratch_folder, NumberFormat format);
+  WorkbookWriter(std::filesystem::path scratch_folder, NumberFormat format,
+                 const std::atomic<bool>* interrupted = nullptr);
 
   // Replaces the scratch folder with a fresh one and starts the worksheet; every row will
   // be padded to `columns` cells.
@@ -152,6 +157,7 @@ private:
 
   std::filesystem::path scratch_;
   NumberFormat format_;
+  const std::atomic<bool>* interrupted_;
   FileWriter sheet_;
   std::size_t columns_ = 0;
   std::size_t column_ = 0;

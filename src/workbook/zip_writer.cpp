@@ -248,7 +248,8 @@ Status zip_folder(const fs::path& folder, const fs::path& archive, const common:
 }
 
 Status zip_folder(const fs::path& folder, const fs::path& archive, const common::CivilTime& stamp,
-                  std::span<const KnownPart> known, const ZipLimits& limits) {
+                  std::span<const KnownPart> known, const ZipLimits& limits,
+                  const std::atomic<bool>* interrupted) {
   std::error_code ignored;
   fs::remove(archive, ignored);
 
@@ -273,6 +274,7 @@ Status zip_folder(const fs::path& folder, const fs::path& archive, const common:
   ::fchmod(fd, 0644);
   FileWriter out;
   out.adopt(fd, tmp);
+  out.stop_when(interrupted);
   status = write_archive(out, entries, stamp, limits);
   if (!status) status = out.close();
   if (!status && ::rename(tmp.c_str(), archive.c_str()) != 0) {

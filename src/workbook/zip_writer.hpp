@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -53,9 +54,10 @@ Status zip_folder(const std::filesystem::path& folder, const std::filesystem::pa
 
 // The same, for a folder whose files were just written: a file named in `known` that still
 // has the size given there takes that CRC-32 and is copied into the archive by the kernel,
-// without being read back. Every other file is read and its CRC computed as above.
+// without being read back. Every other file is read and its CRC computed as above. Once
+// `*interrupted` turns true the archive is abandoned (ECANCELED) and its temporary removed.
 Status zip_folder(const std::filesystem::path& folder, const std::filesystem::path& archive,
                   const common::CivilTime& stamp, std::span<const KnownPart> known,
-                  const ZipLimits& limits = {});
+                  const ZipLimits& limits = {}, const std::atomic<bool>* interrupted = nullptr);
 
 } // namespace kestrova::workbook

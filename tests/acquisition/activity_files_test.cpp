@@ -5,8 +5,10 @@
 #include <cerrno>
 #include <cmath>
 #include <csignal>
+#include <cstring>
 #include <filesystem>
 #include <limits>
+#include <map>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -21,12 +23,12 @@ using testing::TempDir;
 
 // The records of buffer `b`, recognisable on reading back.
 struct Buffer {
-  std::vector<std::int16_t> counts = std::vector<std::int16_t>(kMeasuredChannels);
+  std::vector<std::int16_t> counts = std::vector<std::int16_t>(kChannelCount);
   std::vector<std::int16_t> raw;
   std::vector<std::int32_t> histogram = std::vector<std::int32_t>(kHistogramBins * kChannelSlots);
 
   Buffer(int b, int buffer_length) : raw((buffer_length + 1) * kChannelSlots) {
-    for (int c = 0; c < kMeasuredChannels; ++c)
+    for (int c = 0; c < kChannelCount; ++c)
       counts[c] = static_cast<std::int16_t>(b * 7 + c);
     for (std::size_t i = 0; i < raw.size(); ++i)
       raw[i] = static_cast<std::int16_t>((b * 131 + static_cast<int>(i)) % 4096);
@@ -118,7 +120,7 @@ TEST(ActivityFiles, RecordsAreLittleEndianWithTheTemperatureInSlot384) {
 
   TempDir dir;
   ActivityWriter writer(dir.path(), 500);
-  std::vector<std::int16_t> counts(kMeasuredChannels, 0);
+  std::vector<std::int16_t> counts(kChannelCount, 0);
   counts[0] = -2;
   counts[1] = 0x1234;
   BufferEndRecords r;
@@ -202,6 +204,77 @@ TEST(ActivityFiles, ARestartInTheSameMinuteAppendsAndKeepsBlocksBesideTheirRecor
   for (int b = 0; b < 14; ++b) {
     EXPECT_EQ(read_counts_record(dir / "counts.bin", b)->minutes, b);
     EXPECT_EQ(*read_realtime_block(dir.path(), b, kB), Buffer(b, kB).raw) << b;
+  }
+}
+
+// Every file of a folder with its bytes, to show that a refused append changed nothing.
+std::map<std::string, std::string> folder_contents(const fs::path& folder) {
+  std::map<std::string, std::string> files;
+  for (const auto& entry : fs::directory_iterator(folder))
+    files[entry.path().filename().string()] = testing::read_file(entry.path());
+  return files;
+}
+
+TEST(ActivityFiles, AFolderWhoseRealtimeBlocksDoNotLineUpIsRefusedAndLeftAsItIs) {
+  struct Run {
+    int buffer_length;
+    int buffers;
+    bool save_realtime = true;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Run> earlier;
+    int drop_counts_records; // records cut from the end of counts.bin after the earlier runs
+    int buffer_length;       // of the run that continues the folder
+    bool refused;
+  };
+  const std::vector<Case> cases = {
+      {"a restart with a shorter buffer", {{40, 3}}, 0, 20, true},
+      {"a shorter buffer, less than a block apart", {{30, 1}}, 0, 20, true},
+      {"a restart with a longer buffer", {{20, 3}}, 0, 40, true},
+      {"a full earlier file of another length", {{20, 11}}, 0, 21, true},
+      {"counts.bin missing", {{20, 3}}, 3, 20, true},
+      {"a block without its counts record", {{20, 3}}, 1, 20, true},
+      {"the same buffer length", {{20, 3}}, 0, 20, false},
+      {"blocks missing from a run that saved none", {{20, 2}, {20, 2, false}}, 0, 20, false},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    int b = 0;
+    for (const Run& run : c.earlier) {
+      ActivityWriter earlier(dir.path(), run.buffer_length);
+      for (int i = 0; i < run.buffers; ++i, ++b)
+        ASSERT_TRUE(append(earlier, b, run.save_realtime)) << c.name;
+    }
+    const auto counts_size = static_cast<std::uintmax_t>(b - c.drop_counts_records) * 774u;
+    if (counts_size == 0)
+      fs::remove(dir / "counts.bin");
+    else
+      fs::resize_file(dir / "counts.bin", counts_size);
+    const auto before = folder_contents(dir.path());
+
+    ActivityWriter writer(dir.path(), c.buffer_length);
+    const std::int64_t continued_at = writer.records_written();
+    EXPECT_EQ(!writer.check_realtime_files(), c.refused) << c.name;
+    const AppendResult r = append(writer, 100, true);
+    if (c.refused) {
+      EXPECT_FALSE(r) << c.name;
+      EXPECT_EQ(r.failure, AppendFailure::kForeignBlocks) << c.name;
+      EXPECT_NE(describe(r).find(r.file.filename().string()), std::string::npos) << describe(r);
+      EXPECT_EQ(folder_contents(dir.path()), before) << c.name;
+      EXPECT_EQ(writer.records_written(), continued_at) << c.name;
+      EXPECT_FALSE(append(writer, 101, true)) << c.name; // and it stays refused
+      EXPECT_EQ(folder_contents(dir.path()), before) << c.name;
+    } else {
+      ASSERT_TRUE(r) << c.name;
+      EXPECT_EQ(*read_realtime_block(dir.path(), continued_at, c.buffer_length),
+                Buffer(100, c.buffer_length).raw)
+          << c.name;
+      for (int k = 0; k < c.earlier.front().buffers; ++k)
+        EXPECT_EQ(*read_realtime_block(dir.path(), k, c.buffer_length),
+                  Buffer(k, c.buffer_length).raw)
+            << c.name << " block " << k;
+    }
   }
 }
 
@@ -321,13 +394,17 @@ TEST(ActivityFiles, RecordsOfTheWrongSizeAndAMissingFolderAreRefused) {
   TempDir dir;
   ActivityWriter writer(dir.path(), 500);
   const Buffer wrong(0, 499); // a raw block of another buffer length
-  EXPECT_EQ(writer.append_buffer(wrong.records(0, true, false)).error, EINVAL);
+  const AppendResult refused = writer.append_buffer(wrong.records(0, true, false));
+  EXPECT_EQ(refused.error, EINVAL);
+  EXPECT_EQ(refused.failure, AppendFailure::kBadRecords);
   EXPECT_FALSE(fs::exists(dir / "counts.bin"));
 
   ActivityWriter gone(dir / "no-such-folder", 500);
   const AppendResult r = append(gone, 0, false, false);
   EXPECT_FALSE(r);
   EXPECT_EQ(r.error, ENOENT);
+  EXPECT_EQ(r.failure, AppendFailure::kWrite);
+  EXPECT_NE(describe(r).find(std::strerror(ENOENT)), std::string::npos) << describe(r);
   EXPECT_EQ(gone.records_written(), 0);
 }
 

@@ -493,24 +493,24 @@ TEST(Detection, AWholeBufferCountedInGroupsMatchesTheLiteralRoutine) {
   for (int positions : {501, 21}) {
     std::vector<std::int16_t> block(static_cast<std::size_t>(positions) * kChannelSlots, 0);
     std::vector<std::int16_t> padded(kPositions * kChannelSlots, 0);
-    for (int c = 0; c < kMeasuredChannels; ++c) {
+    for (int c = 0; c < kChannelCount; ++c) {
       const std::vector<int> x = random_signal(rng, c % 3);
       for (int k = 0; k < std::min(positions, 500); ++k)
         block[k * kChannelSlots + c] = padded[k * kChannelSlots + c] =
             static_cast<std::int16_t>(x[k]);
     }
-    std::vector<int> channels(kMeasuredChannels);
-    for (int c = 0; c < kMeasuredChannels; ++c)
+    std::vector<int> channels(kChannelCount);
+    for (int c = 0; c < kChannelCount; ++c)
       channels[c] = c;
     for (int method = 0; method <= 3; ++method) {
       const double thr = method == 3 ? 0.8 : 1.8;
       std::vector<std::int16_t> mine = block, theirs = padded;
-      std::vector<std::int16_t> counts(kMeasuredChannels);
+      std::vector<std::int16_t> counts(kChannelCount);
       ActivityDetector detector;
       detector.detect_channels(RawBlock{mine}, channels, thr, static_cast<std::int16_t>(method),
                                counts);
       reference::Trace trace;
-      for (int c = 0; c < kMeasuredChannels; ++c) {
+      for (int c = 0; c < kChannelCount; ++c) {
         ASSERT_EQ(counts[c], reference::detect_activity(theirs.data(), positions, c, thr,
                                                         static_cast<std::int16_t>(method), trace))
             << "channel " << c << " method " << method << " positions " << positions;

@@ -67,8 +67,24 @@ TEST(StringTable, NumbersStayFixedWhileTheTableGrows) {
 
 TEST(EscapeText, EntitiesAndControlCharacters) {
   const std::pair<const char*, const char*> cases[] = {
-      {"plain", "plain"},     {"A&B<C", "A&amp;B&lt;C"},          {"> \" '", "&gt; &quot; &apos;"},
-      {"&amp;", "&amp;amp;"}, {"tab\tline\r\n", "tab\tline\r\n"}, {"bell\x07", "bell_x0007_"},
+      {"plain", "plain"},
+      {"A&B<C", "A&amp;B&lt;C"},
+      {"> \" '", "&gt; &quot; &apos;"},
+      {"&amp;", "&amp;amp;"},
+      {"tab\tline\r\n", "tab\tline\r\n"},
+      {"bell\x07", "bell_x0007_"},
+      // U+FFFE and U+FFFF are not XML characters; U+FFFD, U+FEFF and a cut sequence are kept.
+      {"a\xEF\xBF\xBE"
+       "b",
+       "a_xFFFE_b"},
+      {"\xEF\xBF\xBF", "_xFFFF_"},
+      {"\xEF\xBF\xBD\xEF\xBB\xBF", "\xEF\xBF\xBD\xEF\xBB\xBF"},
+      {"\xEF\xBF", "\xEF\xBF"},
+      // A literal escape keeps its text; other underscores stay as they are.
+      {"_x0041_", "_x005F_x0041_"},
+      {"x_x00e9_x", "x_x005F_x00e9_x"},
+      {"001_Control_x12_", "001_Control_x12_"},
+      {"_x004G_", "_x004G_"},
   };
   for (const auto& [in, out] : cases) {
     std::string escaped;
@@ -291,6 +307,17 @@ TEST(WriteWorkbook, OpensInOpenpyxlWithTheValuesAndTypesWritten) {
       "cell A2 n -12.25\ncell B2 n 0.5\ncell C2 s 'Group'\ncell D2 n 1e+21\n";
   EXPECT_NE(probe.output.find("testzip: None\n"), std::string::npos) << probe.output;
   EXPECT_NE(probe.output.find(expected_cells), std::string::npos) << probe.output;
+}
+
+TEST(WriteWorkbook, TextsWithCharactersXmlForbidsStillOpen) {
+  Fixture f;
+  ASSERT_TRUE(f.write({{text("a\xEF\xBF\xBE"
+                             "b"),
+                        text("c\xEF\xBF\xBF"), text("_x0041_"), text("bell\x07")}}));
+  KESTROVA_PROBE_OR_SKIP(probe, f.tmp / "book.xlsx");
+  EXPECT_EQ(probe.exit_code, 0) << probe.output;
+  for (const char* cell : {"cell A1 s ", "cell B1 s ", "cell C1 s '_x0041_'\n", "cell D1 s "})
+    EXPECT_NE(probe.output.find(cell), std::string::npos) << cell << "\n" << probe.output;
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <fcntl.h>
 #include <random>
 #include <sys/stat.h>
@@ -383,6 +384,36 @@ TEST(ZipFolder, RefusesArchivesBeyondTheFormatLimits) {
   ASSERT_TRUE(huge);
   EXPECT_EQ(huge->number, EFBIG);
   EXPECT_EQ(files_in(tmp / "out"), 0u);
+}
+
+TEST(ZipFolder, AnInterruptedArchiveIsRemovedWithItsTemporary) {
+  TempDir tmp;
+  fs::create_directories(tmp / "in");
+  fs::create_directories(tmp / "out");
+  write_file(tmp / "in" / "a", std::string(3 * FileWriter::kBufferSize, 'a'));
+  write_file(tmp / "out" / "x.zip", "old archive");
+  std::atomic<bool> interrupted{true};
+  const Status s = zip_folder(tmp / "in", tmp / "out" / "x.zip", kStamp, {}, {}, &interrupted);
+  ASSERT_TRUE(s);
+  EXPECT_EQ(s->number, ECANCELED);
+  EXPECT_EQ(files_in(tmp / "out"), 0u) << "no archive and no temporary file is left";
+
+  // A writer stops at its next flush after the flag is set; what it had written stays.
+  interrupted = false;
+  FileWriter out;
+  out.stop_when(&interrupted);
+  ASSERT_FALSE(out.open(tmp / "out" / "part"));
+  const std::string chunk(FileWriter::kBufferSize / 2 + 1, 'p');
+  out.write(chunk);
+  out.write(chunk); // the first chunk is flushed to make room
+  EXPECT_EQ(fs::file_size(tmp / "out" / "part"), chunk.size());
+  interrupted = true;
+  out.write(chunk);
+  EXPECT_TRUE(out.failed());
+  const Status closed = out.close();
+  ASSERT_TRUE(closed);
+  EXPECT_EQ(closed->number, ECANCELED);
+  EXPECT_EQ(fs::file_size(tmp / "out" / "part"), chunk.size());
 }
 
 TEST(ZipFolder, ReportsAnArchiveThatCannotBeWritten) {

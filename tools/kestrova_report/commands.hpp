@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -12,11 +13,13 @@
 
 namespace kestrova::tools {
 
-// What every subcommand gets: the options shared by all, and the side-effect interfaces.
+// What every subcommand gets: the options shared by all, the side-effect interfaces, and the
+// flag that SIGINT, SIGTERM or SIGHUP sets: long work stops at its next check and cleans up.
 struct Context {
   std::optional<std::filesystem::path> data_dir; // --data-dir, when given
   common::Dialogs& dialogs;
   common::Clock& clock;
+  const std::atomic<bool>* interrupted = nullptr;
 };
 
 // A subcommand registers its arguments on `command` and returns the action that runs it
@@ -31,7 +34,7 @@ struct Subcommand {
 };
 
 // Runs `work` with a data folder: --data-dir when given, otherwise a fresh temporary folder
-// that is removed afterwards.
+// (under $TMPDIR) that is removed afterwards, also when the work was interrupted.
 int with_data_folder(const Context& context,
                      const std::function<int(const std::filesystem::path&)>& work);
 

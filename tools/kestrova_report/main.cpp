@@ -1,6 +1,8 @@
 // kestrova-report: report tasks without a display (CSV to workbook conversion, ...).
+#include <atomic>
 #include <cerrno>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <iostream>
@@ -20,6 +22,33 @@ constexpr Subcommand kSubcommands[] = {
     {"xlsx", "Convert a CSV report into an .xlsx workbook", setup_xlsx},
     {"generate", "Write the report of an acquisition folder", setup_generate},
 };
+
+// What a signal handler may reach has to live outside every object: the flag the work checks
+// and the number of the signal that set it. Both are lock-free, so the handler may touch them.
+std::atomic<bool> interrupted{false};
+std::atomic<int> interrupt_signal{0};
+static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
+
+constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// The first signal asks the work to stop and clean up; a second one ends the program at once.
+extern "C" void on_stop_signal(int signal_number) {
+  if (interrupted.exchange(true)) {
+    std::signal(signal_number, SIG_DFL);
+    std::raise(signal_number);
+    return;
+  }
+  interrupt_signal.store(signal_number);
+}
+
+void catch_stop_signals() {
+  struct sigaction action {};
+  action.sa_handler = on_stop_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  for (const int signal_number : kStopSignals)
+    ::sigaction(signal_number, &action, nullptr);
+}
 
 } // namespace
 
@@ -65,9 +94,14 @@ int run(int argc, char** argv) {
   common::StderrDialogs dialogs("kestrova-report: ");
   common::SystemClock clock;
   Context context{data_dir.empty() ? std::nullopt : std::optional<std::filesystem::path>(data_dir),
-                  dialogs, clock};
+                  dialogs, clock, &interrupted};
+  catch_stop_signals();
   for (auto& [command, runner] : commands) {
-    if (command->parsed()) return runner(context);
+    if (!command->parsed()) continue;
+    const int code = runner(context);
+    // Interrupted work has cleaned up after itself; the exit status tells which signal it was.
+    if (interrupted.load()) return 128 + interrupt_signal.load();
+    return code;
   }
   return 2;
 }

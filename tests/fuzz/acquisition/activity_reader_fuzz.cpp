@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "acquisition/activity_files.hpp"
-#include "fuzz/acquisition/fuzz_folder.hpp"
+#include "fuzz/fuzz_support.hpp"
 
 using namespace kestrova::acquisition;
 
@@ -14,9 +14,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The first two bytes choose the buffer length, including lengths out of range.
   const int buffer_length = static_cast<std::int16_t>(data[0] | (data[1] << 8)) % 600;
   const std::string_view bytes(reinterpret_cast<const char*>(data) + 2, size - 2);
-  const auto& folder = kestrova::fuzzing::scratch_folder();
-  kestrova::fuzzing::put_file(folder / "counts.bin", bytes);
-  kestrova::fuzzing::put_file(folder / "0.bin", bytes);
+  const auto& folder = kestrova::fuzz::scratch_folder();
+  kestrova::fuzz::write_bytes(folder / "counts.bin", bytes);
+  kestrova::fuzz::write_bytes(folder / "0.bin", bytes);
 
   const std::int64_t records = counts_record_count(folder / "counts.bin");
   if (records != static_cast<std::int64_t>(bytes.size() / kCountsRecordBytes)) __builtin_trap();

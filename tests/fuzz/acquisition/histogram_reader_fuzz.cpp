@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "acquisition/activity_files.hpp"
-#include "fuzz/acquisition/fuzz_folder.hpp"
+#include "fuzz/fuzz_support.hpp"
 
 using namespace kestrova::acquisition;
 
@@ -16,9 +16,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (!bytes.empty())
     while (bytes.size() < kHistogramRecordBytes + 100)
       bytes += bytes;
-  const auto& folder = kestrova::fuzzing::scratch_folder();
+  const auto& folder = kestrova::fuzz::scratch_folder();
   const auto file = folder / histogram_file_name(0);
-  kestrova::fuzzing::put_file(file, bytes);
+  kestrova::fuzz::write_bytes(file, bytes);
 
   const std::int64_t records = histogram_record_count(file);
   if (records != static_cast<std::int64_t>(bytes.size() / kHistogramRecordBytes)) __builtin_trap();

@@ -11,10 +11,10 @@
 #include "device/connection.hpp"
 #include "device/fake_serial.hpp"
 #include "device/protocol.hpp"
+#include "fuzz/fuzz_support.hpp"
 
+namespace kestrova::fuzz {
 namespace {
-
-using namespace kestrova;
 
 class NoClock final : public common::Clock {
 public:
@@ -53,13 +53,12 @@ public:
   bool save_serial_port(int) override { return true; }
 };
 
-void check(bool ok) {
-  if (!ok) __builtin_trap();
-}
-
 } // namespace
+} // namespace kestrova::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace kestrova;
+  using namespace kestrova::fuzz;
   std::string_view input(reinterpret_cast<const char*>(data), size);
   std::size_t pos = 0;
   testing::FakeSerialIo io;

@@ -1,71 +1,51 @@
 // Loads arbitrary bytes as a project's setup.dat (and, after a 0xFF byte, as its setup.bak),
 // then summarises and renames the project. Every damaged file must end in a recovery or the
 // defaults, never a crash.
-#include <stdlib.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <string>
+#include <string_view>
 
-#include "common/dialogs.hpp"
+#include "fuzz/fuzz_support.hpp"
 #include "store/config.hpp"
 #include "store/setup_file.hpp"
 
+namespace kestrova::fuzz {
 namespace {
 
 namespace fs = std::filesystem;
 
-// Answers every box with its first button and keeps nothing.
-class SilentDialogs final : public kestrova::common::Dialogs {
-public:
-  kestrova::common::Answer message(std::string_view, kestrova::common::Buttons,
-                                   kestrova::common::Icon, std::string_view) override {
-    return kestrova::common::Answer::Ok;
-  }
-  std::optional<std::string> input(std::string_view, std::string_view,
-                                   std::string_view default_text) override {
-    return std::string(default_text);
-  }
-};
-
-struct Fixture {
-  fs::path root;
-  fs::path project;
-  Fixture() {
-    std::string tmpl = (fs::temp_directory_path() / "kestrova-fuzz-XXXXXX").string();
-    root = ::mkdtemp(tmpl.data());
-    project = root / "p00004";
-    fs::create_directory(project);
-  }
-  ~Fixture() {
-    std::error_code ec;
-    fs::remove_all(root, ec);
-  }
-};
-
-void write(const fs::path& file, const std::string& bytes) {
-  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
+// Project 4's folder inside the scratch folder.
+const fs::path& project_folder() {
+  static const fs::path folder = [] {
+    const fs::path p = scratch_folder() / "p00004";
+    fs::create_directory(p);
+    return p;
+  }();
+  return folder;
 }
 
 } // namespace
+} // namespace kestrova::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  static Fixture fixture;
-  const std::string input(reinterpret_cast<const char*>(data), size);
+  using namespace kestrova;
+  const std::filesystem::path& project = fuzz::project_folder();
+  const std::string_view input(reinterpret_cast<const char*>(data), size);
   const auto split = input.find('\xFF');
   std::error_code ec;
-  fs::remove(fixture.project / "setup.bak", ec);
-  write(fixture.project / "setup.dat", input.substr(0, split));
-  if (split != std::string::npos) write(fixture.project / "setup.bak", input.substr(split + 1));
-  kestrova::store::ProjectState state;
-  state.app_folder = fixture.root;
+  std::filesystem::remove(project / "setup.bak", ec);
+  fuzz::write_bytes(project / "setup.dat", input.substr(0, split));
+  if (split != std::string_view::npos)
+    fuzz::write_bytes(project / "setup.bak", input.substr(split + 1));
+  store::ProjectState state;
+  state.app_folder = fuzz::scratch_folder();
   state.config.Actual_Project_Number = 4;
-  state.project_folder = fixture.project;
-  SilentDialogs dialogs;
-  (void)kestrova::store::LoadSetup(state, 4, dialogs);
-  (void)kestrova::store::ProjectSummary(fixture.project, dialogs);
-  (void)kestrova::store::SetSetupName(fixture.project, "Renamed", dialogs);
+  state.project_folder = project;
+  fuzz::CountingDialogs dialogs;
+  (void)store::LoadSetup(state, 4, dialogs);
+  (void)store::ProjectSummary(project, dialogs);
+  (void)store::SetSetupName(project, "Renamed", dialogs);
   return 0;
 }

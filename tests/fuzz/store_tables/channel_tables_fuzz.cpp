@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "fuzz_folder.hpp"
+#include "fuzz/fuzz_support.hpp"
 #include "store/channel_tables.hpp"
 #include "store/subproj.hpp"
 

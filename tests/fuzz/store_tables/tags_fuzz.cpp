@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "fuzz_folder.hpp"
+#include "fuzz/fuzz_support.hpp"
 #include "store/tags.hpp"
 
 using namespace kestrova;

@@ -7,18 +7,16 @@
 #include <string>
 #include <string_view>
 
+#include "fuzz/fuzz_support.hpp"
 #include "reports/csv_split.hpp"
 #include "reports/csv_to_xlsx.hpp"
 #include "workbook/workbook_writer.hpp"
 
+namespace kestrova::fuzz {
 namespace {
 
 constexpr std::string_view kSeparators[] = {",", ";", "\t", "", ";;", "\xC2\xA7", "\"", "\n"};
 const kestrova::workbook::NumberFormat kFormats[] = {{".", ","}, {",", "."}, {",", ""}};
-
-void check(bool ok) {
-  if (!ok) std::abort();
-}
 
 struct Checker {
   std::size_t text_size = 0;
@@ -49,6 +47,9 @@ struct Checker {
       check(c != '<' && c != '>' && c != '"' && c != '\'');
       check(u >= 0x20 || c == '\t' || c == '\n' || c == '\r');
     }
+    // Nor the noncharacters U+FFFE and U+FFFF.
+    check(escaped.find("\xEF\xBF\xBE") == std::string::npos &&
+          escaped.find("\xEF\xBF\xBF") == std::string::npos);
   }
   void end_row() {
     ++rows;
@@ -59,8 +60,10 @@ struct Checker {
 };
 
 } // namespace
+} // namespace kestrova::fuzz
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  using namespace kestrova::fuzz;
   if (size == 0) return 0;
   const std::string_view separator = kSeparators[data[0] % std::size(kSeparators)];
   const auto& format = kFormats[(data[0] / 8) % std::size(kFormats)];
