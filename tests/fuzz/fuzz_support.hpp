@@ -12,7 +12,6 @@
 #include <string_view>
 #include <unistd.h>
 
-#include "common/dialogs.hpp"
 
 namespace kestrova::fuzz {
 
@@ -49,20 +48,5 @@ inline void write_bytes(const std::filesystem::path& file, const std::uint8_t* d
                         std::size_t size) {
   write_bytes(file, std::string_view(reinterpret_cast<const char*>(data), size));
 }
-
-// Answers every box with OK and every input box with nothing, counting them.
-class CountingDialogs final : public common::Dialogs {
-public:
-  common::Answer message(std::string_view, common::Buttons, common::Icon,
-                         std::string_view) override {
-    ++shown;
-    return common::Answer::Ok;
-  }
-  std::optional<std::string> input(std::string_view, std::string_view, std::string_view) override {
-    ++shown;
-    return std::nullopt;
-  }
-  int shown = 0;
-};
 
 } // namespace kestrova::fuzz

@@ -43,9 +43,10 @@ public:
   void set_autotext(std::string_view) override {}
   void set_news(std::string_view) override {}
   void show_progress(bool) override {}
-  void repaint() override {}
+  void refresh() override {}
   void check_com_port(int) override {}
   void show_start_screen() override {}
+  void show_link(const device::LinkState&) override {}
 };
 
 class NoConfig final : public device::PortConfigWriter {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/stderr_dialogs.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "store/config.hpp"
 #include "store/setup_file.hpp"
@@ -43,7 +44,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   state.app_folder = fuzz::scratch_folder();
   state.config.Actual_Project_Number = 4;
   state.project_folder = project;
-  fuzz::CountingDialogs dialogs;
+  common::StderrDialogs dialogs({}, /*quiet=*/true);
   (void)store::LoadSetup(state, 4, dialogs);
   (void)store::ProjectSummary(project, dialogs);
   (void)store::SetSetupName(project, "Renamed", dialogs);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/stderr_dialogs.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "store/channel_tables.hpp"
 #include "store/subproj.hpp"
@@ -16,11 +17,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                           store::kChannelGroupsFile, store::kAcquisitionIndexFile}) {
     fuzz::write_bytes(folder / name, data, size);
   }
-  fuzz::CountingDialogs dialogs;
+  common::StderrDialogs dialogs({}, /*quiet=*/true);
   store::ChannelTables tables;
   store::GroupTables groups;
   const bool all = store::LoadChannelTables(folder, 1, tables, groups, dialogs);
-  if (all != (dialogs.shown == 0) || dialogs.shown > 4) std::abort();
+  if (all != (dialogs.shown() == 0) || dialogs.shown() > 4) std::abort();
   for (int channel = 0; channel < store::kChannelCount; ++channel) {
     const int group = groups.main().channel_group[channel];
     if (group < store::kFreeGroup || group >= store::kGroupCount) std::abort();

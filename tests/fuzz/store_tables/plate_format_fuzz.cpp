@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "common/stderr_dialogs.hpp"
 #include "fuzz/fuzz_support.hpp"
 #include "store/plate_format.hpp"
 
@@ -13,11 +14,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto& folder = fuzz::scratch_folder();
   fuzz::write_bytes(folder / "w48.dat", data, size);
 
-  fuzz::CountingDialogs dialogs;
+  common::StderrDialogs dialogs({}, /*quiet=*/true);
   std::string name = "w48";
   store::PlateFormat plate = *store::BuiltInPlateFormat("w384");
   const bool read = store::LoadPlateFormat(folder, name, plate, dialogs);
-  if (read != (dialogs.shown == 0) || (!read && name != "w96f")) std::abort();
+  if (read != (dialogs.shown() == 0) || (!read && name != "w96f")) std::abort();
 
   const store::WellMap& map = plate.map;
   const auto entries =
