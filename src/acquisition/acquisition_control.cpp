@@ -7,15 +7,15 @@ namespace kestrova::acquisition {
 
 void AcquisitionCycle::pause_or_resume() {
   if (state_ == AcquisitionState::Running) {
-    const common::Answer a = ctx_.dialogs.message("Pause Time Counter?", common::Buttons::YesNo,
-                                                  common::Icon::Question);
+    const common::Answer a =
+        ctx_.dialogs.message("Pause Time Counter?", common::Buttons::YesNo, common::Icon::Question);
     // The box lets events run; a stop meanwhile leaves nothing to pause.
     if (state_ != AcquisitionState::Running) return;
     if (a == common::Answer::Yes) {
       timer_enabled_ = false;
       state_ = AcquisitionState::Paused;
-      paused_elapsed_ = std::chrono::duration_cast<std::chrono::milliseconds>(ctx_.clock.now() -
-                                                                              start_time_);
+      paused_elapsed_ =
+          std::chrono::duration_cast<std::chrono::milliseconds>(ctx_.clock.now() - start_time_);
       time_counter_off_ = true;
       view_->set_autochannel("Time Counter = OFF");
     } else {

@@ -46,8 +46,7 @@ void AcquisitionCycle::set_report(ReportRequest* report) {
 void AcquisitionCycle::set_host(AcquisitionHost* host) { host_ = host ? host : &default_host_; }
 
 void AcquisitionCycle::add_sink(BufferEndSink* sink) {
-  if (sink && std::find(sinks_.begin(), sinks_.end(), sink) == sinks_.end())
-    sinks_.push_back(sink);
+  if (sink && std::find(sinks_.begin(), sinks_.end(), sink) == sinks_.end()) sinks_.push_back(sink);
 }
 
 void AcquisitionCycle::remove_sink(BufferEndSink* sink) {
@@ -84,7 +83,8 @@ void AcquisitionCycle::running_tick() {
   sample_statistics(d);
   if (tick_counter_ % 2 == 0) {
     view_->refresh_live_plots();
-    view_->set_temperature_text(common::format_display(temperature_, "0.0", common::locale_decimal_separator()));
+    view_->set_temperature_text(
+        common::format_display(temperature_, "0.0", common::locale_decimal_separator()));
   }
   if (++sample_index_ >= buffer_length_) {
     sample_index_ = 0;
@@ -229,8 +229,7 @@ void AcquisitionCycle::buffer_end() {
     window_start_ += 64;
     if (window_start_ >= window_end_) window_start_ = 0;
   }
-  if (std::find(keep_.begin(), keep_.end(), false) != keep_.end())
-    calibration_->recalibrate(keep_);
+  if (std::find(keep_.begin(), keep_.end(), false) != keep_.end()) calibration_->recalibrate(keep_);
   view_->refresh_after_buffer();
   if (recording_) hand_to_sinks();
   ++buffers_done_;

@@ -78,6 +78,7 @@ struct CycleContext {
   common::Clock& clock;
   common::Shell& shell;
   FreeSpaceFunction free_space = filesystem_free_mb;
+  WriteAtFunction write_at = {}; // the activity files' writes (tests simulate a full disk)
 };
 
 // The acquisition engine. Owns the acquisition's counters, buffers, running statistics and
@@ -221,19 +222,19 @@ private:
   Outputs outputs_;
 
   std::vector<int> well_channels_;
-  std::vector<std::int16_t> raw_;         // (B + 1) x 385
-  std::vector<std::int16_t> upper_env_;   // (B + 1) x 385
-  std::vector<std::int16_t> lower_env_;   // (B + 1) x 385
-  std::vector<std::int16_t> lower_band_;  // (B + 1) x 385
-  std::vector<std::int16_t> upper_band_;  // (B + 1) x 385
-  std::vector<std::int32_t> amp_sum_;     // 385
-  std::vector<std::int32_t> level_sum_;   // 385
-  std::vector<std::int32_t> tally_;       // 385
-  std::vector<std::int16_t> counts_;      // 385
-  std::vector<std::int16_t> totals_;      // 385
-  std::vector<std::int32_t> histogram_;   // 51 x 385, bin-major
+  std::vector<std::int16_t> raw_;           // (B + 1) x 385
+  std::vector<std::int16_t> upper_env_;     // (B + 1) x 385
+  std::vector<std::int16_t> lower_env_;     // (B + 1) x 385
+  std::vector<std::int16_t> lower_band_;    // (B + 1) x 385
+  std::vector<std::int16_t> upper_band_;    // (B + 1) x 385
+  std::vector<std::int32_t> amp_sum_;       // 385
+  std::vector<std::int32_t> level_sum_;     // 385
+  std::vector<std::int32_t> tally_;         // 385
+  std::vector<std::int16_t> counts_;        // 385
+  std::vector<std::int16_t> totals_;        // 385
+  std::vector<std::int32_t> histogram_;     // 51 x 385, bin-major
   std::vector<std::int32_t> histogram_max_; // 385
-  std::vector<std::int16_t> well_counts_; // one per well channel
+  std::vector<std::int16_t> well_counts_;   // one per well channel
   std::array<bool, kMeasuredChannels> keep_{};
   std::vector<std::string> sink_problems_;
   ActivityDetector detector_;

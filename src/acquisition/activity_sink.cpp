@@ -26,8 +26,8 @@ SinkResult ActivityFileSink::consume(const BufferEnd& buffer) {
   const AppendResult r = writer_.append_buffer(records);
   last_ok_ = r.ok;
   if (r.ok) return {};
-  return {false, "Cannot write " + r.file.string() + ": " +
-                     std::generic_category().message(r.error)};
+  return {false,
+          "Cannot write " + r.file.string() + ": " + std::generic_category().message(r.error)};
 }
 
 long long filesystem_free_mb(const std::filesystem::path& folder) {

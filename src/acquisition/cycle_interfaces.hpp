@@ -80,17 +80,17 @@ public:
 
 // One evaluated buffer, as handed to the sinks. Spans stay valid during the call only.
 struct BufferEnd {
-  std::int64_t index = 0;                 // buffers since the start, from 0
-  std::int32_t minutes = 0;               // whole elapsed minutes
-  double minutes_2 = 0;                   // elapsed minutes rounded to 2 decimals
-  double sample_period = 0;               // seconds per sample, rounded to 3 decimals
-  double temperature = 0;                 // degrees C
-  std::span<const std::int16_t> counts;   // 385 slots, slot 384 = temperature x 10
-  std::span<const std::int16_t> totals;   // 385 slots
-  std::span<const std::int16_t> raw;      // (B + 1) x 385, channel fastest
-  int buffer_length = 0;                  // B
-  bool save_realtime = false;             // the setup's real-time saving switch
-  bool body_bends = false;                // body-bends mode is on
+  std::int64_t index = 0;                  // buffers since the start, from 0
+  std::int32_t minutes = 0;                // whole elapsed minutes
+  double minutes_2 = 0;                    // elapsed minutes rounded to 2 decimals
+  double sample_period = 0;                // seconds per sample, rounded to 3 decimals
+  double temperature = 0;                  // degrees C
+  std::span<const std::int16_t> counts;    // 385 slots, slot 384 = temperature x 10
+  std::span<const std::int16_t> totals;    // 385 slots
+  std::span<const std::int16_t> raw;       // (B + 1) x 385, channel fastest
+  int buffer_length = 0;                   // B
+  bool save_realtime = false;              // the setup's real-time saving switch
+  bool body_bends = false;                 // body-bends mode is on
   std::span<const std::int32_t> histogram; // 51 x 385 totals, bin-major
 };
 

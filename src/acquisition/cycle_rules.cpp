@@ -33,11 +33,11 @@ DiskCheck disk_check(int lapse_minutes, long long free_mb) {
   DiskCheck c;
   c.required_mb = static_cast<long long>(common::round_half_even(lapse_minutes * 4 / 10.0));
   const long long left = free_mb - c.required_mb;
-  c.text = line("Programmed Acquisition lapse = " + std::to_string(lapse_minutes) +
-                "minutes & RealTime_recording=YES") +
-           line("Required Disk space for RealTime Saving = " + std::to_string(c.required_mb) +
-                "MB") +
-           line("Current Disk Space=" + std::to_string(free_mb) + "MB");
+  c.text =
+      line("Programmed Acquisition lapse = " + std::to_string(lapse_minutes) +
+           "minutes & RealTime_recording=YES") +
+      line("Required Disk space for RealTime Saving = " + std::to_string(c.required_mb) + "MB") +
+      line("Current Disk Space=" + std::to_string(free_mb) + "MB");
   if (left <= 999) c.text += line("LOW DISK SPACE");
   if (left < 200) {
     c.text += line("NOT ENOUGH DISK SPACE") +
@@ -54,8 +54,7 @@ std::string disk_question(const DiskCheck& check) {
 std::string acquisition_folder_name(common::LocalTime start) {
   const common::CivilTime c = common::to_civil(start);
   char buf[32];
-  std::snprintf(buf, sizeof buf, "%04d%02d%02d_%02d%02d", c.year, c.month, c.day, c.hour,
-                c.minute);
+  std::snprintf(buf, sizeof buf, "%04d%02d%02d_%02d%02d", c.year, c.month, c.day, c.hour, c.minute);
   return buf;
 }
 
@@ -111,8 +110,8 @@ std::string elapsed_text(std::chrono::milliseconds elapsed) {
   const long long days = total_s / 86400;
   const long long in_day = total_s % 86400;
   char buf[64];
-  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld [%lldd]", in_day / 3600,
-                (in_day / 60) % 60, in_day % 60, days);
+  std::snprintf(buf, sizeof buf, "%02lld:%02lld:%02lld [%lldd]", in_day / 3600, (in_day / 60) % 60,
+                in_day % 60, days);
   return buf;
 }
 

@@ -67,7 +67,7 @@ StartOutcome AcquisitionCycle::start(const StartRequest& request) {
   time_counter_off_ = false;
   view_->set_acquiring(true);
   reset(setup.RT_Buffer);
-  activity_ = std::make_unique<ActivityFileSink>(folder(), buffer_length_);
+  activity_ = std::make_unique<ActivityFileSink>(folder(), buffer_length_, ctx_.write_at);
   sink_failure_told_ = false;
 
   snr_ = request.snr_text ? snr_from_text(*request.snr_text)
