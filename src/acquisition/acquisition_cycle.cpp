@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include "acquisition/activity_files.hpp"
 #include "acquisition/activity_sink.hpp"
+#include "acquisition/detection.hpp"
 #include "common/number_format.hpp"
 #include "common/rounding.hpp"
 
@@ -29,7 +31,8 @@ private:
 
 } // namespace
 
-AcquisitionCycle::AcquisitionCycle(CycleContext context) : ctx_(std::move(context)) {
+AcquisitionCycle::AcquisitionCycle(CycleContext context)
+    : ctx_(std::move(context)), detector_(std::make_unique<ActivityDetector>()) {
   if (!ctx_.free_space) ctx_.free_space = filesystem_free_mb;
   reset(kDefaultBufferLength);
 }
@@ -257,15 +260,15 @@ void AcquisitionCycle::evaluate_channels() {
 
   std::fill(counts_.begin(), counts_.end(), 0);
   const RawBlock block{raw_};
-  detector_.detect_channels(block, well_channels_, snr_,
-                            static_cast<std::int16_t>(setup.DSP_Method), well_counts_);
+  detector_->detect_channels(block, well_channels_, snr_,
+                             static_cast<std::int16_t>(setup.DSP_Method), well_counts_);
   const bool bends = body_bends();
   std::array<std::int16_t, kBodyBendBins> bins{};
   for (std::size_t i = 0; i < well_channels_.size(); ++i) {
     const int c = well_channels_[i];
     counts_[c] = well_counts_[i];
     if (bends) {
-      detector_.body_bend_histogram(block, c, bins, thresholds[c]);
+      detector_->body_bend_histogram(block, c, bins, thresholds[c]);
       for (int k = 0; k < kBodyBendBins; ++k) {
         std::int32_t& total = histogram_[static_cast<std::size_t>(k) * kChannelSlots + c];
         total += bins[k];

@@ -13,10 +13,11 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/activity_files.hpp"
+#include <functional>
+#include <span>
+
 #include "acquisition/cycle_interfaces.hpp"
 #include "acquisition/cycle_rules.hpp"
-#include "acquisition/detection.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
 #include "common/event_pump.hpp"
@@ -24,11 +25,18 @@
 #include "device/link_state.hpp"
 #include "device/protocol.hpp"
 #include "device/serial_ports.hpp"
+#include "store/channel_grid.hpp"
 #include "store/project_state.hpp"
 
 namespace kestrova::acquisition {
 
+// This header stays free of the activity file and detection headers, so that window code
+// (where Qt defines `slots`) can include it.
 class ActivityFileSink;
+class ActivityDetector;
+// The activity files' write function (the same type as in activity_files.hpp).
+using WriteAtFunction =
+    std::function<long(int fd, const void* data, std::size_t size, std::int64_t offset)>;
 
 // Interval of the acquisition timer.
 inline constexpr int kCycleTimerMs = 30;
@@ -170,10 +178,10 @@ private:
   void send_outputs();
 
   std::int16_t& raw_at(int position, int channel) {
-    return raw_[static_cast<std::size_t>(position) * kChannelSlots + channel];
+    return raw_[static_cast<std::size_t>(position) * store::kChannelSlots + channel];
   }
   std::size_t at(int position, int channel) const {
-    return static_cast<std::size_t>(position) * kChannelSlots + channel;
+    return static_cast<std::size_t>(position) * store::kChannelSlots + channel;
   }
 
   CycleContext ctx_;
@@ -204,7 +212,7 @@ private:
   std::string folder_name_;
   std::filesystem::path folder_;
 
-  int buffer_length_ = kDefaultBufferLength;
+  int buffer_length_ = 0;
   int sample_index_ = 0;
   int tick_counter_ = 0;
   int com_errors_ = 0;
@@ -235,9 +243,9 @@ private:
   std::vector<std::int32_t> histogram_;     // 51 x 385, bin-major
   std::vector<std::int32_t> histogram_max_; // 385
   std::vector<std::int16_t> well_counts_;   // one per well channel
-  std::array<bool, kMeasuredChannels> keep_{};
+  std::array<bool, store::kChannelCount> keep_{};
   std::vector<std::string> sink_problems_;
-  ActivityDetector detector_;
+  std::unique_ptr<ActivityDetector> detector_;
 };
 
 } // namespace kestrova::acquisition

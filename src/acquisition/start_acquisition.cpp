@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "acquisition/acquisition_cycle.hpp"
+#include "acquisition/activity_files.hpp"
 #include "acquisition/activity_sink.hpp"
 #include "common/number_format.hpp"
 #include "store/project_files.hpp"

@@ -1,5 +1,6 @@
 #include "app/headless.hpp"
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/main_display.hpp"
 
 namespace kestrova::app {

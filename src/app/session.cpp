@@ -1,5 +1,6 @@
 #include "app/session.hpp"
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/leaving.hpp"
 #include "app/main_display.hpp"
 #include "app/project_loading.hpp"
@@ -72,6 +73,8 @@ acquisition::StartOutcome Session::start_acquisition(std::string description,
   sync_acquisition_flags();
   return outcome;
 }
+
+bool Session::acquisition_timer_enabled() const { return cycle_->timer_enabled(); }
 
 void Session::tick() {
   cycle_->tick();

@@ -6,13 +6,18 @@
 #include <string>
 #include <vector>
 
-#include "acquisition/acquisition_cycle.hpp"
+#include "acquisition/cycle_interfaces.hpp"
 #include "app/app_state.hpp"
 #include "app/startup_sequence.hpp"
 #include "device/config_port_writer.hpp"
 #include "device/connection.hpp"
 #include "device/protocol.hpp"
 #include "device/serial_ports.hpp"
+
+namespace kestrova::acquisition {
+class AcquisitionCycle;
+enum class StartOutcome;
+} // namespace kestrova::acquisition
 
 namespace kestrova::app {
 
@@ -70,7 +75,7 @@ public:
   // One tick of the acquisition timer (Timeradq, every acquisition::kCycleTimerMs while
   // acquisition_timer_enabled()).
   void tick();
-  bool acquisition_timer_enabled() const { return cycle_->timer_enabled(); }
+  bool acquisition_timer_enabled() const;
   // CmdPause: pause (asking about the time counter) or resume.
   void pause_acquisition();
   // CmdStop: stops and cleans up; stopping an acquisition ends autorun.

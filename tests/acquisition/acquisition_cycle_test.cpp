@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "acquisition/acquisition_cycle.hpp"
+#include "acquisition/activity_files.hpp"
 #include "device/fake_serial.hpp"
 #include "store/plate_format.hpp"
 #include "support/fake_clock.hpp"

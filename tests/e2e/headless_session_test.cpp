@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "acquisition/activity_files.hpp"
 #include "acquisition/detection.hpp"
 #include "store/config.hpp"
