@@ -116,7 +116,7 @@ protected:
     ++scans_;
     std::string out;
     for (int v = 0; v < device::kBlockValues; ++v) {
-      const int value = 1500 + (scans_ + v) % 200;
+      const int value = level_ + (scans_ + v) % 200;
       out.push_back(static_cast<char>(value >> 8));
       out.push_back(static_cast<char>(value & 0xFF));
     }
@@ -161,6 +161,7 @@ protected:
   WriteAtFunction write_at_;
   std::unique_ptr<AcquisitionCycle> cycle_;
   int scans_ = 0;
+  int level_ = 1500;
   bool silent_ = false;
   int bad_block_ = -1;
 };
@@ -450,6 +451,9 @@ TEST_F(CycleTest, ReenteredTickReturnsAtOnce) {
   nested = 0;
   ticks(3 * kB);
   EXPECT_EQ(nested, 3);
+  // Thirty samples read, no more: the ticks tried from inside did nothing.
+  EXPECT_EQ(cycle_->tick_counter(), 3 * kB);
+  EXPECT_EQ(cycle_->sample_index(), 0);
   EXPECT_EQ(cycle_->buffers_done(), 3);
   EXPECT_EQ(sink.seen, (std::vector<std::int64_t>{0, 1, 2}));
   EXPECT_EQ(size_of("counts.bin"), 3 * kCountsRecordBytes);
@@ -518,6 +522,67 @@ TEST_F(CycleTest, FolderRemovedMidRun) {
   ticks(kB);
   EXPECT_EQ(size_of("counts.bin") % kCountsRecordBytes, 0u);
   EXPECT_GT(size_of("counts.bin"), 0u);
+}
+
+struct RecordingCalibration final : CalibrationHooks {
+  bool fast_calibrate(double snr) override {
+    calibrated_with = snr;
+    return calibrate_ok;
+  }
+  bool can_lower(int channel) override { return channel != darkest; }
+  void recalibrate(std::span<const bool> keep) override {
+    last_keep.assign(keep.begin(), keep.end());
+    ++recalibrations;
+  }
+  int darkest = -1; // a channel already at its darkest setting
+  double calibrated_with = 0;
+  bool calibrate_ok = true;
+  std::vector<bool> last_keep;
+  int recalibrations = 0;
+};
+
+// Saturated channels in wells are handed to the recalibration unless their setting cannot go
+// darker; channels in no well keep count 0 and their threshold.
+TEST_F(CycleTest, SaturatedChannelsAreRecalibrated) {
+  RecordingCalibration calibration;
+  cycle_->set_calibration(&calibration);
+  project_.setup.tool_settings[0][1] = 1; // automatic calibration
+  level_ = 1950;
+  int outside = -1;
+  std::vector<int> inside;
+  for (int c = 0; c < kMeasuredChannels; ++c) {
+    if (project_.plate.map.well_of_channel[c] < 0) {
+      if (outside < 0) outside = c;
+    } else {
+      inside.push_back(c);
+    }
+  }
+  ASSERT_GE(outside, 0);
+  ASSERT_GE(inside.size(), 2u);
+  calibration.darkest = inside[0];
+  project_.channels.threshold[outside] = 7.5;
+  dialogs_.script_input("Run");
+  StartRequest r;
+  r.snr_text = "1,2";
+  ASSERT_EQ(cycle_->start(r), StartOutcome::Started);
+  EXPECT_DOUBLE_EQ(calibration.calibrated_with, 1.8);
+  ticks(kB);
+  ASSERT_EQ(calibration.recalibrations, 1);
+  ASSERT_EQ(calibration.last_keep.size(), static_cast<std::size_t>(kMeasuredChannels));
+  EXPECT_TRUE(calibration.last_keep[inside[0]]); // saturated, but cannot go darker
+  EXPECT_TRUE(calibration.last_keep[outside]);
+  EXPECT_FALSE(calibration.last_keep[inside[1]]);
+  EXPECT_EQ(cycle_->counts()[outside], 0);
+  EXPECT_DOUBLE_EQ(project_.channels.threshold[outside], 7.5);
+  EXPECT_NE(project_.channels.threshold[inside[1]], store::kDefaultThreshold);
+
+  // A calibration that gives up stops the acquisition before its timer starts.
+  cycle_->stop();
+  calibration.calibrate_ok = false;
+  clock_.advance_ms(60000);
+  EXPECT_EQ(start("Run 2"), StartOutcome::CalibrationFailed);
+  EXPECT_EQ(cycle_->state(), AcquisitionState::Stopped);
+  EXPECT_FALSE(cycle_->timer_enabled());
 }
 
 TEST(CycleRules, LightTemperatureAndTime) {
