@@ -159,10 +159,15 @@ bool AcquisitionCycle::supervise_link(bool last_good) {
     return true;
   }
   // A lasting link failure: a fresh instance in autorun reconnects and starts anew; this one
-  // ends at once without clean-up.
+  // ends at once without clean-up. When no new instance could be started, ending would leave
+  // nothing running: this one goes on and counts down again.
+  if (!ctx_.shell.relaunch({"/run"})) {
+    com_errors_ = kComErrorsSilent;
+    view_->set_autochannel("VERIFY COM PORT!");
+    return true;
+  }
   relaunched_ = true;
   timer_enabled_ = false;
-  ctx_.shell.relaunch({"/run"});
   host_->end_program();
   return false;
 }

@@ -346,6 +346,21 @@ TEST_F(CycleTest, ComErrorCountdownAndRelaunch) {
   EXPECT_EQ(shell_.calls.size(), 1u);
 }
 
+// A relaunch the desktop refuses does not end the only instance: it keeps acquiring and
+// counts down again.
+TEST_F(CycleTest, FailedRelaunchKeepsThisInstance) {
+  shell_.result = false;
+  ASSERT_EQ(start(), StartOutcome::Started);
+  silent_ = true;
+  ticks(31);
+  EXPECT_EQ(shell_.calls.size(), 1u);
+  EXPECT_EQ(host_.ended, 0);
+  EXPECT_TRUE(cycle_->timer_enabled());
+  EXPECT_EQ(view_.autochannel.back(), "VERIFY COM PORT!");
+  ticks(11);
+  EXPECT_EQ(shell_.calls.size(), 2u);
+}
+
 // Without automatic restart the alarm only asks to verify the port; a good scan clears the
 // counter.
 TEST_F(CycleTest, ComErrorWithoutAutoRestart) {
