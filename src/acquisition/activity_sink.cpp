@@ -1,10 +1,7 @@
 #include "acquisition/activity_sink.hpp"
 
-#include <cmath>
 #include <cstring>
 #include <system_error>
-
-#include "common/rounding.hpp"
 
 namespace kestrova::acquisition {
 
@@ -28,14 +25,6 @@ SinkResult ActivityFileSink::consume(const BufferEnd& buffer) {
   if (r.ok) return {};
   return {false,
           "Cannot write " + r.file.string() + ": " + std::generic_category().message(r.error)};
-}
-
-long long filesystem_free_mb(const std::filesystem::path& folder) {
-  std::error_code ec;
-  const auto info = std::filesystem::space(folder, ec);
-  if (ec) return -1;
-  return static_cast<long long>(
-      common::round_half_even(static_cast<double>(info.available) / 1024.0 / 1024.0));
 }
 
 } // namespace kestrova::acquisition

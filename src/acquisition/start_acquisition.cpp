@@ -7,6 +7,7 @@
 #include "acquisition/activity_files.hpp"
 #include "acquisition/activity_sink.hpp"
 #include "common/number_format.hpp"
+#include "common/rounding.hpp"
 #include "store/project_files.hpp"
 #include "store/subproj.hpp"
 
@@ -22,6 +23,14 @@ void pump_rounds(common::EventPump& pump) {
 }
 
 } // namespace
+
+long long filesystem_free_mb(const std::filesystem::path& folder) {
+  std::error_code ec;
+  const auto info = std::filesystem::space(folder, ec);
+  if (ec) return -1;
+  return static_cast<long long>(
+      common::round_half_even(static_cast<double>(info.available) / 1024.0 / 1024.0));
+}
 
 StartOutcome AcquisitionCycle::start(const StartRequest& request) {
   if (state_ != AcquisitionState::Stopped) return StartOutcome::AlreadyActive;

@@ -640,6 +640,7 @@ TEST(CycleRules, LightTemperatureAndTime) {
   EXPECT_DOUBLE_EQ(snr_from_text("1,2"), 1.8);
   EXPECT_DOUBLE_EQ(snr_from_text("2,5"), 2.5);
   EXPECT_DOUBLE_EQ(snr_from_text("x"), 1.8);
+  EXPECT_EQ(filesystem_free_mb("/nonexistent/folder"), -1); // both disk warnings follow
 }
 
 } // namespace
