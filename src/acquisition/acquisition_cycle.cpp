@@ -1,6 +1,7 @@
 #include "acquisition/acquisition_cycle.hpp"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 
 #include "acquisition/activity_files.hpp"
