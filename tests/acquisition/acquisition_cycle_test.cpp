@@ -429,6 +429,14 @@ TEST_F(CycleTest, CompletionHandsOverToTheReport) {
     while (cycle_->timer_enabled() && ++guard < 1000)
       ticks(1, 1000);
     EXPECT_TRUE(cycle_->finished());
+    // The lapse is reached mid-buffer; completion waits for the next buffer start, so every
+    // buffer read is recorded, the last one stamped with the lapse.
+    EXPECT_EQ(cycle_->sample_index(), 0);
+    const auto records = counts_record_count(folder() / "counts.bin");
+    EXPECT_EQ(records, cycle_->buffers_done());
+    ASSERT_GT(records, 0);
+    EXPECT_EQ(read_counts_record(folder() / "counts.bin", 0)->minutes, 0);
+    EXPECT_EQ(read_counts_record(folder() / "counts.bin", records - 1)->minutes, 2);
     EXPECT_EQ(report_.opened, 1);
     EXPECT_EQ(report_.folder, folder());
     EXPECT_EQ(report_.auto_report, user_bin);
