@@ -1,5 +1,6 @@
 #include "app/headless.hpp"
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/main_display.hpp"
 
 namespace kestrova::app {
@@ -9,6 +10,17 @@ HeadlessProgram::HeadlessProgram(AppOptions options, common::Dialogs& dialogs, c
     : pump_(*this), services_{dialogs, pump_, clock, shell} {
   session_ =
       std::make_unique<Session>(std::move(options), services_, SessionViews{*this, *this, *this});
+  session_->acquisition().set_view(this);
+}
+
+long long HeadlessProgram::run_acquisition_until_done(long long max_ticks) {
+  long long ticks = 0;
+  while (ticks < max_ticks && !ended_ && session_->acquisition_timer_enabled()) {
+    services_.clock.sleep_ms(acquisition::kCycleTimerMs);
+    session_->tick();
+    ++ticks;
+  }
+  return ticks;
 }
 
 HeadlessProgram::~HeadlessProgram() = default;

@@ -14,7 +14,8 @@ namespace kestrova::app {
 // tools and the tests drive the program through it.
 class HeadlessProgram final : private StartupView,
                               private device::ConnectionStatus,
-                              private ProgramEnd {
+                              private ProgramEnd,
+                              private acquisition::CycleView {
 public:
   // `services.pump` should be pump() of this object for the start-up to advance; services
   // that wrap it (a recording pump) must pass wait_for_events on to it.
@@ -31,6 +32,15 @@ public:
   bool main_window_shown() const { return main_shown_; }
   bool start_screen_shown() const { return start_shown_; }
   bool ended() const { return ended_; }
+  // Runs the acquisition timer until it stops (completion, stop, a failed start, a relaunch)
+  // or `max_ticks` ticks have run: each tick first lets the clock pass the timer interval.
+  // Returns the ticks run.
+  long long run_acquisition_until_done(long long max_ticks = 100'000'000);
+  // The acquisition's texts as the main window would show them now.
+  const std::string& time_text() const { return time_text_; }
+  const std::string& temperature_text() const { return temperature_text_; }
+  double progress() const { return progress_; }
+
   // Every text written to the status lines, in order (for logs and tests).
   const std::vector<std::string>& history() const { return history_; }
 
@@ -73,6 +83,14 @@ private:
   // ProgramEnd.
   void program_ended() override { ended_ = true; }
 
+  // CycleView (the texts of frm_autotext go to the history like the connection's).
+  void set_time_text(std::string_view text) override { time_text_ = text; }
+  void set_progress(double percent) override { progress_ = percent; }
+  void set_temperature_text(std::string_view text) override { temperature_text_ = text; }
+  void set_acquisition_name(std::string_view text) override {
+    note("acquisition " + std::string(text));
+  }
+
   Pump pump_;
   Services services_;
   std::unique_ptr<Session> session_;
@@ -84,6 +102,9 @@ private:
   bool start_shown_ = false;
   bool ended_ = false;
   std::vector<std::string> history_;
+  std::string time_text_;
+  std::string temperature_text_;
+  double progress_ = 0;
 };
 
 } // namespace kestrova::app

@@ -1,5 +1,6 @@
 #include "app/session.hpp"
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/leaving.hpp"
 #include "app/main_display.hpp"
 #include "app/project_loading.hpp"
@@ -22,6 +23,10 @@ Session::Session(AppOptions options, Services& services, SessionViews views)
         load_current_project(s, services_.dialogs, news);
       },
       [](const AppState& s) { return reports::read_report_bin_choice(s.project.app_folder); });
+  cycle_ = std::make_unique<acquisition::AcquisitionCycle>(acquisition::CycleContext{
+      state_.project, state_.link, ports_, protocol_, services.dialogs, services.pump,
+      services.clock, services.shell, options_.free_space});
+  cycle_->set_host(&cycle_host_);
 }
 
 Session::~Session() { close_port(); }
@@ -58,9 +63,55 @@ void Session::disconnect() { connection_->Disconnect(); }
 
 void Session::choose_com_port(int index) { connection_->ChooseComPort(index); }
 
-void Session::start_acquisition() {
-  services_.dialogs.message(not_available_text("Acquisition"), common::Buttons::Ok,
-                            common::Icon::Information);
+acquisition::StartOutcome Session::start_acquisition(std::string description,
+                                                     std::optional<std::string> snr_text) {
+  acquisition::StartRequest request;
+  request.autorun = state_.startup.autorun;
+  request.description = std::move(description);
+  request.snr_text = std::move(snr_text);
+  const acquisition::StartOutcome outcome = cycle_->start(request);
+  sync_acquisition_flags();
+  return outcome;
+}
+
+bool Session::acquisition_timer_enabled() const { return cycle_->timer_enabled(); }
+
+void Session::tick() {
+  cycle_->tick();
+  sync_acquisition_flags();
+}
+
+void Session::pause_acquisition() {
+  cycle_->pause_or_resume();
+  sync_acquisition_flags();
+}
+
+void Session::stop_acquisition() {
+  if (cycle_->stop()) state_.startup.autorun = false;
+  sync_acquisition_flags();
+}
+
+void Session::show_acquisition_report() { cycle_->show_report(); }
+
+void Session::sync_acquisition_flags() {
+  auto& flags = state_.acquisition;
+  flags.running = cycle_->state() == acquisition::AcquisitionState::Running;
+  flags.paused = cycle_->state() == acquisition::AcquisitionState::Paused;
+  flags.buffers_done = cycle_->buffers_done();
+  flags.samples_done = cycle_->buffers_done() * cycle_->buffer_length() + cycle_->sample_index();
+}
+
+void Session::CycleHost::open_setup() {
+  if (windows) windows->open_setup();
+}
+
+void Session::CycleHost::show_main_window() {
+  if (windows) windows->show_main_window();
+}
+
+void Session::CycleHost::end_program() {
+  if (windows) windows->end_program();
+  session.end_program();
 }
 
 bool Session::quit_from_start_screen() {

@@ -2,14 +2,22 @@
 
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
+#include "acquisition/cycle_interfaces.hpp"
 #include "app/app_state.hpp"
 #include "app/startup_sequence.hpp"
 #include "device/config_port_writer.hpp"
 #include "device/connection.hpp"
 #include "device/protocol.hpp"
 #include "device/serial_ports.hpp"
+
+namespace kestrova::acquisition {
+class AcquisitionCycle;
+enum class StartOutcome;
+} // namespace kestrova::acquisition
 
 namespace kestrova::app {
 
@@ -21,6 +29,8 @@ struct AppOptions {
   int startup_timer_ms = kStartupTimerMs;
   std::vector<device::PortMap::Source> port_sources = device::PortMap::system_sources();
   device::CommTimeouts port_timeouts = {};
+  // Free space of the project folder's drive in MB (tests give a fixed figure).
+  acquisition::FreeSpaceFunction free_space = acquisition::filesystem_free_mb;
 };
 
 // Told when the program has been asked to end (the Qt layer hides its windows and stops the
@@ -58,8 +68,27 @@ public:
   device::ConnectOutcome connect();
   void disconnect();
   void choose_com_port(int index);
-  // "Start Acquisition".
-  void start_acquisition();
+  // "Start Acquisition" (CmdPlay): in autorun without questions. `description` is the text of
+  // Txt_description, `snr_text` that of txt_snr_umbral (the setup's SNR when absent).
+  acquisition::StartOutcome start_acquisition(std::string description = {},
+                                              std::optional<std::string> snr_text = {});
+  // One tick of the acquisition timer (Timeradq, every acquisition::kCycleTimerMs while
+  // acquisition_timer_enabled()).
+  void tick();
+  bool acquisition_timer_enabled() const;
+  // CmdPause: pause (asking about the time counter) or resume.
+  void pause_acquisition();
+  // CmdStop: stops and cleans up; stopping an acquisition ends autorun.
+  void stop_acquisition();
+  // "Show my report" (Cmdreport).
+  void show_acquisition_report();
+  // The acquisition engine, for the windows' views, hooks, switches and sinks.
+  acquisition::AcquisitionCycle& acquisition() { return *cycle_; }
+  const acquisition::AcquisitionCycle& acquisition() const { return *cycle_; }
+  // Where the acquisition sends the operator (setup window, main window); null for none.
+  void set_acquisition_windows(acquisition::AcquisitionHost* windows) {
+    cycle_host_.windows = windows;
+  }
 
   // Start screen "EXIT": the quit question; true when the program ends.
   bool quit_from_start_screen();
@@ -80,6 +109,18 @@ public:
   device::DeviceProtocol& protocol() { return protocol_; }
 
 private:
+  // Ends the program on an automatic relaunch; passes the rest on to the windows.
+  struct CycleHost final : acquisition::AcquisitionHost {
+    explicit CycleHost(Session& s) : session(s) {}
+    void open_setup() override;
+    void show_main_window() override;
+    void end_program() override;
+    Session& session;
+    acquisition::AcquisitionHost* windows = nullptr;
+  };
+  // Copies the engine's state into the program-wide acquisition flags.
+  void sync_acquisition_flags();
+
   AppOptions options_;
   Services& services_;
   SessionViews views_;
@@ -89,6 +130,8 @@ private:
   device::ConfigPortWriter port_writer_; // the COM menu stores the chosen port in config.dat
   std::unique_ptr<device::ConnectionManager> connection_;
   std::unique_ptr<StartupSequence> startup_;
+  CycleHost cycle_host_{*this};
+  std::unique_ptr<acquisition::AcquisitionCycle> cycle_;
   bool end_told_ = false;
 };
 

@@ -3,7 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
+
+#include "acquisition/acquisition_cycle.hpp"
+#include "acquisition/activity_files.hpp"
+#include "acquisition/detection.hpp"
+#include "store/config.hpp"
+#include "store/plate_format.hpp"
 
 #include "app/headless.hpp"
 #include "app/main_display.hpp"
@@ -50,6 +57,22 @@ protected:
     ASSERT_TRUE(server_.link(tmp_ / "ports" / ("COM" + std::to_string(port)), &error)) << error;
   }
 
+  // Project 1 with a short buffer, a one-minute lapse and no start-up calibration.
+  void prepare_project(Session& session, int buffer_length, const std::string& plate) {
+    auto& project = session.state().project;
+    project.config.Actual_Project_Number = 1;
+    project.project_folder = store::project_folder_path(tmp_.path(), 1);
+    std::filesystem::create_directories(project.project_folder);
+    project.setup.Plate_format = plate;
+    project.plate = *store::BuiltInPlateFormat(plate);
+    project.setup.RT_Buffer = buffer_length;
+    project.setup.DSP_Interval = 5;
+    project.setup.Aq_lapse = 1;
+    project.setup.Save_real = 1;
+    project.setup.tool_settings[0][1] = 0;
+    project.setup.tool_settings[0][2] = 0;
+  }
+
   TempDir tmp_;
   FakeDialogs dialogs_;
   FakeClock clock_;
@@ -75,13 +98,110 @@ TEST_F(HeadlessSession, AutorunLoadsAndConnects) {
   EXPECT_TRUE(program.main_window_shown());
   EXPECT_EQ(program.link_status(), "Connected: COM1, instrument " + std::to_string(link.serial));
   EXPECT_EQ(session.state().startup.phase, 6);
+  // Phase 6 starts the acquisition without questions; project 0 cannot record.
   program.pump().process_events();
-  EXPECT_EQ(dialogs_.texts(), std::vector<std::string>{not_available_text("Acquisition")});
+  EXPECT_EQ(dialogs_.texts(),
+            std::vector<std::string>{"Operation not allowed in Project #0:Default. Go to <Setup> "
+                                     "and Save it with another name"});
+  EXPECT_FALSE(session.acquisition_timer_enabled());
 
   session.disconnect();
   EXPECT_FALSE(session.state().link.connected);
   EXPECT_EQ(program.link_status(), "Not connected (COM1)");
   EXPECT_EQ(program.news(), "status = not connected yet");
+}
+
+// An acquisition of a few buffers in body-bends mode through the real driver: every buffer
+// reaches counts.bin, the real-time files and the histogram file, and counting the recorded
+// blocks again gives the recorded counts. The blocks hold the samples as counting left them
+// (lowered to the clip line), and a count depends only on those clipped samples; so where
+// counting the recorded block changes none of a channel's samples, its count must be the one
+// recorded.
+TEST_F(HeadlessSession, AcquisitionRecordsBuffersThatCountAgainTheSame) {
+  constexpr int kB = 40;
+  serve(1);
+  HeadlessProgram program(options(false), dialogs_, clock_, shell_);
+  Session& session = program.session();
+  ASSERT_EQ(session.start(), LoadOutcome::Ready);
+  ASSERT_EQ(session.connect(), device::ConnectOutcome::Connected);
+  const auto& project = session.state().project;
+  prepare_project(session, kB, "w96u");
+  session.acquisition().switches().body_bends = true;
+
+  // Let each timer tick stand for 300 ms of virtual time, so the minute passes in few ticks.
+  clock_.on_sleep = [this](int ms) {
+    if (ms == acquisition::kCycleTimerMs) clock_.advance_ms(270);
+  };
+  dialogs_.script_input("e2e");
+  ASSERT_EQ(session.start_acquisition("comments"), acquisition::StartOutcome::Started);
+  const long long ticks = program.run_acquisition_until_done(5000);
+  EXPECT_LT(ticks, 5000);
+  const auto& cycle = session.acquisition();
+  EXPECT_TRUE(cycle.finished());
+  EXPECT_EQ(dialogs_.messages().back(), "Acquisition finished");
+  EXPECT_FALSE(session.state().acquisition.running);
+
+  const auto folder = cycle.folder();
+  const std::int64_t buffers = cycle.buffers_done();
+  ASSERT_GE(buffers, 3);
+  EXPECT_EQ(acquisition::counts_record_count(folder / "counts.bin"), buffers);
+  const auto block_bytes = acquisition::realtime_block_bytes(kB);
+  std::uintmax_t realtime = 0;
+  for (std::int64_t n = 0; n * acquisition::kBlocksPerRealtimeFile < buffers; ++n)
+    realtime += std::filesystem::file_size(folder / acquisition::realtime_file_name(n));
+  EXPECT_EQ(realtime, buffers * block_bytes);
+  EXPECT_EQ(acquisition::histogram_record_count(folder / "histo0000.bin"),
+            std::min<std::int64_t>(buffers, acquisition::kBlocksPerRealtimeFile));
+
+  std::vector<int> wells;
+  for (int c = 0; c < acquisition::kMeasuredChannels; ++c)
+    if (project.plate.map.well_of_channel[c] >= 0) wells.push_back(c);
+  acquisition::ActivityDetector detector;
+  std::int64_t active = 0;
+  std::int64_t checked = 0;
+  for (std::int64_t b = 0; b < buffers; ++b) {
+    auto block = acquisition::read_realtime_block(folder, b, kB);
+    const auto record = acquisition::read_counts_record(folder / "counts.bin", b);
+    ASSERT_TRUE(block && record) << b;
+    const std::vector<std::int16_t> recorded = *block;
+    std::vector<std::int16_t> counts(wells.size());
+    detector.detect_channels({*block}, wells, cycle.snr(),
+                             static_cast<std::int16_t>(project.setup.DSP_Method), counts);
+    for (std::size_t i = 0; i < wells.size(); ++i) {
+      const int c = wells[i];
+      bool unchanged = true;
+      for (int p = 0; p <= kB; ++p)
+        unchanged = unchanged && (*block)[p * 385 + c] == recorded[p * 385 + c];
+      if (!unchanged) continue;
+      ++checked;
+      ASSERT_EQ(counts[i], record->slots[c]) << "buffer " << b << " channel " << c;
+      active += counts[i];
+    }
+  }
+  EXPECT_GT(checked, static_cast<std::int64_t>(wells.size() * buffers * 9 / 10));
+  EXPECT_GT(active, 0); // organisms moved
+}
+
+// The instrument unplugged during an acquisition: after the silent scans and the countdown
+// the program relaunches itself with "/run" and this instance ends.
+TEST_F(HeadlessSession, LostInstrumentRelaunchesTheProgram) {
+  serve(1);
+  HeadlessProgram program(options(false), dialogs_, clock_, shell_);
+  Session& session = program.session();
+  ASSERT_EQ(session.start(), LoadOutcome::Ready);
+  ASSERT_EQ(session.connect(), device::ConnectOutcome::Connected);
+  prepare_project(session, 10, "w96f");
+  dialogs_.script_input("e2e");
+  ASSERT_EQ(session.start_acquisition(), acquisition::StartOutcome::Started);
+  EXPECT_EQ(program.run_acquisition_until_done(15), 15);
+  EXPECT_EQ(session.acquisition().com_errors(), 0);
+  server_.unplug();
+  EXPECT_EQ(program.run_acquisition_until_done(100), 31);
+  EXPECT_TRUE(program.ended());
+  EXPECT_EQ(shell_.calls, std::vector<std::string>{"relaunch /run"});
+  const auto& h = program.history();
+  EXPECT_NE(std::find(h.begin(), h.end(), "text <COM ERROR>"), h.end());
+  EXPECT_EQ(h.back(), "channel Restarting COM..0");
 }
 
 // Without an instrument the connect action goes offline and says so.

@@ -91,11 +91,12 @@ TEST_F(AppStartup, CommandLineDecidesAutorun) {
     app::App& a = make_app(cli.autorun);
     dialogs_.script_input(std::string()); // the port box: Enter goes offline
     ASSERT_EQ(a.start(), app::LoadOutcome::Ready) << c.argument;
-    run_until([&] { return shown("Acquisition is not available in this version."); },
-              c.autorun ? 2000 : 100);
+    const std::string project_zero = "Operation not allowed in Project #0:Default. Go to <Setup> "
+                                     "and Save it with another name";
+    run_until([&] { return shown(project_zero); }, c.autorun ? 2000 : 100);
     EXPECT_EQ(shown("PORT NOT FOUND"), c.autorun) << c.argument;
-    // Phase 6 runs the start action after the connect action.
-    EXPECT_EQ(shown("Acquisition is not available in this version."), c.autorun) << c.argument;
+    // Phase 6 runs the start action after the connect action; project 0 cannot record.
+    EXPECT_EQ(shown(project_zero), c.autorun) << c.argument;
     if (!c.autorun) {
       EXPECT_TRUE(dialogs_.texts().empty()) << c.argument;
     }
@@ -275,9 +276,10 @@ TEST_F(StartScreen, AutorunConnectsThenStartsTheAcquisition) {
   write_config("0,0,4,0");
   app::App& a = make_app(app::parse_command_line({"/RUN"}).autorun);
   ASSERT_EQ(a.start(), app::LoadOutcome::Ready);
-  // Until the acquisition is built, its start says so: the only message of the whole run,
-  // shown once connected.
-  const std::string start_text = app::not_available_text("Acquisition");
+  // The start action refuses project 0: the only message of the whole run, shown once
+  // connected.
+  const std::string start_text = "Operation not allowed in Project #0:Default. Go to <Setup> "
+                                 "and Save it with another name";
   EXPECT_TRUE(run_until([&] { return shown(start_text); }, 15000));
   EXPECT_TRUE(a.state().link.connected);
   EXPECT_EQ(a.state().startup.phase, 6);

@@ -1,0 +1,655 @@
+// The acquisition engine against a scripted serial line and a virtual clock.
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "acquisition/acquisition_cycle.hpp"
+#include "acquisition/activity_files.hpp"
+#include "device/fake_serial.hpp"
+#include "store/plate_format.hpp"
+#include "support/fake_clock.hpp"
+#include "support/fake_dialogs.hpp"
+#include "support/fake_shell.hpp"
+#include "support/temp_dir.hpp"
+
+namespace kestrova::acquisition {
+namespace {
+
+namespace fs = std::filesystem;
+using common::Answer;
+using testing::FakeClock;
+using testing::FakeDialogs;
+using testing::FakeEventPump;
+using testing::FakeSerialIo;
+using testing::FakeShell;
+using testing::TempDir;
+
+constexpr int kB = 10; // samples per buffer in these tests
+
+struct RecordingView final : CycleView {
+  void set_autotext(std::string_view t) override { autotext.emplace_back(t); }
+  void set_autochannel(std::string_view t) override { autochannel.emplace_back(t); }
+  void set_time_text(std::string_view t) override { time = t; }
+  std::vector<std::string> autotext;
+  std::vector<std::string> autochannel;
+  std::string time;
+};
+
+struct RecordingHost final : AcquisitionHost {
+  void open_setup() override { ++setups; }
+  void show_main_window() override { ++main_shown; }
+  void end_program() override { ++ended; }
+  int setups = 0;
+  int main_shown = 0;
+  int ended = 0;
+};
+
+struct RecordingReport final : ReportRequest {
+  void open_report(const fs::path& f, bool histogram, bool autoreport) override {
+    folder = f;
+    histogram_option = histogram;
+    auto_report = autoreport;
+    ++opened;
+  }
+  fs::path folder;
+  bool histogram_option = false;
+  bool auto_report = false;
+  int opened = 0;
+};
+
+// A sink that can fail and counts what it saw.
+struct CountingSink final : BufferEndSink {
+  SinkResult consume(const BufferEnd& b) override {
+    seen.push_back(b.index);
+    if (inside) inside();
+    if (fail) return {false, "sink failed"};
+    return {};
+  }
+  std::vector<std::int64_t> seen;
+  bool fail = false;
+  std::function<void()> inside;
+};
+
+class CycleTest : public ::testing::Test {
+protected:
+  CycleTest() {
+    project_.project_folder = tmp_ / "p00001";
+    fs::create_directories(project_.project_folder);
+    project_.config.Actual_Project_Number = 1;
+    project_.setup.RT_Buffer = kB;
+    project_.setup.DSP_Interval = 3;
+    project_.setup.Aq_lapse = 2;
+    project_.setup.tool_settings[0][1] = 0; // no start-up calibration
+    project_.setup.tool_settings[0][2] = 0;
+    project_.plate = *store::BuiltInPlateFormat("w96f");
+    link_.port = 1;
+    link_.connected = true;
+    io_.present = {1};
+    io_.CommOpen(1, "COM1", "");
+    io_.respond = [this](int, std::string_view frame) { return reply(frame); };
+    make_cycle();
+  }
+
+  void make_cycle() {
+    CycleContext ctx{project_,  link_,    io_,
+                     protocol_, dialogs_, pump_,
+                     clock_,    shell_,   [this](const fs::path&) { return free_mb_; },
+                     write_at_};
+    cycle_ = std::make_unique<AcquisitionCycle>(ctx);
+    cycle_->set_view(&view_);
+    cycle_->set_host(&host_);
+    cycle_->set_report(&report_);
+  }
+
+  std::string reply(std::string_view frame) {
+    const int code = static_cast<unsigned char>(frame[2]);
+    const int arg = static_cast<unsigned char>(frame[3]);
+    if (code == device::kCodeTemperature) return std::string(1, static_cast<char>(100));
+    if (code != device::kCodeReadBlock || silent_ || arg == bad_block_) return {};
+    ++scans_;
+    std::string out;
+    for (int v = 0; v < device::kBlockValues; ++v) {
+      const int value = level_ + (scans_ + v) % 200;
+      out.push_back(static_cast<char>(value >> 8));
+      out.push_back(static_cast<char>(value & 0xFF));
+    }
+    return out;
+  }
+
+  StartOutcome start(std::string name = "Run 1") {
+    dialogs_.script_input(std::move(name));
+    StartRequest r;
+    r.description = "notes";
+    return cycle_->start(r);
+  }
+
+  // Runs ticks, letting `ms` of virtual time pass before each.
+  void ticks(int n, int ms = 30) {
+    for (int i = 0; i < n; ++i) {
+      clock_.advance_ms(ms);
+      cycle_->tick();
+    }
+  }
+
+  fs::path folder() const { return cycle_->folder(); }
+  std::uintmax_t size_of(const std::string& name) const {
+    std::error_code ec;
+    const auto n = fs::file_size(folder() / name, ec);
+    return ec ? 0 : n;
+  }
+
+  TempDir tmp_;
+  store::ProjectState project_;
+  device::LinkState link_;
+  FakeSerialIo io_;
+  FakeDialogs dialogs_;
+  FakeEventPump pump_;
+  FakeClock clock_;
+  FakeShell shell_;
+  device::DeviceProtocol protocol_{io_, link_, clock_, dialogs_};
+  RecordingView view_;
+  RecordingHost host_;
+  RecordingReport report_;
+  long long free_mb_ = 100000;
+  WriteAtFunction write_at_;
+  std::unique_ptr<AcquisitionCycle> cycle_;
+  int scans_ = 0;
+  int level_ = 1500;
+  bool silent_ = false;
+  int bad_block_ = -1;
+};
+
+// The start refuses without a name, in project 0 and offline, each with its own message and
+// nothing created.
+TEST_F(CycleTest, StartRefusals) {
+  struct Case {
+    std::optional<std::string> name;
+    int project;
+    bool offline;
+    StartOutcome outcome;
+    std::string message;
+    int setups;
+  };
+  const std::vector<Case> cases = {
+      {std::nullopt, 1, false, StartOutcome::NoName, "Each Experiment Requires a name", 0},
+      {"", 1, false, StartOutcome::NoName, "Each Experiment Requires a name", 0},
+      {"x", 0, false, StartOutcome::ProjectZero,
+       "Operation not allowed in Project #0:Default. Go to <Setup> and Save it with another name",
+       1},
+      {"x", 1, true, StartOutcome::Offline,
+       "Acquisition not allowed in OFFLINE MODE. Connect the equipment and restart the program.",
+       0},
+  };
+  for (const Case& c : cases) {
+    dialogs_.clear();
+    host_.setups = 0;
+    project_.config.Actual_Project_Number = c.project;
+    link_.offline = c.offline;
+    dialogs_.script_input(c.name);
+    EXPECT_EQ(cycle_->start({}), c.outcome);
+    EXPECT_EQ(dialogs_.messages(), std::vector<std::string>{c.message});
+    EXPECT_EQ(host_.setups, c.setups);
+    EXPECT_EQ(cycle_->state(), AcquisitionState::Stopped);
+    EXPECT_FALSE(cycle_->timer_enabled());
+    EXPECT_TRUE(fs::is_empty(project_.project_folder));
+  }
+}
+
+TEST_F(CycleTest, NamePromptRemindsOfTheBlankWithoutAutoCalibration) {
+  const std::string stars(49, '*');
+  const std::string head =
+      stars + "\r\n***   Enter a Name for this Experiment  ***\r\n" + stars + "\r\n";
+  EXPECT_EQ(name_prompt(true, true), head);
+  const std::string reminder =
+      "Comments:\r\n~~~~~~~\r\n> Auto Calibration is OFF: Remember to read Blank.\r\n";
+  EXPECT_EQ(name_prompt(true, false), head + reminder);
+  EXPECT_EQ(name_prompt(false, true), head + reminder);
+  start();
+  EXPECT_EQ(dialogs_.transcript().front().title, "New Acquisition");
+  EXPECT_EQ(dialogs_.transcript().front().text, head + reminder);
+}
+
+// The disk question: when it is asked and which warnings it carries.
+TEST_F(CycleTest, DiskCheck) {
+  struct Case {
+    int lapse;
+    long long free;
+    int save_real;
+    bool autorun;
+    bool asked;
+    bool low;
+    bool not_enough;
+  };
+  const std::vector<Case> cases = {
+      {60, 500, 1, false, true, true, false},       // 24 MB required
+      {60, 100, 1, false, true, true, true},        //
+      {3000, 100000, 1, false, true, false, false}, // 1200 MB required
+      {30, 10, 1, false, false, false, false},      // short acquisitions are not checked
+      {60, 100, 0, false, false, false, false},     // no real-time saving
+      {60, 100, 1, true, false, false, false},      // autorun asks nothing
+      {60, -1, 1, false, true, true, true},         // free space unknown
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.lapse) + " min, " + std::to_string(c.free) + " MB");
+    project_.setup.Aq_lapse = c.lapse;
+    project_.setup.Save_real = c.save_real;
+    free_mb_ = c.free;
+    dialogs_.clear();
+    dialogs_.script_input("Run");
+    dialogs_.script_answer(Answer::No);
+    StartRequest r;
+    r.autorun = c.autorun;
+    const StartOutcome outcome = cycle_->start(r);
+    const auto messages = dialogs_.messages();
+    ASSERT_EQ(messages.size(), c.asked ? 1u : 0u);
+    EXPECT_EQ(outcome, c.asked ? StartOutcome::DiskRefused : StartOutcome::Started);
+    if (c.asked) {
+      const std::string& m = messages[0];
+      EXPECT_EQ(m.rfind("WARNING:\r\nProgrammed Acquisition lapse = " + std::to_string(c.lapse) +
+                            "minutes & RealTime_recording=YES\r\n",
+                        0),
+                0u);
+      EXPECT_NE(m.find("Current Disk Space=" + std::to_string(c.free) + "MB\r\n"),
+                std::string::npos);
+      EXPECT_EQ(m.find("LOW DISK SPACE") != std::string::npos, c.low);
+      EXPECT_EQ(m.find("NOT ENOUGH DISK SPACE\r\n (Please, Increase Disk Space Availablility or "
+                       "Deselect Realtime recording)") != std::string::npos,
+                c.not_enough);
+      EXPECT_TRUE(m.ends_with("PROCEED?"));
+    }
+    cycle_->stop();
+  }
+  EXPECT_EQ(disk_check(60, 500).required_mb, 24);
+  EXPECT_EQ(disk_check(3000, 0).required_mb, 1200);
+  EXPECT_EQ(disk_check(5, 0).required_mb, 2); // 2.0
+  EXPECT_EQ(disk_check(25, 0).required_mb, 10);
+}
+
+// A start writes the folder's snapshot and index, and two starts in one minute share the
+// folder, the second appending after the first.
+TEST_F(CycleTest, StartWritesFolderAndSameMinuteAppends) {
+  clock_.set({2026, 3, 15, 9, 30, 5, 0});
+  ASSERT_EQ(start(), StartOutcome::Started);
+  EXPECT_EQ(cycle_->folder_name(), "20260315_0930");
+  EXPECT_TRUE(fs::exists(folder() / "setup.dat"));
+  EXPECT_TRUE(fs::exists(folder() / "subproj.dat"));
+  EXPECT_TRUE(cycle_->timer_enabled());
+  ticks(2 * kB);
+  EXPECT_EQ(cycle_->buffers_done(), 2);
+  EXPECT_TRUE(cycle_->stop());
+  EXPECT_FALSE(cycle_->stop()); // a second stop only repeats the clean-up
+  EXPECT_EQ(cycle_->state(), AcquisitionState::Stopped);
+  EXPECT_FALSE(cycle_->timer_enabled());
+  EXPECT_EQ(size_of("counts.bin"), 2 * kCountsRecordBytes);
+
+  ASSERT_EQ(start("Run 2"), StartOutcome::Started);
+  EXPECT_EQ(cycle_->folder_name(), "20260315_0930");
+  ticks(kB);
+  EXPECT_EQ(size_of("counts.bin"), 3 * kCountsRecordBytes);
+  EXPECT_EQ(size_of("0.bin"), 3 * realtime_block_bytes(kB));
+  const auto last = read_counts_record(folder() / "counts.bin", 2);
+  ASSERT_TRUE(last);
+  // Raw 100 at slope 0.219: 21.9 C.
+  EXPECT_EQ(last->slots[kMeasuredChannels], 219);
+}
+
+// A bad block keeps the previous samples of its channels; the link supervision goes by the
+// last block of a scan.
+TEST_F(CycleTest, BadBlockKeepsPreviousSample) {
+  ASSERT_EQ(start(), StartOutcome::Started);
+  ticks(4);
+  bad_block_ = 32;
+  ticks(1);
+  const int s = cycle_->sample_index() - 1;
+  const auto raw = cycle_->raw();
+  const auto at = [&](int pos, int ch) { return raw[pos * kChannelSlots + ch]; };
+  EXPECT_EQ(at(s, 32), at(s - 1, 32)); // block 32
+  EXPECT_NE(at(s, 0), at(s - 1, 0));   // block 0 was read anew
+  EXPECT_EQ(cycle_->com_errors(), 0);  // the last block (96) was good
+  bad_block_ = 96;
+  ticks(1);
+  EXPECT_EQ(cycle_->com_errors(), 1);
+  bad_block_ = -1;
+  ticks(1);
+  EXPECT_EQ(cycle_->com_errors(), 0);
+}
+
+// A silent instrument: 20 quiet bad scans, then the alarm with the countdown 10..1, and at 0
+// the relaunch with "/run" and the end of this instance.
+TEST_F(CycleTest, ComErrorCountdownAndRelaunch) {
+  ASSERT_EQ(start(), StartOutcome::Started);
+  ticks(3);
+  silent_ = true;
+  ticks(20);
+  EXPECT_TRUE(view_.autotext.empty());
+  EXPECT_EQ(cycle_->com_errors(), 20);
+  ticks(10);
+  std::vector<std::string> countdown;
+  for (int n = 10; n >= 1; --n)
+    countdown.push_back("Restarting COM.." + std::to_string(n));
+  EXPECT_EQ(view_.autochannel, countdown);
+  EXPECT_TRUE(shell_.calls.empty());
+  ticks(1);
+  EXPECT_EQ(view_.autochannel.back(), "Restarting COM..0");
+  EXPECT_EQ(view_.autotext.back(), "<COM ERROR>");
+  EXPECT_EQ(shell_.calls, std::vector<std::string>{"relaunch /run"});
+  EXPECT_EQ(host_.ended, 1);
+  EXPECT_FALSE(cycle_->timer_enabled());
+  ticks(5);
+  EXPECT_EQ(shell_.calls.size(), 1u);
+}
+
+// A relaunch the desktop refuses does not end the only instance: it keeps acquiring and
+// counts down again.
+TEST_F(CycleTest, FailedRelaunchKeepsThisInstance) {
+  shell_.result = false;
+  ASSERT_EQ(start(), StartOutcome::Started);
+  silent_ = true;
+  ticks(31);
+  EXPECT_EQ(shell_.calls.size(), 1u);
+  EXPECT_EQ(host_.ended, 0);
+  EXPECT_TRUE(cycle_->timer_enabled());
+  EXPECT_EQ(view_.autochannel.back(), "VERIFY COM PORT!");
+  ticks(11);
+  EXPECT_EQ(shell_.calls.size(), 2u);
+}
+
+// Without automatic restart the alarm only asks to verify the port; a good scan clears the
+// counter.
+TEST_F(CycleTest, ComErrorWithoutAutoRestart) {
+  ASSERT_EQ(start(), StartOutcome::Started);
+  cycle_->switches().auto_restart = false;
+  silent_ = true;
+  ticks(25);
+  EXPECT_EQ(cycle_->com_errors(), 20);
+  EXPECT_EQ(view_.autochannel.back(), "VERIFY COM PORT!");
+  EXPECT_TRUE(shell_.calls.empty());
+  EXPECT_TRUE(cycle_->timer_enabled());
+  silent_ = false;
+  ticks(1);
+  EXPECT_EQ(cycle_->com_errors(), 0);
+}
+
+// Pause with the time counter off shifts the completion by the paused time; with it on the
+// acquisition completes during the pause.
+TEST_F(CycleTest, PauseShiftsCompletionOnlyWhenTheCounterStops) {
+  for (const bool stop_counter : {true, false}) {
+    SCOPED_TRACE(stop_counter ? "Yes" : "No");
+    make_cycle();
+    dialogs_.clear();
+    ASSERT_EQ(start(), StartOutcome::Started);
+    const auto t0 = clock_.now();
+    ticks(60, 1000); // one minute
+    dialogs_.script_answer(stop_counter ? Answer::Yes : Answer::No);
+    cycle_->pause_or_resume();
+    EXPECT_EQ(cycle_->state(), AcquisitionState::Paused);
+    EXPECT_EQ(view_.autotext.back(), "<< PAUSED >>");
+    EXPECT_EQ(view_.autochannel.back(), stop_counter ? "Time Counter = OFF" : "Time Counter = ON");
+    EXPECT_EQ(cycle_->timer_enabled(), !stop_counter);
+    const auto buffers = cycle_->buffers_done();
+    ticks(600, 1000); // ten minutes paused
+    EXPECT_EQ(cycle_->buffers_done(), buffers);
+    if (!stop_counter) {
+      EXPECT_TRUE(cycle_->finished());
+      EXPECT_EQ(cycle_->state(), AcquisitionState::Stopped);
+      EXPECT_EQ(dialogs_.messages().back(), "Acquisition finished");
+      continue;
+    }
+    EXPECT_FALSE(cycle_->finished());
+    cycle_->pause_or_resume();
+    EXPECT_EQ(cycle_->state(), AcquisitionState::Running);
+    EXPECT_EQ(cycle_->elapsed_minutes(), 1);
+    int guard = 0;
+    while (!cycle_->finished() && ++guard < 1000)
+      ticks(1, 1000);
+    ASSERT_TRUE(cycle_->finished());
+    const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(clock_.now() - t0);
+    EXPECT_EQ(minutes.count(), 12); // 2 minutes of lapse + 10 paused
+    EXPECT_EQ(dialogs_.messages().back(), "Acquisition finished");
+  }
+}
+
+// Completion opens the report on the folder: with "User Defined BIN size" it writes it by
+// itself and says nothing; otherwise it says "Acquisition finished".
+TEST_F(CycleTest, CompletionHandsOverToTheReport) {
+  for (const bool user_bin : {false, true}) {
+    make_cycle();
+    cycle_->switches().user_bin = user_bin;
+    dialogs_.clear();
+    report_ = {};
+    ASSERT_EQ(start(), StartOutcome::Started);
+    int guard = 0;
+    while (cycle_->timer_enabled() && ++guard < 1000)
+      ticks(1, 1000);
+    EXPECT_TRUE(cycle_->finished());
+    // The lapse is reached mid-buffer; completion waits for the next buffer start, so every
+    // buffer read is recorded, the last one stamped with the lapse.
+    EXPECT_EQ(cycle_->sample_index(), 0);
+    const auto records = counts_record_count(folder() / "counts.bin");
+    EXPECT_EQ(records, cycle_->buffers_done());
+    ASSERT_GT(records, 0);
+    EXPECT_EQ(read_counts_record(folder() / "counts.bin", 0)->minutes, 0);
+    EXPECT_EQ(read_counts_record(folder() / "counts.bin", records - 1)->minutes, 2);
+    EXPECT_EQ(report_.opened, 1);
+    EXPECT_EQ(report_.folder, folder());
+    EXPECT_EQ(report_.auto_report, user_bin);
+    EXPECT_FALSE(report_.histogram_option);
+    EXPECT_EQ(dialogs_.messages().empty(), user_bin);
+    EXPECT_EQ(host_.main_shown, user_bin ? 1 : 0);
+    // Outputs off at the end.
+    EXPECT_FALSE(cycle_->outputs().light);
+    EXPECT_FALSE(cycle_->outputs().power);
+  }
+}
+
+TEST_F(CycleTest, ShowReportNeedsAnActivityFile) {
+  cycle_->show_report();
+  EXPECT_EQ(report_.opened, 0);
+  EXPECT_TRUE(dialogs_.messages().empty());
+  ASSERT_EQ(start(), StartOutcome::Started);
+  cycle_->stop();
+  cycle_->show_report(); // no buffer was completed
+  EXPECT_EQ(dialogs_.messages(), std::vector<std::string>{"Activity file not Found"});
+  EXPECT_EQ(report_.opened, 0);
+}
+
+// A tick that lets events run (here a sink) cannot start another tick inside itself.
+TEST_F(CycleTest, ReenteredTickReturnsAtOnce) {
+  CountingSink sink;
+  int nested = 0;
+  pump_.hook = [&](int) {
+    ++nested;
+    cycle_->tick();
+  };
+  sink.inside = [&] { pump_.process_events(); };
+  cycle_->add_sink(&sink);
+  ASSERT_EQ(start(), StartOutcome::Started);
+  nested = 0;
+  ticks(3 * kB);
+  EXPECT_EQ(nested, 3);
+  // Thirty samples read, no more: the ticks tried from inside did nothing.
+  EXPECT_EQ(cycle_->tick_counter(), 3 * kB);
+  EXPECT_EQ(cycle_->sample_index(), 0);
+  EXPECT_EQ(cycle_->buffers_done(), 3);
+  EXPECT_EQ(sink.seen, (std::vector<std::int64_t>{0, 1, 2}));
+  EXPECT_EQ(size_of("counts.bin"), 3 * kCountsRecordBytes);
+}
+
+// A failing consumer does not keep the buffer from the others; the operator is told once per
+// run of failures.
+TEST_F(CycleTest, FailingSinkDoesNotStopTheOthers) {
+  CountingSink first;
+  CountingSink second;
+  first.fail = true;
+  cycle_->add_sink(&first);
+  cycle_->add_sink(&second);
+  ASSERT_EQ(start(), StartOutcome::Started);
+  ticks(2 * kB);
+  EXPECT_EQ(second.seen.size(), 2u);
+  EXPECT_EQ(size_of("counts.bin"), 2 * kCountsRecordBytes);
+  ASSERT_EQ(dialogs_.messages().size(), 1u);
+  EXPECT_NE(dialogs_.messages()[0].find("sink failed"), std::string::npos);
+  first.fail = false;
+  ticks(kB);
+  EXPECT_EQ(view_.autochannel.back(), "Recording resumed");
+}
+
+// A full disk loses the buffers it refuses, damages nothing already recorded, tells the
+// operator, and recording resumes when space returns.
+TEST_F(CycleTest, FullDiskThenSpaceReturns) {
+  bool full = false;
+  write_at_ = [&full](int fd, const void* data, std::size_t size, std::int64_t offset) -> long {
+    if (full) {
+      errno = ENOSPC;
+      return -1;
+    }
+    return static_cast<long>(::pwrite(fd, data, size, static_cast<off_t>(offset)));
+  };
+  make_cycle();
+  ASSERT_EQ(start(), StartOutcome::Started);
+  ticks(kB);
+  const std::string before = testing::read_file(folder() / "counts.bin");
+  ASSERT_EQ(before.size(), kCountsRecordBytes);
+  full = true;
+  ticks(2 * kB);
+  EXPECT_EQ(testing::read_file(folder() / "counts.bin"), before);
+  EXPECT_EQ(size_of("0.bin"), realtime_block_bytes(kB));
+  ASSERT_EQ(dialogs_.messages().size(), 1u);
+  EXPECT_NE(dialogs_.messages()[0].find(std::strerror(ENOSPC)), std::string::npos);
+  EXPECT_TRUE(cycle_->timer_enabled());
+  full = false;
+  ticks(kB);
+  const std::string after = testing::read_file(folder() / "counts.bin");
+  ASSERT_EQ(after.size(), 2 * kCountsRecordBytes);
+  EXPECT_EQ(after.substr(0, kCountsRecordBytes), before);
+  EXPECT_EQ(size_of("0.bin"), 2 * realtime_block_bytes(kB));
+}
+
+// The folder removed mid-run: the buffers are lost, the acquisition goes on, and a folder that
+// comes back is written again.
+TEST_F(CycleTest, FolderRemovedMidRun) {
+  ASSERT_EQ(start(), StartOutcome::Started);
+  ticks(kB);
+  fs::remove_all(folder());
+  ticks(kB);
+  EXPECT_EQ(dialogs_.messages().size(), 1u);
+  EXPECT_EQ(cycle_->state(), AcquisitionState::Running);
+  fs::create_directories(folder());
+  ticks(kB);
+  EXPECT_EQ(size_of("counts.bin") % kCountsRecordBytes, 0u);
+  EXPECT_GT(size_of("counts.bin"), 0u);
+}
+
+struct RecordingCalibration final : CalibrationHooks {
+  bool fast_calibrate(double snr) override {
+    calibrated_with = snr;
+    return calibrate_ok;
+  }
+  bool can_lower(int channel) override { return channel != darkest; }
+  void recalibrate(std::span<const bool> keep) override {
+    last_keep.assign(keep.begin(), keep.end());
+    ++recalibrations;
+  }
+  int darkest = -1; // a channel already at its darkest setting
+  double calibrated_with = 0;
+  bool calibrate_ok = true;
+  std::vector<bool> last_keep;
+  int recalibrations = 0;
+};
+
+// Saturated channels in wells are handed to the recalibration unless their setting cannot go
+// darker; channels in no well keep count 0 and their threshold.
+TEST_F(CycleTest, SaturatedChannelsAreRecalibrated) {
+  RecordingCalibration calibration;
+  cycle_->set_calibration(&calibration);
+  project_.setup.tool_settings[0][1] = 1; // automatic calibration
+  level_ = 1950;
+  int outside = -1;
+  std::vector<int> inside;
+  for (int c = 0; c < kMeasuredChannels; ++c) {
+    if (project_.plate.map.well_of_channel[c] < 0) {
+      if (outside < 0) outside = c;
+    } else {
+      inside.push_back(c);
+    }
+  }
+  ASSERT_GE(outside, 0);
+  ASSERT_GE(inside.size(), 2u);
+  calibration.darkest = inside[0];
+  project_.channels.threshold[outside] = 7.5;
+  dialogs_.script_input("Run");
+  StartRequest r;
+  r.snr_text = "1,2";
+  ASSERT_EQ(cycle_->start(r), StartOutcome::Started);
+  EXPECT_DOUBLE_EQ(calibration.calibrated_with, 1.8);
+  ticks(kB);
+  ASSERT_EQ(calibration.recalibrations, 1);
+  ASSERT_EQ(calibration.last_keep.size(), static_cast<std::size_t>(kMeasuredChannels));
+  EXPECT_TRUE(calibration.last_keep[inside[0]]); // saturated, but cannot go darker
+  EXPECT_TRUE(calibration.last_keep[outside]);
+  EXPECT_FALSE(calibration.last_keep[inside[1]]);
+  EXPECT_EQ(cycle_->counts()[outside], 0);
+  EXPECT_DOUBLE_EQ(project_.channels.threshold[outside], 7.5);
+  EXPECT_NE(project_.channels.threshold[inside[1]], store::kDefaultThreshold);
+
+  // A calibration that gives up stops the acquisition before its timer starts.
+  cycle_->stop();
+  calibration.calibrate_ok = false;
+  clock_.advance_ms(60000);
+  EXPECT_EQ(start("Run 2"), StartOutcome::CalibrationFailed);
+  EXPECT_EQ(cycle_->state(), AcquisitionState::Stopped);
+  EXPECT_FALSE(cycle_->timer_enabled());
+}
+
+TEST(CycleRules, LightTemperatureAndTime) {
+  EXPECT_TRUE(light_by_hours(23, 21, 9));
+  EXPECT_FALSE(light_by_hours(12, 21, 9));
+  EXPECT_TRUE(light_by_hours(9, 9, 21));
+  EXPECT_FALSE(light_by_hours(21, 9, 21));
+  EXPECT_FALSE(light_by_hours(5, 7, 7));
+
+  struct Reg {
+    double t;
+    bool enabled;
+    bool cooling;
+    bool power;
+  };
+  for (const Reg& r : std::vector<Reg>{{20.0, true, false, false},
+                                       {20.55, true, true, false},
+                                       {20.6, true, true, true},
+                                       {19.45, true, false, false},
+                                       {19.4, true, false, true},
+                                       {39.0, true, false, false},
+                                       {25.0, false, false, false}}) {
+    Outputs o;
+    regulate(o, r.t, 20.0, r.enabled);
+    EXPECT_EQ(o.cooling, r.cooling) << r.t;
+    EXPECT_EQ(o.power, r.power) << r.t;
+  }
+
+  // P = 2, on 1 min, off 2 min: on during 0-1 and 3-4, off during 1-3 and 4-6, then ended.
+  for (const auto& [m, on] : std::vector<std::pair<double, bool>>{
+           {0.5, true}, {1.5, false}, {3.2, true}, {4.5, false}, {5.9, false}}) {
+    EXPECT_EQ(pulse_light(m, 2, 1.0, 2.0), std::optional<bool>(on)) << m;
+  }
+  EXPECT_EQ(pulse_light(6.0, 2, 1.0, 2.0), std::nullopt);
+
+  using std::chrono::milliseconds;
+  EXPECT_EQ(elapsed_text(milliseconds((26 * 3600 + 5 * 60 + 7) * 1000LL)), "02:05:07 [1d]");
+  EXPECT_EQ(elapsed_whole_minutes(milliseconds(119999)), 1);
+  EXPECT_EQ(elapsed_whole_minutes(milliseconds(100000LL * 60000)), 32767);
+  EXPECT_DOUBLE_EQ(snr_from_text("1,2"), 1.8);
+  EXPECT_DOUBLE_EQ(snr_from_text("2,5"), 2.5);
+  EXPECT_DOUBLE_EQ(snr_from_text("x"), 1.8);
+  EXPECT_EQ(filesystem_free_mb("/nonexistent/folder"), -1); // both disk warnings follow
+}
+
+} // namespace
+} // namespace kestrova::acquisition
