@@ -129,7 +129,7 @@ bool AcquisitionCycle::scan() {
     const int s = sample_index_;
     for (int v = 0; v < device::kBlockValues; ++v) {
       const int c = device::block_channel(blocks[i], v);
-      if (c >= kMeasuredChannels) continue;
+      if (c >= kChannelCount) continue;
       if (last_good) {
         raw_at(s, c) = static_cast<std::int16_t>(std::max(0, block.values[v]));
       } else if (s > 1) {
@@ -286,7 +286,7 @@ void AcquisitionCycle::evaluate_channels() {
 }
 
 void AcquisitionCycle::hand_to_sinks() {
-  counts_[kMeasuredChannels] = temperature_tenths(temperature_);
+  counts_[kChannelCount] = temperature_tenths(temperature_);
   BufferEnd end;
   end.index = buffers_done_;
   end.minutes = minutes_;

@@ -171,7 +171,7 @@ void AcquisitionCycle::reset(int buffer_length) {
   minutes_2_ = 0;
   well_channels_.clear();
   const auto& wells = ctx_.project.plate.map.well_of_channel;
-  for (int c = 0; c < kMeasuredChannels; ++c)
+  for (int c = 0; c < kChannelCount; ++c)
     if (wells[c] >= 0) well_channels_.push_back(c);
   well_counts_.assign(well_channels_.size(), 0);
 }

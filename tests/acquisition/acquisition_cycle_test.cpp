@@ -297,7 +297,7 @@ TEST_F(CycleTest, StartWritesFolderAndSameMinuteAppends) {
   const auto last = read_counts_record(folder() / "counts.bin", 2);
   ASSERT_TRUE(last);
   // Raw 100 at slope 0.219: 21.9 C.
-  EXPECT_EQ(last->slots[kMeasuredChannels], 219);
+  EXPECT_EQ(last->slots[kChannelCount], 219);
 }
 
 // A bad block keeps the previous samples of its channels; the link supervision goes by the
@@ -573,7 +573,7 @@ TEST_F(CycleTest, SaturatedChannelsAreRecalibrated) {
   level_ = 1950;
   int outside = -1;
   std::vector<int> inside;
-  for (int c = 0; c < kMeasuredChannels; ++c) {
+  for (int c = 0; c < kChannelCount; ++c) {
     if (project_.plate.map.well_of_channel[c] < 0) {
       if (outside < 0) outside = c;
     } else {
@@ -591,7 +591,7 @@ TEST_F(CycleTest, SaturatedChannelsAreRecalibrated) {
   EXPECT_DOUBLE_EQ(calibration.calibrated_with, 1.8);
   ticks(kB);
   ASSERT_EQ(calibration.recalibrations, 1);
-  ASSERT_EQ(calibration.last_keep.size(), static_cast<std::size_t>(kMeasuredChannels));
+  ASSERT_EQ(calibration.last_keep.size(), static_cast<std::size_t>(kChannelCount));
   EXPECT_TRUE(calibration.last_keep[inside[0]]); // saturated, but cannot go darker
   EXPECT_TRUE(calibration.last_keep[outside]);
   EXPECT_FALSE(calibration.last_keep[inside[1]]);

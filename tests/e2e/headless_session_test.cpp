@@ -154,7 +154,7 @@ TEST_F(HeadlessSession, AcquisitionRecordsBuffersThatCountAgainTheSame) {
             std::min<std::int64_t>(buffers, acquisition::kBlocksPerRealtimeFile));
 
   std::vector<int> wells;
-  for (int c = 0; c < acquisition::kMeasuredChannels; ++c)
+  for (int c = 0; c < acquisition::kChannelCount; ++c)
     if (project.plate.map.well_of_channel[c] >= 0) wells.push_back(c);
   acquisition::ActivityDetector detector;
   std::int64_t active = 0;
