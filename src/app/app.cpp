@@ -2,10 +2,12 @@
 
 #include <QCoreApplication>
 #include <QIcon>
+#include <cstdio>
 
 #include "app/about_window.hpp"
 #include "app/init_window.hpp"
 #include "app/logo.hpp"
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/main_views.hpp"
 #include "app/main_window.hpp"
 
@@ -20,13 +22,17 @@ App::App(AppOptions options, Services& services) : services_(services) {
   init_->setWindowIcon(icon);
   startup_view_ = std::make_unique<StartupScreens>(*main_, *init_, options.startup_timer_ms);
   connection_view_ = std::make_unique<ConnectionScreens>(*main_, *init_);
+  acquisition_view_ = std::make_unique<AcquisitionScreens>(*main_);
   session_ = std::make_unique<Session>(std::move(options), services,
                                        SessionViews{*startup_view_, *connection_view_, *this});
+  session_->acquisition().set_view(acquisition_view_.get());
+  session_->set_acquisition_windows(acquisition_view_.get());
 }
 
 App::~App() {
   // The session goes first: closing the port may still report to the windows' adapters.
   session_.reset();
+  acquisition_view_.reset();
   connection_view_.reset();
   startup_view_.reset();
   about_.reset();
@@ -43,6 +49,15 @@ void App::run_latest_project() {
 void App::show_start_screen() {
   init_->show();
   main_->hide();
+}
+
+void App::check_unattended_end() {
+  if (!session_->options().exit_when_complete || session_->state().ended) return;
+  const std::optional<RunEnd> end = session_->unattended_end();
+  if (!end) return;
+  exit_status_ = end->status;
+  if (end->status != 0) std::fprintf(stderr, "kestrova: %s\n", end->reason.c_str());
+  session_->end_program();
 }
 
 void App::program_ended() {

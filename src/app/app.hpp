@@ -11,6 +11,7 @@ class FrmInit;
 class FrmAbout;
 class StartupScreens;
 class ConnectionScreens;
+class AcquisitionScreens;
 
 // The desktop program: the windows over one Session. It builds the windows and the small
 // adapters through which the session talks to them, and ends the Qt event loop when the
@@ -37,6 +38,10 @@ public:
   void run_latest_project();
   // Returns from the main window to the start screen ("OffLine").
   void show_start_screen();
+  // --exit-when-complete: ends the program once the unattended run has ended, with its status.
+  void check_unattended_end();
+  // The program's exit status.
+  int exit_status() const { return exit_status_; }
 
 private:
   void program_ended() override;
@@ -47,7 +52,9 @@ private:
   std::unique_ptr<FrmAbout> about_;
   std::unique_ptr<StartupScreens> startup_view_;
   std::unique_ptr<ConnectionScreens> connection_view_;
+  std::unique_ptr<AcquisitionScreens> acquisition_view_;
   std::unique_ptr<Session> session_;
+  int exit_status_ = 0;
 };
 
 } // namespace kestrova::app

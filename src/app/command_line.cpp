@@ -31,6 +31,8 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
       result.help = true;
     } else if (a == "--version") {
       result.version = true;
+    } else if (a == "--exit-when-complete") {
+      result.exit_when_complete = true;
     } else if (a == "--data-dir") {
       if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
         result.error = "--data-dir needs a folder";
@@ -55,12 +57,17 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
 std::string usage_text(std::string_view program) {
   std::string text = "Usage: ";
   text += program;
-  text += " [--data-dir DIR] [--run | /run] [--help] [--version]\n"
+  text += " [--data-dir DIR] [--run | /run] [--exit-when-complete] [--help] [--version]\n"
           "\n"
           "  --data-dir DIR  data folder (config.dat, plate formats, projects);\n"
           "                  default $KESTROVA_HOME, else ~/Kestrova\n"
           "  --run, /run     connect to the instrument and start an acquisition of the\n"
           "                  latest project without questions\n"
+          "  --exit-when-complete\n"
+          "                  with --run: once the acquisition has completed and its report\n"
+          "                  is written, end with status 0; when anything ends it sooner\n"
+          "                  (no start, a stop, a lost instrument, a failed report), end\n"
+          "                  with a non-zero status and the reason on stderr\n"
           "  --help          show this text\n"
           "  --version       show the version\n";
   return text;

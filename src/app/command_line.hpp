@@ -13,11 +13,12 @@ struct CommandLine {
   std::optional<std::string> data_dir;
   bool help = false;
   bool version = false;
+  bool exit_when_complete = false; // --exit-when-complete
   std::string error; // non-empty when an option is malformed (e.g. --data-dir without a folder)
 };
 
 // Parses the arguments after the program name. --run, --data-dir DIR (or --data-dir=DIR),
-// --help and --version are taken out; the rest, joined by single spaces and trimmed of
+// --exit-when-complete, --help and --version are taken out; the rest, joined by single spaces and trimmed of
 // blanks, sets autorun when it is exactly "/run", "/RUN" or "/Run". Any other text is ignored.
 CommandLine parse_command_line(const std::vector<std::string>& arguments);
 

@@ -61,8 +61,10 @@ int main(int argc, char** argv) {
   app::AppOptions options;
   options.data_dir = folder.folder;
   options.autorun = cli.autorun;
+  options.exit_when_complete = cli.exit_when_complete;
   app::App program(std::move(options), services);
   if (program.start() != app::LoadOutcome::Ready) return 1;
-  if (program.state().ended) return 0;
-  return QApplication::exec();
+  if (program.state().ended) return program.exit_status();
+  const int rc = QApplication::exec();
+  return program.exit_status() != 0 ? program.exit_status() : rc;
 }

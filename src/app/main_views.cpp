@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QMenuBar>
+#include <algorithm>
 
 #include "app/init_window.hpp"
 #include "app/main_display.hpp"
@@ -123,5 +124,49 @@ void ConnectionScreens::show_link(const device::LinkState& link) {
   const std::string news = start_screen_link_text(link);
   if (!news.empty() && !link.connected) init_.show_news(qs(news));
 }
+
+// --- AcquisitionScreens ---
+
+void AcquisitionScreens::set_time_text(std::string_view text) { main_.Txt_time->setText(qs(text)); }
+
+void AcquisitionScreens::set_progress(double percent) {
+  ui::PictureBox* bar = main_.picturetime;
+  bar->set_world(0, 0, 100, 100);
+  bar->clear({255, 255, 255});
+  bar->box(0, 0, std::min(percent, 100.0), 100, {0, 0, 255}, true);
+}
+
+void AcquisitionScreens::set_temperature_text(std::string_view text) {
+  main_.lbl_temperature->setText("T=" + qs(text) + "*C");
+}
+
+void AcquisitionScreens::set_autotext(std::string_view text) {
+  main_.lbl_autotext->setText(qs(text));
+  main_.frm_autotext->setVisible(!text.empty());
+  if (!text.empty()) main_.frm_autotext->raise();
+}
+
+void AcquisitionScreens::set_autochannel(std::string_view text) {
+  main_.lbl_autochannel->setText(qs(text));
+}
+
+void AcquisitionScreens::set_acquisition_name(std::string_view text) {
+  main_.txt_subproject->setText(qs(text));
+}
+
+void AcquisitionScreens::set_acquiring(bool running) {
+  main_.CmdPlay->setEnabled(!running);
+  main_.CmdPause->setEnabled(running);
+  main_.Cmdsetup->setEnabled(!running);
+  main_.Cmdoffline->setEnabled(!running);
+  main_.Cmb_organism->setEnabled(!running);
+  main_.txt_snr_umbral->setEnabled(!running);
+  main_.Txt_description->setReadOnly(running);
+  main_.chk_bodybends->setEnabled(!running && main_.project_setup().Plate_format == "w96u");
+}
+
+void AcquisitionScreens::open_setup() { main_.Cmdsetup_Click(); }
+
+void AcquisitionScreens::show_main_window() { main_.show(); }
 
 } // namespace kestrova::app

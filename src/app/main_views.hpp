@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <vector>
 
+#include "acquisition/cycle_interfaces.hpp"
 #include "app/startup_sequence.hpp"
 #include "device/connection.hpp"
 
@@ -56,6 +57,29 @@ private:
   FrmMain& main_;
   FrmInit& init_;
   std::vector<QWidget*> locked_; // disabled while connecting
+};
+
+// What a running acquisition shows in the main window: the elapsed time, the progress bar, the
+// temperature, the message frame and the buttons of a running or stopped acquisition. It also
+// lets the acquisition open the setup window and show the main window again.
+class AcquisitionScreens final : public acquisition::CycleView,
+                                 public acquisition::AcquisitionHost {
+public:
+  explicit AcquisitionScreens(FrmMain& main) : main_(main) {}
+
+  void set_time_text(std::string_view text) override;
+  void set_progress(double percent) override;
+  void set_temperature_text(std::string_view text) override;
+  void set_autotext(std::string_view text) override;
+  void set_autochannel(std::string_view text) override;
+  void set_acquisition_name(std::string_view text) override;
+  void set_acquiring(bool running) override;
+
+  void open_setup() override;
+  void show_main_window() override;
+
+private:
+  FrmMain& main_;
 };
 
 } // namespace kestrova::app

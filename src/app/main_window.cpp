@@ -16,6 +16,7 @@
 #include "app/about_window.hpp"
 #include "app/app.hpp"
 #include "app/init_window.hpp"
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/main_layout.hpp"
 #include "ui/rounded_look.hpp"
 
@@ -78,6 +79,11 @@ void FrmMain::connect_handlers() {
             [this, i] { mncom1_Click(i); });
   connect(Cmdoffline, &QPushButton::clicked, this, &FrmMain::Cmdoffline_Click);
   connect(CmdPlay, &QPushButton::clicked, this, &FrmMain::CmdPlay_Click);
+  connect(CmdPause, &QPushButton::clicked, this, &FrmMain::CmdPause_Click);
+  connect(CmdStop, &QPushButton::clicked, this, &FrmMain::CmdStop_Click);
+  connect(Cmdreport, &QPushButton::clicked, this, &FrmMain::Cmdreport_Click);
+  connect(Cmdsetup, &QPushButton::clicked, this, &FrmMain::Cmdsetup_Click);
+  connect(Timeradq, &QTimer::timeout, this, &FrmMain::Timeradq_Timer);
   connect(mncontent, &QAction::triggered, this, &FrmMain::mncontent_Click);
   connect(mnabout, &QAction::triggered, this, &FrmMain::mnabout_Click);
   connect(mnexit, &QAction::triggered, this, &FrmMain::mnexit_Click);
@@ -123,7 +129,41 @@ void FrmMain::Cmdoffline_Click() {
   app_.show_start_screen();
 }
 
-void FrmMain::CmdPlay_Click() { app_.session().start_acquisition(); }
+void FrmMain::CmdPlay_Click() {
+  app_.session().start_acquisition(Txt_description->text().toStdString(),
+                                   txt_snr_umbral->text().toStdString());
+  follow_acquisition_timer();
+  app_.check_unattended_end();
+}
+
+void FrmMain::CmdPause_Click() {
+  app_.session().pause_acquisition();
+  follow_acquisition_timer();
+}
+
+void FrmMain::CmdStop_Click() {
+  app_.session().stop_acquisition();
+  follow_acquisition_timer();
+  app_.check_unattended_end();
+}
+
+void FrmMain::Cmdreport_Click() { app_.session().show_acquisition_report(); }
+
+void FrmMain::Cmdsetup_Click() { not_available("The project setup window"); }
+
+void FrmMain::Timeradq_Timer() {
+  app_.session().tick();
+  follow_acquisition_timer();
+  app_.check_unattended_end();
+}
+
+void FrmMain::follow_acquisition_timer() {
+  if (!app_.session().acquisition_timer_enabled()) {
+    Timeradq->stop();
+  } else if (!Timeradq->isActive()) {
+    Timeradq->start(acquisition::kCycleTimerMs);
+  }
+}
 
 void FrmMain::mncontent_Click() {
   const std::filesystem::path help = app_.state().project.app_folder / kHelpFile;
@@ -160,6 +200,9 @@ void FrmMain::toggle_tool_panel(QGroupBox* panel, std::size_t tool) {
 void FrmMain::Timerinicio_Timer() {
   Timerinicio->stop();
   app_.session().startup_timer_fired();
+  // Phase 6 of autorun starts the acquisition.
+  follow_acquisition_timer();
+  app_.check_unattended_end();
 }
 
 void FrmMain::refresh_project_fields() {

@@ -171,6 +171,11 @@ public:
   void mncom1_Click(int index);
   void Cmdoffline_Click();
   void CmdPlay_Click();
+  void CmdPause_Click();
+  void CmdStop_Click();
+  void Cmdreport_Click();
+  void Cmdsetup_Click();
+  void Timeradq_Timer();
   void mncontent_Click();
   void mnabout_Click();
   void mnexit_Click();
@@ -214,6 +219,9 @@ private:
   void toggle_tool_panel(QGroupBox* panel, std::size_t tool);
   // Says that the window behind a menu item is not part of this version.
   void not_available(std::string_view what);
+
+  // Runs Timeradq exactly while the acquisition wants its ticks.
+  void follow_acquisition_timer();
 
   App& app_;
   QWidget* client_ = nullptr;

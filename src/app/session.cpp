@@ -7,6 +7,33 @@
 
 namespace kestrova::app {
 
+namespace {
+
+const char* start_outcome_text(acquisition::StartOutcome outcome) {
+  using acquisition::StartOutcome;
+  switch (outcome) {
+  case StartOutcome::Started:
+    return "started";
+  case StartOutcome::AlreadyActive:
+    return "an acquisition was already running";
+  case StartOutcome::NoName:
+    return "no name";
+  case StartOutcome::ProjectZero:
+    return "project 0 cannot record";
+  case StartOutcome::Offline:
+    return "no instrument";
+  case StartOutcome::DiskRefused:
+    return "not enough disk space";
+  case StartOutcome::FolderFailed:
+    return "the acquisition folder could not be written";
+  case StartOutcome::CalibrationFailed:
+    return "the calibration failed";
+  }
+  return "unknown";
+}
+
+} // namespace
+
 Session::Session(AppOptions options, Services& services, SessionViews views)
     : options_(std::move(options)), services_(services), views_(views),
       ports_(device::PortMap(options_.data_dir, options_.port_sources), options_.port_timeouts),
@@ -27,6 +54,7 @@ Session::Session(AppOptions options, Services& services, SessionViews views)
       state_.project, state_.link, ports_, protocol_, services.dialogs, services.pump,
       services.clock, services.shell, options_.free_space});
   cycle_->set_host(&cycle_host_);
+  cycle_->set_report(&reports_);
 }
 
 Session::~Session() { close_port(); }
@@ -69,7 +97,9 @@ acquisition::StartOutcome Session::start_acquisition(std::string description,
   request.autorun = state_.startup.autorun;
   request.description = std::move(description);
   request.snr_text = std::move(snr_text);
+  cycle_->switches().user_bin = state_.report_bin.user_defined;
   const acquisition::StartOutcome outcome = cycle_->start(request);
+  if (request.autorun) autorun_start_ = outcome;
   sync_acquisition_flags();
   return outcome;
 }
@@ -99,6 +129,40 @@ void Session::sync_acquisition_flags() {
   flags.paused = cycle_->state() == acquisition::AcquisitionState::Paused;
   flags.buffers_done = cycle_->buffers_done();
   flags.samples_done = cycle_->buffers_done() * cycle_->buffer_length() + cycle_->sample_index();
+}
+
+void Session::Reports::open_report(const std::filesystem::path& folder, bool histogram_option,
+                                   bool autoreport) {
+  asked = true;
+  Services& sv = session.services_;
+  reports::GenerateRequest request;
+  request.acquisition_folder = folder;
+  request.data_folder = session.state_.project.app_folder;
+  reports::load_report_settings(request.data_folder, 1, request.settings, sv.dialogs);
+  request.file_type = static_cast<reports::ReportFileType>(request.settings.filetype);
+  request.layout = histogram_option ? reports::ReportLayout::Histogram
+                                    : static_cast<reports::ReportLayout>(request.settings.out_format);
+  request.autoreport = autoreport;
+  request.open_result = !autoreport;
+  reports::ReportServices services{sv.dialogs, sv.shell, sv.pump, sv.clock};
+  last = reports::generate_report(request, services);
+}
+
+std::optional<RunEnd> Session::unattended_end() const {
+  if (!autorun_start_) return std::nullopt;
+  using acquisition::StartOutcome;
+  if (*autorun_start_ != StartOutcome::Started)
+    return RunEnd{2, std::string("the acquisition did not start (") +
+                         start_outcome_text(*autorun_start_) + ")"};
+  if (cycle_->relaunched())
+    return RunEnd{3, "the instrument stopped answering; the program relaunched itself"};
+  if (cycle_->finished()) {
+    if (reports_.last.ok) return RunEnd{0, {}};
+    return RunEnd{4, "the acquisition completed but its report could not be written"};
+  }
+  if (cycle_->state() == acquisition::AcquisitionState::Stopped)
+    return RunEnd{5, "the acquisition was stopped before it completed"};
+  return std::nullopt;
 }
 
 void Session::CycleHost::open_setup() {

@@ -13,6 +13,7 @@
 #include "device/connection.hpp"
 #include "device/protocol.hpp"
 #include "device/serial_ports.hpp"
+#include "reports/generate_report.hpp"
 
 namespace kestrova::acquisition {
 class AcquisitionCycle;
@@ -29,6 +30,7 @@ struct AppOptions {
   int startup_timer_ms = kStartupTimerMs;
   std::vector<device::PortMap::Source> port_sources = device::PortMap::system_sources();
   device::CommTimeouts port_timeouts = {};
+  bool exit_when_complete = false; // an unattended run ends the program when it ends
   // Free space of the project folder's drive in MB (tests give a fixed figure).
   acquisition::FreeSpaceFunction free_space = acquisition::filesystem_free_mb;
 };
@@ -39,6 +41,13 @@ class ProgramEnd {
 public:
   virtual ~ProgramEnd() = default;
   virtual void program_ended() = 0;
+};
+
+// How a run started by autorun ended, for --exit-when-complete: 0 when the acquisition
+// completed and its report was written, otherwise a status and the reason.
+struct RunEnd {
+  int status = 0;
+  std::string reason;
 };
 
 // The screens the session talks to, each through its own narrow view.
@@ -82,6 +91,10 @@ public:
   void stop_acquisition();
   // "Show my report" (Cmdreport).
   void show_acquisition_report();
+  // The last report the acquisition asked for (its folder empty when none was made).
+  const reports::GenerateResult& last_report() const { return reports_.last; }
+  // For an unattended run: how it ended, or nothing while it goes on.
+  std::optional<RunEnd> unattended_end() const;
   // The acquisition engine, for the windows' views, hooks, switches and sinks.
   acquisition::AcquisitionCycle& acquisition() { return *cycle_; }
   const acquisition::AcquisitionCycle& acquisition() const { return *cycle_; }
@@ -118,6 +131,16 @@ private:
     Session& session;
     acquisition::AcquisitionHost* windows = nullptr;
   };
+  // The report of a finished acquisition: written with the report settings of the data
+  // folder; without autoreport it is also opened for the operator.
+  struct Reports final : acquisition::ReportRequest {
+    explicit Reports(Session& s) : session(s) {}
+    void open_report(const std::filesystem::path& folder, bool histogram_option,
+                     bool autoreport) override;
+    Session& session;
+    reports::GenerateResult last;
+    bool asked = false;
+  };
   // Copies the engine's state into the program-wide acquisition flags.
   void sync_acquisition_flags();
 
@@ -131,6 +154,8 @@ private:
   std::unique_ptr<device::ConnectionManager> connection_;
   std::unique_ptr<StartupSequence> startup_;
   CycleHost cycle_host_{*this};
+  Reports reports_{*this};
+  std::optional<acquisition::StartOutcome> autorun_start_; // the start the autorun made
   std::unique_ptr<acquisition::AcquisitionCycle> cycle_;
   bool end_told_ = false;
 };
