@@ -51,4 +51,4 @@ echo
 echo "Acquisition folder: $acquisition"
 echo "Report:             $acquisition/report.csv (workbook: report.xlsx)"
 echo
-sed -n '/Group Activity: Average/,/^$/p' "$acquisition/report.csv"
+sed -n '/Group Activity: Average/,/^\r\?$/p' "$acquisition/report.csv"
