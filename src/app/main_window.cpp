@@ -330,6 +330,8 @@ void FrmMain::fill_bin_list(const reports::ReportBinChoice& choice) {
 void FrmMain::show_project(const std::string& caption) {
   lstgrup->clear();
   combogrup->clear();
+  // Length and plate too: a window that is never activated (no window manager) shows them.
+  refresh_project_fields();
   txt_projecto->setText(qs(caption));
 }
 
