@@ -9,6 +9,7 @@
 #include "app_fixture.hpp"
 
 #include "sim/pty_server.hpp"
+#include "store/project_files.hpp"
 
 namespace kestrova::testing {
 namespace {
@@ -198,6 +199,54 @@ TEST_F(StartScreen, ClicksDuringConnectAreDropped) {
   EXPECT_EQ(m.lbl_link_status->text(), "Not connected (COM4)");
   a.start_screen().Form_Activate();
   EXPECT_EQ(a.start_screen().LblNews->text(), "status = not connected yet");
+}
+
+// Start, pause, resume and stop from the main window's buttons: the acquisition timer runs
+// exactly while the acquisition wants ticks, and the buttons follow the state.
+TEST_F(StartScreen, MainWindowRunsAnAcquisition) {
+  sim::PtyServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  ASSERT_TRUE(server.link(tmp_ / "ports" / "COM4", &error)) << error;
+  store::ProjectState project;
+  project.setup.Name = "Larvae";
+  project.setup.RT_Buffer = 20;
+  FakeDialogs quiet;
+  std::filesystem::create_directories(tmp_ / "p00001");
+  ASSERT_TRUE(store::SaveProject(project, tmp_ / "p00001", 1, 0, quiet));
+  app::App& a = started_app("1,1,4,0");
+  app::FrmMain& m = a.main_window();
+  a.start_screen().cmd_option2->click();
+  ASSERT_TRUE(a.state().link.connected);
+
+  dialogs_.script_input(std::string("day 1"));
+  m.CmdPlay->click();
+  ASSERT_TRUE(a.state().acquisition.running) << ::testing::PrintToString(dialogs_.texts());
+  EXPECT_TRUE(m.Timeradq->isActive());
+  EXPECT_FALSE(m.CmdPlay->isEnabled());
+  EXPECT_TRUE(m.CmdPause->isEnabled());
+  EXPECT_FALSE(m.Cmdsetup->isEnabled());
+  EXPECT_FALSE(m.Cmdoffline->isEnabled());
+  EXPECT_EQ(m.txt_subproject->text(), "day 1");
+  // A few buffers of 20 samples go by on the window's own timer.
+  EXPECT_TRUE(run_until([&] { return a.state().acquisition.buffers_done >= 2; }, 20000));
+
+  dialogs_.script_answer(common::Answer::Yes); // "Pause Time Counter?"
+  m.CmdPause->click();
+  EXPECT_TRUE(a.state().acquisition.paused);
+  EXPECT_FALSE(m.Timeradq->isActive());
+  m.CmdPause->click();
+  EXPECT_TRUE(a.state().acquisition.running);
+  EXPECT_TRUE(m.Timeradq->isActive());
+
+  m.CmdStop->click();
+  EXPECT_FALSE(a.state().acquisition.running);
+  EXPECT_FALSE(m.Timeradq->isActive());
+  EXPECT_TRUE(m.CmdPlay->isEnabled());
+  EXPECT_TRUE(m.Cmdsetup->isEnabled());
+  const auto folders = std::distance(std::filesystem::directory_iterator(tmp_ / "p00001"),
+                                     std::filesystem::directory_iterator{});
+  EXPECT_GE(folders, 6) << "the acquisition folder beside the project's five files";
 }
 
 TEST_F(StartScreen, RunLatestProjectConnectsToTheInstrument) {
