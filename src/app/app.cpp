@@ -4,10 +4,10 @@
 #include <QIcon>
 #include <cstdio>
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/about_window.hpp"
 #include "app/init_window.hpp"
 #include "app/logo.hpp"
-#include "acquisition/acquisition_cycle.hpp"
 #include "app/main_views.hpp"
 #include "app/main_window.hpp"
 

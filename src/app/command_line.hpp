@@ -18,8 +18,9 @@ struct CommandLine {
 };
 
 // Parses the arguments after the program name. --run, --data-dir DIR (or --data-dir=DIR),
-// --exit-when-complete, --help and --version are taken out; the rest, joined by single spaces and trimmed of
-// blanks, sets autorun when it is exactly "/run", "/RUN" or "/Run". Any other text is ignored.
+// --exit-when-complete, --help and --version are taken out; the rest, joined by single spaces and
+// trimmed of blanks, sets autorun when it is exactly "/run", "/RUN" or "/Run". Any other text is
+// ignored.
 CommandLine parse_command_line(const std::vector<std::string>& arguments);
 
 // True when `text`, trimmed of blanks, is one of the accepted autorun switches.

@@ -109,6 +109,9 @@ bool Session::acquisition_timer_enabled() const { return cycle_->timer_enabled()
 void Session::tick() {
   cycle_->tick();
   sync_acquisition_flags();
+  // The screen shows the link lost from the COM alarm on, and found again with a good scan.
+  if (state_.link.connected)
+    connection_->SetLinkLost(cycle_->com_errors() >= acquisition::kComErrorsSilent);
 }
 
 void Session::pause_acquisition() {
@@ -140,8 +143,9 @@ void Session::Reports::open_report(const std::filesystem::path& folder, bool his
   request.data_folder = session.state_.project.app_folder;
   reports::load_report_settings(request.data_folder, 1, request.settings, sv.dialogs);
   request.file_type = static_cast<reports::ReportFileType>(request.settings.filetype);
-  request.layout = histogram_option ? reports::ReportLayout::Histogram
-                                    : static_cast<reports::ReportLayout>(request.settings.out_format);
+  request.layout = histogram_option
+                       ? reports::ReportLayout::Histogram
+                       : static_cast<reports::ReportLayout>(request.settings.out_format);
   request.autoreport = autoreport;
   request.open_result = !autoreport;
   reports::ReportServices services{sv.dialogs, sv.shell, sv.pump, sv.clock};

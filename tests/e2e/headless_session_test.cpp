@@ -201,6 +201,9 @@ TEST_F(HeadlessSession, LostInstrumentRelaunchesTheProgram) {
   EXPECT_EQ(shell_.calls, std::vector<std::string>{"relaunch /run"});
   const auto& h = program.history();
   EXPECT_NE(std::find(h.begin(), h.end(), "text <COM ERROR>"), h.end());
+  // The status bar told of the lost link from the alarm on.
+  EXPECT_NE(std::find(h.begin(), h.end(), "link Link lost: COM1, instrument 42 is not answering"),
+            h.end());
   EXPECT_EQ(h.back(), "channel Restarting COM..0");
 }
 
