@@ -29,7 +29,7 @@ bool scan(bench::SimRig& rig, std::vector<std::int16_t>& channels) {
 
 void run(benchmark::State& state, sim::Pacing pacing) {
   bench::SimRig rig(pacing);
-  std::vector<std::int16_t> channels(385, 0);
+  std::vector<std::int16_t> channels(store::kChannelSlots, 0);
   if (!rig.opened) {
     state.SkipWithError("port did not open");
     return;

@@ -44,7 +44,7 @@ struct SimRig {
     std::string error;
     if (!server->start(&error) || !server->link(data / "ports" / "COM1", &error))
       std::fprintf(stderr, "instrument: %s\n", error.c_str());
-    ports = std::make_unique<device::SerialPorts>(device::PortMap(data, {}));
+    ports = std::make_unique<device::SerialPorts>(device::PortMap(data, {}), clock);
     link.port = 1;
     opened = !open || ports->CommOpen(1, "COM1", device::kLineSettings) == 0;
     protocol = std::make_unique<device::DeviceProtocol>(*ports, link, clock, dialogs);
