@@ -29,7 +29,7 @@ struct CommError {
 };
 
 // Quiet time after which a reply that has all the bytes it needs is taken as ended: about 35
-// byte times at 115200 baud, while the bytes of one reply follow each other within one.
+// byte times at 115200 baud, while the bytes of one reply leave the instrument back to back.
 inline constexpr int kReplyGapMs = 3;
 
 // Read and write time-outs in milliseconds; a zero member is not applied.
