@@ -7,79 +7,29 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
-#include <cstdio>
-#include <filesystem>
-#include <string>
+#include <cstdint>
 #include <vector>
 
-#include "common/clock.hpp"
-#include "common/dialogs.hpp"
-#include "device/protocol.hpp"
-#include "device/serial_ports.hpp"
-#include "sim/pty_server.hpp"
+#include "sim_rig.hpp"
 
 namespace {
 
 using namespace kestrova;
-namespace fs = std::filesystem;
 
-class QuietDialogs final : public common::Dialogs {
-public:
-  common::Answer message(std::string_view, common::Buttons, common::Icon,
-                         std::string_view) override {
-    return common::Answer::Ok;
+// One full scan; false when a block was not good.
+bool scan(bench::SimRig& rig, std::vector<std::int16_t>& channels) {
+  bool good = true;
+  for (int k : device::kBlockStarts) {
+    const device::ParsedBlock b = rig.protocol->ReadIntensityBlock(k);
+    good = good && b.good();
+    device::distribute_block(k, b.values, channels);
   }
-  std::optional<std::string> input(std::string_view, std::string_view, std::string_view) override {
-    return std::nullopt;
-  }
-};
-
-// One served instrument and an open port on it.
-struct Rig {
-  explicit Rig(sim::Pacing pacing) {
-    data = fs::temp_directory_path() / ("kestrova-bench-" + std::to_string(::getpid()));
-    fs::create_directories(data);
-    sim::InstrumentOptions opt;
-    opt.pacing = pacing;
-    server = std::make_unique<sim::PtyServer>(opt);
-    std::string error;
-    if (!server->start(&error) || !server->link(data / "ports" / "COM1", &error))
-      std::fprintf(stderr, "instrument: %s\n", error.c_str());
-    ports = std::make_unique<device::SerialPorts>(device::PortMap(data, {}));
-    link.port = 1;
-    opened = ports->CommOpen(1, "COM1", device::kLineSettings) == 0;
-    protocol = std::make_unique<device::DeviceProtocol>(*ports, link, clock, dialogs);
-  }
-  ~Rig() {
-    ports.reset();
-    server.reset();
-    std::error_code ec;
-    fs::remove_all(data, ec);
-  }
-  // One full scan; false when a block was not good.
-  bool scan() {
-    bool good = true;
-    for (int k : device::kBlockStarts) {
-      const device::ParsedBlock b = protocol->ReadIntensityBlock(k);
-      good = good && b.good();
-      device::distribute_block(k, b.values, channels);
-    }
-    return good;
-  }
-
-  fs::path data;
-  std::unique_ptr<sim::PtyServer> server;
-  std::unique_ptr<device::SerialPorts> ports;
-  device::LinkState link;
-  common::SystemClock clock;
-  QuietDialogs dialogs;
-  std::unique_ptr<device::DeviceProtocol> protocol;
-  std::vector<std::int16_t> channels = std::vector<std::int16_t>(385, 0);
-  bool opened = false;
-};
+  return good;
+}
 
 void run(benchmark::State& state, sim::Pacing pacing) {
-  Rig rig(pacing);
+  bench::SimRig rig(pacing);
+  std::vector<std::int16_t> channels(store::kChannelSlots, 0);
   if (!rig.opened) {
     state.SkipWithError("port did not open");
     return;
@@ -87,7 +37,7 @@ void run(benchmark::State& state, sim::Pacing pacing) {
   int bad = 0;
   const auto start = std::chrono::steady_clock::now();
   for (auto _ : state) {
-    if (!rig.scan()) ++bad;
+    if (!scan(rig, channels)) ++bad;
   }
   const double seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -36,7 +36,8 @@ const char* start_outcome_text(acquisition::StartOutcome outcome) {
 
 Session::Session(AppOptions options, Services& services, SessionViews views)
     : options_(std::move(options)), services_(services), views_(views),
-      ports_(device::PortMap(options_.data_dir, options_.port_sources), options_.port_timeouts),
+      ports_(device::PortMap(options_.data_dir, options_.port_sources), services.clock,
+             options_.port_timeouts),
       protocol_(ports_, state_.link, services.clock, services.dialogs),
       port_writer_(state_.project, services.dialogs) {
   state_.project.app_folder = options_.data_dir;

@@ -35,6 +35,19 @@ public:
   virtual void show_link(const LinkState& link) = 0;
 };
 
+// A connection view that shows nothing (benchmarks, fuzzers, tools).
+class NullConnectionStatus final : public ConnectionStatus {
+public:
+  void set_autochannel(std::string_view) override {}
+  void set_autotext(std::string_view) override {}
+  void set_news(std::string_view) override {}
+  void show_progress(bool) override {}
+  void refresh() override {}
+  void check_com_port(int) override {}
+  void show_start_screen() override {}
+  void show_link(const LinkState&) override {}
+};
+
 // Stores a newly chosen serial port in config.dat. The App implements it over the project
 // store (it sets Serial_COM in the current-project state and saves config.dat). Returns false
 // when saving failed (the store has shown its own message).

@@ -63,7 +63,7 @@ int DeviceProtocol::DeviceSend(int code, int argument, int qualifier) {
 int DeviceProtocol::DeviceQuery(int code, int argument, int qualifier) {
   if (DeviceSend(code, argument, qualifier) != 0) return -1;
   std::string reply;
-  if (io_.CommRead(link_.port, reply, 2) < 1 || reply.empty()) return -1;
+  if (io_.CommReadReply(link_.port, reply, 2, 1) < 1 || reply.empty()) return -1;
   return static_cast<unsigned char>(reply[0]);
 }
 
@@ -86,7 +86,7 @@ bool DeviceProtocol::write_pass(int qualifier, int echo, int setting, int pause_
 }
 
 int DeviceProtocol::WriteChannelSetting(int channel, int power, int gain) {
-  if (channel < 0 || channel >= kChannelCount || !valid_setting(power, gain)) return -1;
+  if (channel < 0 || channel >= store::kChannelCount || !valid_setting(power, gain)) return -1;
   const int setting = gain * 32 + power;
   const int qualifier = channel < 128 ? kQualifierWriteLow : kQualifierWriteHigh;
   const int echo = channel < 128 ? channel : channel - 128;

@@ -10,6 +10,7 @@
 #include "common/dialogs.hpp"
 #include "device/link_state.hpp"
 #include "device/serial_ports.hpp"
+#include "store/channel_grid.hpp"
 
 namespace kestrova::device {
 
@@ -25,10 +26,11 @@ inline constexpr int kCodeReadBlock = 0x30;
 inline constexpr int kQualifierWriteLow = 0x80;  // channels 0..127
 inline constexpr int kQualifierWriteHigh = 0x81; // channels 128..383
 
-inline constexpr int kChannelCount = 384;
+// An intensity block: 96 values of two bytes; the four blocks cover every channel once.
 inline constexpr int kBlockValues = 96;
-inline constexpr int kBlockBytes = 192;
+inline constexpr int kBlockBytes = 2 * kBlockValues;
 inline constexpr std::array<int, 4> kBlockStarts{0, 32, 64, 96};
+static_assert(kBlockStarts.size() * kBlockValues == store::kChannelCount);
 
 // The 5-byte frame (0xFF, qualifier, code, argument, 0xF0), one char per byte. Empty when a
 // middle byte lies outside 0..255.
@@ -55,7 +57,7 @@ constexpr int block_channel(int start_channel, int index) {
   return start_channel + index / 3 + 128 * (index % 3);
 }
 
-// Writes the 96 values to their channels in `channels` (at least 384 slots).
+// Writes the 96 values to their channels in `channels` (at least store::kChannelCount slots).
 void distribute_block(int start_channel, const std::array<int, kBlockValues>& values,
                       std::span<std::int16_t> channels);
 
@@ -78,7 +80,8 @@ public:
 
   // Sends a frame without reading. 0 when all 5 bytes left, -1 otherwise.
   int DeviceSend(int code, int argument, int qualifier);
-  // Sends a frame and reads up to 2 bytes. The first byte (0..255), or -1.
+  // Sends a frame and reads its one-byte reply, asked for as 2 bytes (a second byte that comes
+  // with the reply is read and dropped). The first byte (0..255), or -1.
   int DeviceQuery(int code, int argument, int qualifier);
   // Register a of bank b: up to 3 queries 1 ms apart. The value, or -1.
   int ReadRegister(int address, int bank);

@@ -14,7 +14,6 @@
 #include <cstring>
 #include <exception>
 #include <system_error>
-#include <thread>
 
 #include <fmt/format.h>
 
@@ -95,9 +94,10 @@ speed_t speed_of(int baud) {
   }
 }
 
+// Whole milliseconds to `deadline`, rounded up, so a wait never ends before it.
 int remaining_ms(SteadyClock::time_point deadline) {
   const auto left =
-      std::chrono::duration_cast<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
+      std::chrono::ceil<std::chrono::milliseconds>(deadline - SteadyClock::now()).count();
   return left <= 0 ? 0 : static_cast<int>(left);
 }
 
@@ -199,8 +199,8 @@ std::optional<fs::path> PortMap::device_for(int port) const {
 
 // ---- SerialPorts ----
 
-SerialPorts::SerialPorts(PortMap map, CommTimeouts timeouts)
-    : map_(std::move(map)), timeouts_(timeouts) {}
+SerialPorts::SerialPorts(PortMap map, common::Clock& clock, CommTimeouts timeouts)
+    : map_(std::move(map)), clock_(clock), timeouts_(timeouts) {}
 
 SerialPorts::~SerialPorts() {
   for (Entry& e : ports_)
@@ -237,6 +237,7 @@ void SerialPorts::release(Entry& e) {
   }
   e.fd = -1;
   e.open = false;
+  e.waiting_at_write = 0;
 }
 
 unsigned SerialPorts::take_error_flags(Entry& e) {
@@ -339,6 +340,7 @@ int SerialPorts::CommClose(int port) {
   // would later close a descriptor number that belongs to something else.
   e->fd = -1;
   e->open = false;
+  e->waiting_at_write = 0;
   if (rc != 0) return fail(err, "CommClose (CloseHandle)");
   return 0;
 }
@@ -347,6 +349,7 @@ int SerialPorts::CommFlush(int port) {
   Entry* e = entry(port, "CommFlush");
   if (!e) return error_.number;
   if (!e->open) return fail(EBADF, "CommFlush");
+  e->waiting_at_write = 0;
   if (::tcflush(e->fd, TCIOFLUSH) != 0) return fail(errno, "CommFlush (PurgeComm)");
   return 0;
 }
@@ -362,6 +365,8 @@ int SerialPorts::CommWrite(int port, std::string_view data) {
                                static_cast<long long>(data.size()) +
                            e->timeouts.write_total_constant_ms;
   const auto deadline = SteadyClock::now() + std::chrono::milliseconds(budget);
+  int waiting = 0;
+  e->waiting_at_write = ::ioctl(e->fd, TIOCINQ, &waiting) == 0 ? waiting : 0;
   std::size_t done = 0;
   while (done < data.size()) {
     const ssize_t n = ::write(e->fd, data.data() + done, data.size() - done);
@@ -394,7 +399,7 @@ int SerialPorts::CommWrite(int port, std::string_view data) {
   return static_cast<int>(done);
 }
 
-int SerialPorts::device_read(Entry& e, char* buffer, int want) {
+int SerialPorts::device_read(Entry& e, char* buffer, int want, int quiet_after) {
   const CommTimeouts& t = e.timeouts;
   const int total_ms = t.read_total_constant_ms + t.read_total_per_byte_ms * want;
   const auto start = SteadyClock::now();
@@ -403,7 +408,10 @@ int SerialPorts::device_read(Entry& e, char* buffer, int want) {
   int got = 0;
   while (got < want) {
     int wait = total_ms > 0 ? remaining_ms(deadline) : -1;
-    if (got > 0 && t.read_interval_ms > 0) {
+    if (got >= quiet_after) {
+      // The reply has what it needs: only bytes that follow at once still belong to it.
+      wait = remaining_ms(last_byte + std::chrono::milliseconds(t.reply_gap_ms));
+    } else if (got > 0 && t.read_interval_ms > 0) {
       const int gap = remaining_ms(last_byte + std::chrono::milliseconds(t.read_interval_ms));
       wait = wait < 0 ? gap : std::min(wait, gap);
     }
@@ -433,6 +441,14 @@ int SerialPorts::device_read(Entry& e, char* buffer, int want) {
 }
 
 int SerialPorts::CommRead(int port, std::string& data, int count) {
+  return read_bytes(port, data, count, count);
+}
+
+int SerialPorts::CommReadReply(int port, std::string& data, int count, int complete) {
+  return read_bytes(port, data, count, std::clamp(complete, 1, std::max(count, 1)));
+}
+
+int SerialPorts::read_bytes(int port, std::string& data, int count, int complete) {
   data.clear();
   Entry* e = entry(port, "CommRead");
   if (!e) return 0;
@@ -441,6 +457,11 @@ int SerialPorts::CommRead(int port, std::string& data, int count) {
     return 0;
   }
   if (count <= 0) return 0;
+  // Without a reply gap every read waits for the whole count; left-over bytes from before the
+  // frame do not complete its reply.
+  if (e->timeouts.reply_gap_ms <= 0) complete = count;
+  complete = std::min(count, complete + e->waiting_at_write);
+  e->waiting_at_write = 0;
   std::array<char, kReadBufferSize> buffer{};
   int total = 0;
   int retries = 0;
@@ -448,7 +469,8 @@ int SerialPorts::CommRead(int port, std::string& data, int count) {
   int read_error = 0;
   while (total < count && retries < 5) {
     const int want = std::min(count - total, kReadBufferSize);
-    const int n = device_read(*e, buffer.data(), want);
+    const int quiet_after = complete < count ? complete - total : want;
+    const int n = device_read(*e, buffer.data(), want, quiet_after);
     if (n < 0) {
       failed = true;
       read_error = errno;
@@ -456,10 +478,9 @@ int SerialPorts::CommRead(int port, std::string& data, int count) {
     }
     data.append(buffer.data(), static_cast<std::size_t>(n));
     total += n;
-    if (total < count) {
-      ++retries;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    if (total >= complete) break; // the whole count, or a complete reply and a quiet line
+    ++retries;
+    clock_.sleep_ms(5);
   }
   if (failed) io_failure(*e, read_error, "CommRead (ReadFile)");
   if (total < count && ::tcflush(e->fd, TCIOFLUSH) != 0 && !failed)

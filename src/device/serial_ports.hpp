@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/clock.hpp"
+
 namespace kestrova::device {
 
 // Ports are numbered 1 to 16; entry n serves the device "COM" + n.
@@ -26,6 +28,10 @@ struct CommError {
   std::string description;
 };
 
+// Quiet time after which a reply that has all the bytes it needs is taken as ended: about 35
+// byte times at 115200 baud, while the bytes of one reply leave the instrument back to back.
+inline constexpr int kReplyGapMs = 3;
+
 // Read and write time-outs in milliseconds; a zero member is not applied.
 struct CommTimeouts {
   int read_interval_ms = 100; // longest pause between two bytes once the first arrived
@@ -33,6 +39,7 @@ struct CommTimeouts {
   int read_total_constant_ms = 200;
   int write_total_per_byte_ms = 1000;
   int write_total_constant_ms = 0;
+  int reply_gap_ms = kReplyGapMs; // quiet time that ends a complete reply (CommReadReply)
 };
 
 // Line settings taken from a settings text "baud=115200 parity=N data=8 stop=1".
@@ -68,6 +75,17 @@ public:
   // Reads up to `count` bytes into `data` (emptied first). The count read, 0 to count; a short
   // read has flushed the port.
   virtual int CommRead(int port, std::string& data, int count) = 0;
+  // CommRead for a reply of `complete` bytes (1 to count) asked for as `count`: once the reply
+  // is complete, the read ends when the line stays quiet for the reply gap instead of waiting
+  // out its retries for the rest of `count`. Bytes that follow within the gap are still read,
+  // a short read still flushes, and a reply that never completes takes CommRead's full time.
+  // Bytes already waiting when the last frame was written are left-overs of earlier exchanges:
+  // the reply completes only with `complete` bytes beyond them. Without a reply gap this is
+  // CommRead.
+  virtual int CommReadReply(int port, std::string& data, int count, int complete) {
+    (void)complete;
+    return CommRead(port, data, count);
+  }
   // Line 1 = break, 2 = DTR, 3 = RTS; state true sets the line. 0 or an error number.
   virtual int CommSetLine(int port, int line, bool state) = 0;
 };
@@ -96,10 +114,11 @@ private:
 };
 
 // The port table and the error record of the program, on termios and poll(). Devices are
-// opened for exclusive use (TIOCEXCL and flock). Owned by the App; no global state.
+// opened for exclusive use (TIOCEXCL and flock). The pause between read retries goes through
+// `clock`. Owned by the App; no global state.
 class SerialPorts final : public SerialIo {
 public:
-  explicit SerialPorts(PortMap map, CommTimeouts timeouts = {});
+  SerialPorts(PortMap map, common::Clock& clock, CommTimeouts timeouts = {});
   ~SerialPorts() override;
   SerialPorts(const SerialPorts&) = delete;
   SerialPorts& operator=(const SerialPorts&) = delete;
@@ -109,6 +128,7 @@ public:
   int CommFlush(int port) override;
   int CommWrite(int port, std::string_view data) override;
   int CommRead(int port, std::string& data, int count) override;
+  int CommReadReply(int port, std::string& data, int count, int complete) override;
   int CommSetLine(int port, int line, bool state) override;
 
   const CommError& last_error() const { return error_; }
@@ -124,6 +144,7 @@ private:
     termios settings{};
     CommTimeouts timeouts;
     std::array<int, 5> counters{}; // line error counters at the last look
+    int waiting_at_write = 0;      // unread input bytes when the last write started
   };
 
   Entry* entry(int port, const char* routine);
@@ -132,12 +153,16 @@ private:
   void io_failure(Entry& e, int number, const char* source);
   // Line error flags that rose since the last look; also takes the new snapshot.
   unsigned take_error_flags(Entry& e);
-  // One device read: up to `want` bytes within the read time-outs. Bytes read, or -1 with errno.
-  int device_read(Entry& e, char* buffer, int want);
+  // One device read: up to `want` bytes within the read time-outs; once `quiet_after` bytes
+  // came it ends at the first reply gap instead. Bytes read, or -1 with errno.
+  int device_read(Entry& e, char* buffer, int want, int quiet_after);
+  // CommRead of `count` bytes that may end, after a reply gap, once `complete` bytes came.
+  int read_bytes(int port, std::string& data, int count, int complete);
   int configure(Entry& e, std::string_view settings);
   void release(Entry& e);
 
   PortMap map_;
+  common::Clock& clock_;
   CommTimeouts timeouts_;
   std::array<Entry, kPortCount + 1> ports_{}; // index 0 unused
   CommError error_;

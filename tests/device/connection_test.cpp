@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <ostream>
+#include <tuple>
 #include <vector>
 
 #include "device/config_port_writer.hpp"
@@ -70,6 +72,68 @@ TEST_F(ConnectionTest, ProbeRaisesAndLowersLinesAroundTheFrame) {
   probe_reply.clear();
   EXPECT_EQ(manager.Probe(7), -1);
 }
+
+// Where the probe that decides meets the instrument: the configured port, a port of the scan,
+// or the port typed into the box after a scan that found nothing.
+enum class ProbePath { Configured, Scanned, Typed };
+
+struct ProbeCase {
+  const char* name;
+  std::string reply;
+  int serial; // what the probe reads
+  bool accepted;
+
+  friend void PrintTo(const ProbeCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ProbeLimitTest : public ConnectionTest,
+                       public ::testing::WithParamInterface<std::tuple<ProbeCase, ProbePath>> {};
+
+// Serial numbers 10 to 250 are taken on every path; anything else leaves the program offline.
+TEST_P(ProbeLimitTest, SerialNumberRange) {
+  const auto& [c, path] = GetParam();
+  probe_reply = c.reply;
+  set_factory({0, 6, 24, 0, 12, 219, 0, 0});
+  link.port = path == ProbePath::Configured ? 7 : 4;
+  const int port = path == ProbePath::Typed ? 9 : 7;
+  io.present = {port};
+  if (path == ProbePath::Typed) {
+    // Port 9 stays quiet during the scan; its instrument answers once the box was shown.
+    io.respond = [this, scan_respond = io.respond](int p, std::string_view f) {
+      instrument_port = dialogs.transcript().empty() ? 0 : 9;
+      return scan_respond(p, f);
+    };
+  }
+  dialogs.script_input(path == ProbePath::Typed ? "9" : "");
+  const ConnectOutcome outcome = manager.Connect();
+  EXPECT_EQ(outcome == ConnectOutcome::Connected, c.accepted);
+  EXPECT_EQ(link.offline, !c.accepted);
+  EXPECT_EQ(link.serial, c.accepted ? c.serial : 0);
+  EXPECT_EQ(io.is_open(port), c.accepted);
+
+  io.CommOpen(port, "COM" + std::to_string(port), kLineSettings);
+  instrument_port = port;
+  EXPECT_EQ(manager.Probe(port), c.serial);
+}
+
+std::string
+probe_case_name(const ::testing::TestParamInfo<std::tuple<ProbeCase, ProbePath>>& info) {
+  static constexpr std::array<const char*, 3> kPaths{"configured", "scanned", "typed"};
+  return std::string(std::get<0>(info.param).name) + "_" +
+         kPaths[static_cast<std::size_t>(std::get<1>(info.param))];
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Limits, ProbeLimitTest,
+    ::testing::Combine(::testing::Values(ProbeCase{"serial_9", bytes({0, 9}), 9, false},
+                                         ProbeCase{"serial_10", bytes({0, 10}), 10, true},
+                                         ProbeCase{"serial_250", bytes({0, 250}), 250, true},
+                                         ProbeCase{"serial_251", bytes({0, 251}), 251, false},
+                                         ProbeCase{"serial_255", bytes({1, 0}), 255, false},
+                                         ProbeCase{"one_byte", bytes({0x0C}), 3060, false}),
+                       ::testing::Values(ProbePath::Configured, ProbePath::Scanned,
+                                         ProbePath::Typed)),
+    probe_case_name);
 
 struct ScanCase {
   const char* name;

@@ -56,7 +56,7 @@ TEST(Block, ParseCases) {
 }
 
 TEST(Block, FourBlocksCoverEveryChannelOnce) {
-  std::vector<int> hits(kChannelCount, 0);
+  std::vector<int> hits(store::kChannelCount, 0);
   for (int k : kBlockStarts)
     for (int i = 0; i < kBlockValues; ++i)
       ++hits.at(block_channel(k, i));
@@ -70,13 +70,13 @@ TEST(Block, FourBlocksCoverEveryChannelOnce) {
   std::array<int, kBlockValues> values{};
   for (int i = 0; i < kBlockValues; ++i)
     values[i] = 1000 + i;
-  std::vector<std::int16_t> channels(385, -1);
+  std::vector<std::int16_t> channels(store::kChannelSlots, -1);
   distribute_block(64, values, channels);
   EXPECT_EQ(channels[64], 1000);
   EXPECT_EQ(channels[64 + 128], 1001);
   EXPECT_EQ(channels[65 + 256], 1005);
   EXPECT_EQ(channels[0], -1);
-  EXPECT_EQ(channels[384], -1);
+  EXPECT_EQ(channels[store::kChannelCount], -1);
 }
 
 TEST(Temperature, RawTimesSlopePlusOffset) {

@@ -11,8 +11,11 @@
 #include <cerrno>
 #include <chrono>
 #include <filesystem>
+#include <ostream>
 #include <thread>
+#include <vector>
 
+#include "support/fake_clock.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kestrova::device {
@@ -86,8 +89,12 @@ protected:
   }
   testing::TempDir data;
   Pty pty;
-  SerialPorts ports{PortMap(data.path(), {})};
+  testing::FakeClock clock; // takes the pauses between read retries
+  SerialPorts ports{PortMap(data.path(), {}), clock};
 };
+
+// The pause after each of the five device reads of a read that stays short.
+const std::vector<int> kFiveRetryPauses(5, 5);
 
 TEST_F(SerialPortsTest, OpenAppliesRawLineSettings) {
   ASSERT_EQ(ports.CommOpen(3, "COM3", kLineSettings), 0);
@@ -113,7 +120,7 @@ TEST_F(SerialPortsTest, OpenFailures) {
   EXPECT_TRUE(ports.is_open(3));
 
   // The same device through another table (another program) is refused: exclusive use.
-  SerialPorts other{PortMap(data.path(), {})};
+  SerialPorts other{PortMap(data.path(), {}), clock};
   const int rc = other.CommOpen(1, "COM3", kLineSettings);
   EXPECT_TRUE(rc == EWOULDBLOCK || rc == EBUSY) << rc;
   EXPECT_EQ(other.last_error().source, "CommOpen (CreateFile)");
@@ -175,6 +182,7 @@ TEST_F(SerialPortsTest, ShortReadReturnsWhatCameAndFlushes) {
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, 4 * 40ms);
   EXPECT_LT(took, 1500ms);
+  EXPECT_EQ(clock.sleeps(), kFiveRetryPauses);
 }
 
 TEST_F(SerialPortsTest, SilentLineReturnsZeroAfterFiveReads) {
@@ -186,7 +194,72 @@ TEST_F(SerialPortsTest, SilentLineReturnsZeroAfterFiveReads) {
   const auto took = std::chrono::steady_clock::now() - start;
   EXPECT_GE(took, 5 * 40ms);
   EXPECT_LT(took, 1500ms);
+  EXPECT_EQ(clock.sleeps(), kFiveRetryPauses);
 }
+
+// A one-byte reply read as two bytes, with the table's time-outs (100 ms between bytes, 200 ms
+// per device read). `stale` waits on the line before the frame is written, `reply` comes after
+// it, `late` 20 ms after the frame.
+struct ReplyCase {
+  const char* name;
+  int gap_ms;
+  std::string stale;
+  std::string reply;
+  std::string late;
+  int result;
+  std::vector<int> pauses; // retry pauses; none when the read ended at the reply gap
+
+  friend void PrintTo(const ReplyCase& c, std::ostream* os) { *os << c.name; }
+};
+
+class ReplyReadTest : public SerialPortsTest, public ::testing::WithParamInterface<ReplyCase> {};
+
+TEST_P(ReplyReadTest, EndsOnceCompleteAndQuiet) {
+  const ReplyCase& c = GetParam();
+  CommTimeouts t;
+  t.reply_gap_ms = c.gap_ms;
+  ports.set_timeouts(t);
+  ASSERT_EQ(ports.CommOpen(3, "COM3", kLineSettings), 0);
+  pty.send(c.stale);
+  std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(ports.CommWrite(3, "frame"), 5);
+  pty.send(c.reply);
+  std::thread late([&] {
+    std::this_thread::sleep_for(20ms);
+    pty.send(c.late);
+  });
+  std::string data;
+  const auto start = std::chrono::steady_clock::now();
+  const int n = ports.CommReadReply(3, data, 2, 1);
+  const auto took = std::chrono::steady_clock::now() - start;
+  late.join();
+  EXPECT_EQ(n, c.result);
+  EXPECT_EQ(data, (c.stale + c.reply + c.late).substr(0, 2));
+  EXPECT_EQ(clock.sleeps(), c.pauses);
+  if (c.pauses.empty()) {
+    EXPECT_LT(took, 100ms); // sooner than the pause between bytes could have ended
+  } else {
+    EXPECT_GE(took, c.result == 0 ? 5 * 200ms : 4 * 200ms);
+  }
+  // Nothing of this exchange is left for the next one.
+  std::this_thread::sleep_for(10ms);
+  ASSERT_EQ(ports.CommWrite(3, "frame"), 5);
+  pty.send("\x07");
+  EXPECT_EQ(ports.CommReadReply(3, data, 2, 1), 1);
+  EXPECT_EQ(data, "\x07");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ReplyReadTest,
+    ::testing::Values(ReplyCase{"one_byte", kReplyGapMs, "", "\x2A", "", 1, {}},
+                      ReplyCase{"stray_second_byte", kReplyGapMs, "", "\x2A\x2B", "", 2, {}},
+                      ReplyCase{"second_byte_inside_the_gap", 300, "", "\x2A", "\x2B", 2, {}},
+                      // A byte left over from before the frame does not complete the reply.
+                      ReplyCase{"left_over_then_reply", kReplyGapMs, "\x2A", "", "\x2B", 2, {}},
+                      ReplyCase{"no_reply", kReplyGapMs, "", "", "", 0, kFiveRetryPauses},
+                      ReplyCase{"no_gap_waits_out_the_retries", 0, "", "\x2A", "", 1,
+                                kFiveRetryPauses}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SerialPortsTest, BlockInPiecesArrivesInOrder) {
   ASSERT_EQ(ports.CommOpen(3, "COM3", kLineSettings), 0);

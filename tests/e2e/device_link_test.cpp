@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <thread>
@@ -24,7 +27,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Short driver time-outs keep a one-byte reply (read as two bytes, five tries) near 100 ms.
+// Short driver time-outs keep a read that stays short (five tries) near 100 ms.
 CommTimeouts test_timeouts() {
   CommTimeouts t;
   t.read_interval_ms = 5;
@@ -32,10 +35,11 @@ CommTimeouts test_timeouts() {
   return t;
 }
 
-// Forwards to the real driver and keeps every open request.
+// Forwards to the real driver and keeps every open request. A literal log reads every reply
+// as CommRead does, waiting out the retries for a second byte.
 class OpenLog final : public SerialIo {
 public:
-  explicit OpenLog(SerialIo& inner) : inner_(inner) {}
+  explicit OpenLog(SerialIo& inner, bool literal = false) : inner_(inner), literal_(literal) {}
   int CommOpen(int port, std::string_view name, std::string_view settings) override {
     tried.push_back(port);
     const int rc = inner_.CommOpen(port, name, settings);
@@ -46,11 +50,15 @@ public:
   int CommFlush(int port) override { return inner_.CommFlush(port); }
   int CommWrite(int port, std::string_view d) override { return inner_.CommWrite(port, d); }
   int CommRead(int port, std::string& d, int n) override { return inner_.CommRead(port, d, n); }
+  int CommReadReply(int port, std::string& d, int n, int complete) override {
+    return literal_ ? inner_.CommRead(port, d, n) : inner_.CommReadReply(port, d, n, complete);
+  }
   int CommSetLine(int port, int line, bool s) override { return inner_.CommSetLine(port, line, s); }
   std::vector<int> tried, opened;
 
 private:
   SerialIo& inner_;
+  bool literal_;
 };
 
 class DeviceLinkE2E : public ::testing::Test {
@@ -78,10 +86,10 @@ protected:
 
   testing::TempDir data;
   std::vector<std::unique_ptr<sim::PtyServer>> servers;
-  SerialPorts ports{PortMap(data.path(), {})};
+  testing::FakeClock clock;
+  SerialPorts ports{PortMap(data.path(), {}), clock};
   OpenLog io{ports};
   LinkState link;
-  testing::FakeClock clock;
   testing::FakeDialogs dialogs;
   testing::FakeEventPump pump;
   testing::RecordingStatus status;
@@ -238,6 +246,8 @@ TEST_P(LadderE2E, ChannelWrite) {
     EXPECT_EQ(f.bytes, (std::array<std::uint8_t, 5>{0xFF, 0x81, 72, setting, 0xF0}));
   }
   EXPECT_EQ(writes, c.write_frames);
+  // Every echo ended its read at the reply gap: the driver never paused for a retry.
+  EXPECT_EQ(std::count(clock.sleeps().begin(), clock.sleeps().end(), 5), 0);
   const auto setting_now =
       s.with_instrument([](sim::VirtualInstrument& vi) { return vi.channel_setting(200); });
   if (c.result == 1) {
@@ -256,21 +266,77 @@ INSTANTIATE_TEST_SUITE_P(Passes, LadderE2E,
                                            LadderE2ECase{"never", sim::Fault::kAlways, -1, 36}),
                          [](const auto& info) { return std::string(info.param.name); });
 
+// The same exchanges once with every reply read as CommRead reads it (waiting out the retries
+// for a second byte) and once ending at the reply gap: the results and the frames on the line
+// agree. The connect meets a silent first register read, so the bare probe that follows leaves
+// its reply waiting on the line for the next reads.
+TEST_F(DeviceLinkE2E, RepliesEndingAtTheGapKeepEveryOutcome) {
+  struct Run {
+    std::vector<double> results;
+    std::vector<std::array<std::uint8_t, 5>> frames;
+  };
+  const auto run = [&](int port, bool literal) {
+    sim::InstrumentOptions opt;
+    opt.faults.silent = {3, sim::kCodeReadRegister, 0};
+    opt.faults.bad_echo = {9, -1, 0x81};
+    sim::PtyServer& s = serve(port, opt);
+    testing::FakeClock run_clock;
+    // Long pauses give the line a moment of real time, so replies land before the next frame.
+    run_clock.on_sleep = [](int ms) {
+      if (ms >= 100) std::this_thread::sleep_for(10ms);
+    };
+    SerialPorts run_ports{PortMap(data.path(), {}), run_clock};
+    run_ports.set_timeouts(test_timeouts());
+    OpenLog run_io{run_ports, literal};
+    LinkState run_link;
+    run_link.port = static_cast<std::int16_t>(port);
+    DeviceProtocol run_protocol{run_io, run_link, run_clock, dialogs};
+    ConnectionManager run_manager{run_io,  run_protocol, run_link, run_clock,
+                                  dialogs, pump,         status,   config};
+    Run r;
+    r.results.push_back(run_manager.Connect() == ConnectOutcome::Connected);
+    r.results.insert(r.results.end(),
+                     {static_cast<double>(run_link.serial), run_link.factory_valid ? 1.0 : 0.0,
+                      static_cast<double>(run_link.cal_month),
+                      static_cast<double>(run_link.cal_year), run_link.temperature_offset,
+                      run_link.temperature_slope});
+    r.results.push_back(run_protocol.WriteChannelSetting(200, 17, 4));
+    s.with_instrument([](sim::VirtualInstrument& vi) {
+      vi.faults().silent = {sim::Fault::kAlways, sim::kCodeSetHalf, 1};
+    });
+    r.results.push_back(run_protocol.SetAllChannels(3, 2));
+    r.results.push_back(run_protocol.ReadRegister(5, 1));
+    r.results.push_back(run_protocol.ReadTemperatureRaw());
+    for (const auto& f : frames(s))
+      r.frames.push_back(f.bytes);
+    return r;
+  };
+  const Run literal = run(5, true);
+  const Run fast = run(6, false);
+  ASSERT_EQ(literal.results.size(), 11u);
+  EXPECT_EQ(literal.results[0], 1.0);
+  EXPECT_EQ(literal.results[2], 1.0); // the factory record was read whole
+  EXPECT_EQ(literal.results[7], 1.0); // acknowledged in pass 2
+  EXPECT_EQ(literal.results[8], -1.0);
+  EXPECT_EQ(fast.results, literal.results);
+  EXPECT_EQ(fast.frames, literal.frames);
+}
+
 TEST_F(DeviceLinkE2E, BlocksGoodShortAndBad) {
   sim::InstrumentOptions opt;
   sim::PtyServer& s = serve(6, opt);
   open(6);
-  std::vector<std::int16_t> channels(385, -1);
+  std::vector<std::int16_t> channels(store::kChannelSlots, -1);
   for (int k : kBlockStarts) {
     const ParsedBlock b = protocol.ReadIntensityBlock(k);
     ASSERT_TRUE(b.good()) << k << " got " << b.received;
     distribute_block(k, b.values, channels);
   }
-  for (int ch = 0; ch < kChannelCount; ++ch) {
+  for (int ch = 0; ch < store::kChannelCount; ++ch) {
     EXPECT_GE(channels[ch], 0) << ch;
     EXPECT_LE(channels[ch], 4095) << ch;
   }
-  EXPECT_EQ(channels[384], -1);
+  EXPECT_EQ(channels[store::kChannelCount], -1);
 
   s.with_instrument([](sim::VirtualInstrument& vi) { vi.faults().short_reply = {1, 0x30, -1}; });
   const ParsedBlock short_block = protocol.ReadIntensityBlock(32);

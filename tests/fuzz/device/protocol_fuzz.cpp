@@ -37,18 +37,6 @@ private:
   std::string answer_;
 };
 
-class NoStatus final : public device::ConnectionStatus {
-public:
-  void set_autochannel(std::string_view) override {}
-  void set_autotext(std::string_view) override {}
-  void set_news(std::string_view) override {}
-  void show_progress(bool) override {}
-  void refresh() override {}
-  void check_com_port(int) override {}
-  void show_start_screen() override {}
-  void show_link(const device::LinkState&) override {}
-};
-
 class NoConfig final : public device::PortConfigWriter {
 public:
   bool save_serial_port(int) override { return true; }
@@ -83,7 +71,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   NoClock clock;
   NoDialogs dialogs(size > 0 ? std::string(1, static_cast<char>('0' + data[0] % 20)) : "");
   common::NullEventPump pump;
-  NoStatus status;
+  device::NullConnectionStatus status;
   NoConfig config;
   device::DeviceProtocol protocol(io, link, clock, dialogs);
   device::ConnectionManager manager(io, protocol, link, clock, dialogs, pump, status, config);
