@@ -13,10 +13,10 @@
 #include <exception>
 #include <filesystem>
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/about_window.hpp"
 #include "app/app.hpp"
 #include "app/init_window.hpp"
-#include "acquisition/acquisition_cycle.hpp"
 #include "app/main_layout.hpp"
 #include "ui/rounded_look.hpp"
 
@@ -84,6 +84,8 @@ void FrmMain::connect_handlers() {
   connect(Cmdreport, &QPushButton::clicked, this, &FrmMain::Cmdreport_Click);
   connect(Cmdsetup, &QPushButton::clicked, this, &FrmMain::Cmdsetup_Click);
   connect(Timeradq, &QTimer::timeout, this, &FrmMain::Timeradq_Timer);
+  connect(link_check_timer, &QTimer::timeout, this, [this] { app_.session().check_link(); });
+  link_check_timer->start();
   connect(mncontent, &QAction::triggered, this, &FrmMain::mncontent_Click);
   connect(mnabout, &QAction::triggered, this, &FrmMain::mnabout_Click);
   connect(mnexit, &QAction::triggered, this, &FrmMain::mnexit_Click);

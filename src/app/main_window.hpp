@@ -164,6 +164,7 @@ public:
   QTimer* Timeradq = nullptr;
   QTimer* Timer_test = nullptr;
   QTimer* Timer_button = nullptr;
+  QTimer* link_check_timer = nullptr; // the idle link check
 
   // Handlers.
   void cmd_connect_Click();

@@ -401,6 +401,8 @@ void FrmMain::build_design_controls() {
   Timeradq = named(new QTimer(this), "Timeradq");
   Timer_test = named(new QTimer(this), "Timer_test");
   Timer_button = named(new QTimer(this), "Timer_button");
+  link_check_timer = named(new QTimer(this), "link_check_timer");
+  link_check_timer->setInterval(2000);
 }
 
 } // namespace kestrova::app

@@ -92,6 +92,10 @@ void Session::disconnect() { connection_->Disconnect(); }
 
 void Session::choose_com_port(int index) { connection_->ChooseComPort(index); }
 
+void Session::check_link() {
+  if (cycle_->state() == acquisition::AcquisitionState::Stopped) connection_->CheckLink();
+}
+
 acquisition::StartOutcome Session::start_acquisition(std::string description,
                                                      std::optional<std::string> snr_text) {
   acquisition::StartRequest request;

@@ -77,6 +77,9 @@ public:
   device::ConnectOutcome connect();
   void disconnect();
   void choose_com_port(int index);
+  // The idle link check (every few seconds while no acquisition runs): a port whose device has
+  // gone shows the link lost.
+  void check_link();
   // "Start Acquisition" (CmdPlay): in autorun without questions. `description` is the text of
   // Txt_description, `snr_text` that of txt_snr_umbral (the setup's SNR when absent).
   acquisition::StartOutcome start_acquisition(std::string description = {},

@@ -55,7 +55,8 @@ int ConnectionManager::Probe(int port) {
 bool ConnectionManager::try_typed_port(int port) {
   link_.port = static_cast<std::int16_t>(port);
   if (!open_port(port)) {
-    dialogs_.message("Invalid Port Number. Offline Mode", common::Buttons::Ok, common::Icon::Warning);
+    dialogs_.message("Invalid Port Number. Offline Mode", common::Buttons::Ok,
+                     common::Icon::Warning);
     link_.offline = true;
     return false;
   }
@@ -265,6 +266,13 @@ void ConnectionManager::SetLinkLost(bool lost) {
   if (link_.lost == lost) return;
   link_.lost = lost;
   status_.show_link(link_);
+}
+
+bool ConnectionManager::CheckLink() {
+  if (!link_.connected || held_port_ == 0) return true;
+  const bool alive = io_.CommAlive(held_port_);
+  if (!alive) SetLinkLost(true);
+  return alive;
 }
 
 void ConnectionManager::ChooseComPort(int index) {

@@ -86,6 +86,9 @@ public:
   void ChooseComPort(int index);
   // Marks the link lost (the instrument stopped answering while connected) or found again.
   void SetLinkLost(bool lost);
+  // While connected and idle: marks the link lost when the port's device has gone (an
+  // unplugged cable or adapter). Sends nothing. True while the link looks sound.
+  bool CheckLink();
 
   // Steps of Connect, public for the tests and for tools that need one of them.
   // Probe of an open port: the serial number of the reply, or -1 when nothing came.

@@ -505,4 +505,15 @@ int SerialPorts::CommSetLine(int port, int line, bool state) {
   return 0;
 }
 
+bool SerialPorts::CommAlive(int port) {
+  if (port < 1 || port > kPortCount) return true;
+  const Entry& e = ports_[static_cast<std::size_t>(port)];
+  if (!e.open || e.fd < 0) return true;
+  pollfd p{e.fd, POLLIN, 0};
+  if (::poll(&p, 1, 0) < 0) return errno == EINTR;
+  if ((p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) return false;
+  termios t{};
+  return ::tcgetattr(e.fd, &t) == 0; // EIO once the device has gone
+}
+
 } // namespace kestrova::device

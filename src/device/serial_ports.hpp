@@ -88,6 +88,12 @@ public:
   }
   // Line 1 = break, 2 = DTR, 3 = RTS; state true sets the line. 0 or an error number.
   virtual int CommSetLine(int port, int line, bool state) = 0;
+  // False when the open port's device is gone (unplugged adapter, closed far end); looks
+  // without sending or reading anything. A port that is not open counts as alive.
+  virtual bool CommAlive(int port) {
+    (void)port;
+    return true;
+  }
 };
 
 // Maps port numbers to device nodes: DATA/ports/COMn when that entry exists (a link to a tty),
@@ -130,6 +136,7 @@ public:
   int CommRead(int port, std::string& data, int count) override;
   int CommReadReply(int port, std::string& data, int count, int complete) override;
   int CommSetLine(int port, int line, bool state) override;
+  bool CommAlive(int port) override;
 
   const CommError& last_error() const { return error_; }
   bool is_open(int port) const;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 #include "acquisition/acquisition_cycle.hpp"
 #include "acquisition/activity_files.hpp"
@@ -205,6 +207,28 @@ TEST_F(HeadlessSession, LostInstrumentRelaunchesTheProgram) {
   EXPECT_NE(std::find(h.begin(), h.end(), "link Link lost: COM1, instrument 42 is not answering"),
             h.end());
   EXPECT_EQ(h.back(), "channel Restarting COM..0");
+}
+
+// The instrument unplugged while nothing records: the idle link check shows the link lost
+// without sending anything, and a new connect finds it again once it is back.
+TEST_F(HeadlessSession, IdleLinkCheckSeesAnUnpluggedInstrument) {
+  serve(1);
+  HeadlessProgram program(options(false), dialogs_, clock_, shell_);
+  Session& session = program.session();
+  ASSERT_EQ(session.start(), LoadOutcome::Ready);
+  ASSERT_EQ(session.connect(), device::ConnectOutcome::Connected);
+  session.check_link();
+  EXPECT_EQ(program.link_status(), "Connected: COM1, instrument 42");
+  server_.unplug();
+  for (int i = 0; i < 100 && !session.state().link.lost; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    session.check_link();
+  }
+  EXPECT_TRUE(session.state().link.lost);
+  EXPECT_EQ(program.link_status(), "Link lost: COM1, instrument 42 is not answering");
+  server_.replug();
+  EXPECT_EQ(session.connect(), device::ConnectOutcome::Connected);
+  EXPECT_EQ(program.link_status(), "Connected: COM1, instrument 42");
 }
 
 // Without an instrument the connect action goes offline and says so.
