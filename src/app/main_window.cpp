@@ -77,6 +77,10 @@ void FrmMain::connect_handlers() {
     connect(mncom1[static_cast<std::size_t>(i)], &QAction::triggered, this,
             [this, i] { mncom1_Click(i); });
   connect(Cmdoffline, &QPushButton::clicked, this, &FrmMain::Cmdoffline_Click);
+  connect(Cmdsetup, &QPushButton::clicked, this, [this] {
+    app_.state().setup_notes = Txt_description->text().toStdString();
+    app_.open_setup();
+  });
   connect(CmdPlay, &QPushButton::clicked, this, &FrmMain::CmdPlay_Click);
   connect(mncontent, &QAction::triggered, this, &FrmMain::mncontent_Click);
   connect(mnabout, &QAction::triggered, this, &FrmMain::mnabout_Click);
