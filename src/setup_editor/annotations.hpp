@@ -46,7 +46,9 @@ public:
   int group_of_row(int row) const { return first_shown_ + row; }
 
   GroupAnnotation& group(int group) { return groups_.at(static_cast<std::size_t>(group)); }
-  const GroupAnnotation& group(int group) const { return groups_.at(static_cast<std::size_t>(group)); }
+  const GroupAnnotation& group(int group) const {
+    return groups_.at(static_cast<std::size_t>(group));
+  }
   // A row's text box changed: stores into the group shown in that row.
   void set_row(int row, AnnotationKind kind, std::string text);
 

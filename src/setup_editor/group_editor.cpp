@@ -50,7 +50,8 @@ std::optional<int> well_of_entry(const store::PlateGeometry& g, std::string_view
   const int row = static_cast<unsigned char>(entry[0]) - 'A';
   const std::size_t dot = entry.find('.');
   const auto column = small_number(entry.substr(1, dot == std::string_view::npos ? dot : dot - 1));
-  if (row < 0 || row >= g.rows || !column || *column < 1 || *column > g.columns) return std::nullopt;
+  if (row < 0 || row >= g.rows || !column || *column < 1 || *column > g.columns)
+    return std::nullopt;
   return g.rows * (*column - 1) + row;
 }
 
@@ -159,7 +160,9 @@ std::optional<std::string> GroupEditor::press(double x, double y, MouseButton bu
   outside_ = !over_plate(project_.plate.geometry, x, y);
   if (!ready_ || outside_ || button == MouseButton::Other) return std::nullopt;
   const WellCell cell = well_at(project_.plate.geometry, x, y);
-  const auto enabled = [this](int c) { return project_.channels.enabled[static_cast<std::size_t>(c)]; };
+  const auto enabled = [this](int c) {
+    return project_.channels.enabled[static_cast<std::size_t>(c)];
+  };
   if (button == MouseButton::Left)
     assign_well(cell.well, current_, [&](int c) {
       return enabled(c) && groups().channel_group[static_cast<std::size_t>(c)] == store::kFreeGroup;
@@ -216,8 +219,8 @@ bool GroupEditor::rename_current(common::Dialogs& dialogs) {
 }
 
 bool GroupEditor::clear_current(common::Dialogs& dialogs) {
-  if (dialogs.message("Clear Group #" + three_digits(current_) + "?", common::Buttons::YesNoCancel) !=
-      common::Answer::Yes)
+  if (dialogs.message("Clear Group #" + three_digits(current_) + "?",
+                      common::Buttons::YesNoCancel) != common::Answer::Yes)
     return false;
   groups().names[static_cast<std::size_t>(current_)] = std::string(kFreeName);
   for (int& g : groups().channel_group)

@@ -85,8 +85,9 @@ void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
   for (int c = 0; c < store::kChannelCount; ++c) {
     const bool in_use = project.channels.enabled[static_cast<std::size_t>(c)] &&
                         map.well_of_channel[static_cast<std::size_t>(c)] >= 0;
-    canvas.circle(kUnitsPerBeam * store::beam_column(c) + 50, kUnitsPerBeam * store::beam_row(c) + 50,
-                  kBeamRadius, in_use ? kBeamInUse : kBeamUnused, true);
+    canvas.circle(kUnitsPerBeam * store::beam_column(c) + 50,
+                  kUnitsPerBeam * store::beam_row(c) + 50, kBeamRadius,
+                  in_use ? kBeamInUse : kBeamUnused, true);
   }
 
   // Group labels: the group of each well's first beam.

@@ -51,7 +51,8 @@ bool new_project(store::ProjectState& project, common::Dialogs& dialogs) {
   return create_project(project, dialogs, title);
 }
 
-bool create_project(store::ProjectState& project, common::Dialogs& dialogs, std::string_view title) {
+bool create_project(store::ProjectState& project, common::Dialogs& dialogs,
+                    std::string_view title) {
   const std::string name =
       store::record_safe_text(dialogs.input("Enter the New Project Name", title).value_or(""));
   const int number = take_next_project_number(project.config);

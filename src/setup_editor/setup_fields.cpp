@@ -20,8 +20,8 @@ constexpr int kBufferMax = 10000;
 // Rounds half to even and holds the result within the 16-bit range of setup.dat.
 int rounded_16bit(double value) {
   const double r = common::round_half_even(value);
-  return static_cast<int>(
-      std::clamp(r, static_cast<double>(store::kIntegerMin), static_cast<double>(store::kIntegerMax)));
+  return static_cast<int>(std::clamp(r, static_cast<double>(store::kIntegerMin),
+                                     static_cast<double>(store::kIntegerMax)));
 }
 
 const std::array<OrganismPreset, 4> kPresets = {{
@@ -85,9 +85,8 @@ FieldEntry buffer_entry(std::string_view text) {
 }
 
 const std::vector<std::string>& acquisition_mode_items() {
-  static const std::vector<std::string> kItems = {"0_Offline",       "1_Default",
-                                                  "2_Fast(0.31)",    "3_Fast(32.63)",
-                                                  "4_Fast(64.95)",   "5_Fast(96.127)"};
+  static const std::vector<std::string> kItems = {
+      "0_Offline", "1_Default", "2_Fast(0.31)", "3_Fast(32.63)", "4_Fast(64.95)", "5_Fast(96.127)"};
   return kItems;
 }
 

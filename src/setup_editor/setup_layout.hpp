@@ -14,16 +14,16 @@ struct PanelRect {
 };
 
 struct SetupLayout {
-  PanelRect plate;         // the plate map (Picwell's frame)
-  PanelRect groups;        // the group lists and actions
-  PanelRect annotations;   // frm_advance, over the group panel when shown
-  PanelRect project;       // Frame_setup: project, folder, plate format, lapse, mode
-  PanelRect extra;         // Frame_extra: sampling and detection
-  PanelRect notes;         // Txt_description and its label
-  PanelRect advanced;      // Frame_advanced, over the notes when shown
-  PanelRect project_list;  // frm_project, over the project and extra panels when shown
-  PanelRect bottom_left;   // the annotation switch and the well caption
-  PanelRect bottom_right;  // "< Back" and "Continue to Run..."
+  PanelRect plate;        // the plate map (Picwell's frame)
+  PanelRect groups;       // the group lists and actions
+  PanelRect annotations;  // frm_advance, over the group panel when shown
+  PanelRect project;      // Frame_setup: project, folder, plate format, lapse, mode
+  PanelRect extra;        // Frame_extra: sampling and detection
+  PanelRect notes;        // Txt_description and its label
+  PanelRect advanced;     // Frame_advanced, over the notes when shown
+  PanelRect project_list; // frm_project, over the project and extra panels when shown
+  PanelRect bottom_left;  // the annotation switch and the well caption
+  PanelRect bottom_right; // "< Back" and "Continue to Run..."
 };
 
 inline constexpr int kDesignWidth = 1000;

@@ -135,7 +135,8 @@ void FrmSetup::build_plate_and_groups() {
   g->addWidget(cmd_goset, 2, 3);
   g->addWidget(Combo_sets, 3, 3);
   for (std::size_t i = 0; i < plate_option.size(); ++i) {
-    plate_option[i] = named(new QRadioButton("STATION", frm_groups), QString("plate_option_%1").arg(i));
+    plate_option[i] =
+        named(new QRadioButton("STATION", frm_groups), QString("plate_option_%1").arg(i));
     plate_option[i]->hide();
   }
   g->setColumnStretch(0, 3);
@@ -168,9 +169,9 @@ void FrmSetup::build_annotations() {
     txt_buffer[i] = row_edit("txt_buffer", r);
     txt_conc[i] = row_edit("txt_conc", r);
     int c = 0;
-    for (QWidget* w : std::initializer_list<QWidget*>{adv_group[i], txt_group[i], txt_compound[i],
-                                                      txt_strain[i], txt_org[i], txt_buffer[i],
-                                                      txt_conc[i]})
+    for (QWidget* w :
+         std::initializer_list<QWidget*>{adv_group[i], txt_group[i], txt_compound[i], txt_strain[i],
+                                         txt_org[i], txt_buffer[i], txt_conc[i]})
       g->addWidget(w, r + 1, c++);
   }
   adv_group[0]->setChecked(true);
@@ -329,8 +330,7 @@ void FrmSetup::connect_handlers() {
   connect(Cmdsavepj, &QPushButton::clicked, this, &FrmSetup::Cmdsavepj_Click);
   connect(cmdLoad, &QPushButton::clicked, this, &FrmSetup::cmdLoad_Click);
   connect(Cmd_cancel, &QPushButton::clicked, frm_project, &QWidget::hide);
-  connect(List_project, &QListWidget::itemDoubleClicked, this,
-          [this] { List_project_DblClick(); });
+  connect(List_project, &QListWidget::itemDoubleClicked, this, [this] { List_project_DblClick(); });
   connect(Cmd_clear, &QPushButton::clicked, this, &FrmSetup::Cmd_clear_Click);
   connect(cmd_goset, &QPushButton::clicked, this,
           [this] { mngroup->popup(cmd_goset->mapToGlobal(QPoint(0, cmd_goset->height()))); });
@@ -365,10 +365,12 @@ void FrmSetup::connect_handlers() {
   };
   connect(Txtlapse, &QLineEdit::textEdited, this,
           [this, entry_rule, &setup] { entry_rule(Txtlapse, lapse_entry, setup.Aq_lapse); });
-  connect(Txtsample, &QLineEdit::textEdited, this,
-          [this, entry_rule, &setup] { entry_rule(Txtsample, whole_number_entry, setup.Sample_Rate); });
-  connect(Txt_dspinterval, &QLineEdit::textEdited, this,
-          [this, entry_rule, &setup] { entry_rule(Txt_dspinterval, whole_number_entry, setup.DSP_Interval); });
+  connect(Txtsample, &QLineEdit::textEdited, this, [this, entry_rule, &setup] {
+    entry_rule(Txtsample, whole_number_entry, setup.Sample_Rate);
+  });
+  connect(Txt_dspinterval, &QLineEdit::textEdited, this, [this, entry_rule, &setup] {
+    entry_rule(Txt_dspinterval, whole_number_entry, setup.DSP_Interval);
+  });
   connect(Txtbuffer, &QLineEdit::editingFinished, this,
           [this, entry_rule, &setup] { entry_rule(Txtbuffer, buffer_entry, setup.RT_Buffer); });
   connect(Combo_aqmode, &QComboBox::activated, this, [&setup](int i) { setup.Aq_mode = i; });
@@ -432,8 +434,8 @@ void FrmSetup::connect_handlers() {
       connect(row_boxes(kind)[static_cast<std::size_t>(r)], &QLineEdit::textEdited, this,
               [this, kind, r](const QString& t) { annotations_.set_row(r, kind, str(t)); });
   connect(cmd_fill, &QPushButton::clicked, this, [this] {
-    annotations_.fill(static_cast<AnnotationKind>(combo_tool->currentIndex()), str(txt_global->text()),
-                      app_.state().project.groups.main().names);
+    annotations_.fill(static_cast<AnnotationKind>(combo_tool->currentIndex()),
+                      str(txt_global->text()), app_.state().project.groups.main().names);
     fill_annotation_panel();
   });
   connect(cmd_setglobal, &QPushButton::clicked, this, [this] {
@@ -466,8 +468,8 @@ void FrmSetup::Form_Load() {
   for (auto* o : plate_option)
     o->hide();
   fill_annotation_panel();
-  if (setup.Name.empty()) store::LoadProject(project, project.config.Actual_Project_Number,
-                                             app_.services().dialogs);
+  if (setup.Name.empty())
+    store::LoadProject(project, project.config.Actual_Project_Number, app_.services().dialogs);
   show_project_box();
   Frame_advanced->hide();
 
@@ -582,7 +584,8 @@ void FrmSetup::mn_advanced_Click() {
 
 void FrmSetup::Timer1_Timer() {
   Timer1->stop();
-  const PlateChange r = change_plate(editor_, app_.services().dialogs, str(Combowell->currentText()));
+  const PlateChange r =
+      change_plate(editor_, app_.services().dialogs, str(Combowell->currentText()));
   if (r == PlateChange::Loaded) {
     Form_Load();
   } else {
@@ -676,11 +679,13 @@ void FrmSetup::refresh_groups() {
   draw_plate();
 }
 
-void FrmSetup::draw_plate() { setup_editor::draw_plate(*Picwell, app_.state().project, editor_.rubber_band()); }
+void FrmSetup::draw_plate() {
+  setup_editor::draw_plate(*Picwell, app_.state().project, editor_.rubber_band());
+}
 
 void FrmSetup::Cmd_clear_Click() {
-  if (app_.services().dialogs.message("Do you like to Clear Group lists?", common::Buttons::YesNo) !=
-      common::Answer::Yes)
+  if (app_.services().dialogs.message("Do you like to Clear Group lists?",
+                                      common::Buttons::YesNo) != common::Answer::Yes)
     return;
   editor_.clear_all();
   refresh_groups();

@@ -79,8 +79,8 @@ public:
   QLineEdit* txt_global_buffer = nullptr;
   QLineEdit* txt_global_orgnum = nullptr;
   QPushButton* cmd_annot_web = nullptr;
-  QPushButton* cmd_sync = nullptr;    // no behaviour
-  QLineEdit* txt_annot_id = nullptr;  // no behaviour
+  QPushButton* cmd_sync = nullptr;   // no behaviour
+  QLineEdit* txt_annot_id = nullptr; // no behaviour
 
   // --- Project and parameters ---
   QGroupBox* Frame_setup = nullptr;

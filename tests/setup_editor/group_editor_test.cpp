@@ -104,8 +104,9 @@ TEST(PlateMap, HitTestingFollowsOffsetsAndPitches) {
     bool over;
   };
   const Case cases[] = {
-      {10, -40, {0, 0, 0}, true},     {199, 149, {0, 0, 0}, true},  {200, 150, {1, 1, 9}, true},
-      {2399, 1549, {7, 11, 95}, true}, {-50, -80, {0, 0, 0}, false}, {2410, 1600, {7, 11, 95}, false},
+      {10, -40, {0, 0, 0}, true},   {199, 149, {0, 0, 0}, true},
+      {200, 150, {1, 1, 9}, true},  {2399, 1549, {7, 11, 95}, true},
+      {-50, -80, {0, 0, 0}, false}, {2410, 1600, {7, 11, 95}, false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
@@ -211,7 +212,9 @@ TEST_F(GroupEditorTest, AutoArrangeTwoByThreeBlocksInColumnOrder) {
   project_.groups.main().channel_group[100] = 9;
   editor_.auto_arrange(2, 3);
   // Block 0: A1 B1 A2 B2 A3 B3; block 1 starts at C1; block 4 at A4 (well 24).
-  const auto group_of_well = [&](int well) { return group_of(project_.plate.map.ChannelOfWell(well, 0)); };
+  const auto group_of_well = [&](int well) {
+    return group_of(project_.plate.map.ChannelOfWell(well, 0));
+  };
   for (int w : {0, 1, 8, 9, 16, 17})
     EXPECT_EQ(group_of_well(w), 0) << w;
   for (int w : {2, 3, 10, 11, 18, 19})
@@ -230,7 +233,7 @@ TEST_F(GroupEditorTest, PlateDrawingShowsBeamsLabelsCaptionsAndBand) {
   FakeCanvas canvas;
   draw_plate(canvas, project_);
   EXPECT_EQ(canvas.calls.front(), "world -100,-150-2425,1625");
-  EXPECT_TRUE(canvas.contains("box 0,-50-200,150 (0,0,255)"));     // well A1
+  EXPECT_TRUE(canvas.contains("box 0,-50-200,150 (0,0,255)")); // well A1
   EXPECT_TRUE(canvas.contains("circle 50,50 r5 (200,200,200) filled"));
   EXPECT_TRUE(canvas.contains("circle 50,250 r5 (255,255,0) filled")); // disabled
   EXPECT_TRUE(canvas.contains("circle 50,150 r5 (255,255,0) filled")); // between wells

@@ -149,7 +149,7 @@ TEST_F(ProjectLifecycleTest, ListsProjectFoldersWithTheirNames) {
   fs::create_directory(dir_ / "p00012");
   write_file(dir_ / "p00012" / "setup.dat", "\"a\"\r\n1,\"x\"\r\n\"b\"\r\n");
   fs::create_directory(dir_ / "p00013");  // no setup.dat: not listed
-  write_file(dir_ / "p00014", "a file"); // not a folder
+  write_file(dir_ / "p00014", "a file");  // not a folder
   fs::create_directory(dir_ / "p000150"); // seven characters
   EXPECT_EQ(list_projects(dir_.path(), dialogs_),
             (std::vector<std::string>{"p00003_Test", "p00012_SETUP NOT FOUND!!"}));
@@ -192,7 +192,8 @@ TEST(ProjectNumbering, NextNumber) {
   struct Case {
     int last, next;
   };
-  for (const Case c : {Case{7, 8}, Case{31999, 32000}, Case{32000, 1}, Case{32767, 1}, Case{-3, 1}}) {
+  for (const Case c :
+       {Case{7, 8}, Case{31999, 32000}, Case{32000, 1}, Case{32767, 1}, Case{-3, 1}}) {
     store::ConfigValues config;
     config.Last_Project = c.last;
     EXPECT_EQ(take_next_project_number(config), c.next) << c.last;

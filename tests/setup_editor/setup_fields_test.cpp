@@ -13,9 +13,15 @@ struct EntryCase {
 
 TEST(SetupFields, LapseClampsAtTheTopAndFallsBackToTwo) {
   const EntryCase cases[] = {
-      {"40000", 32000, "32000"}, {"32000", 32000, "32000"}, {"", 2, "2"},
-      {"0", 2, "2"},             {"-5", 2, "2"},            {"0.4", 2, "2"},
-      {"45.5", 46, std::nullopt}, {"30", 30, std::nullopt}, {"12abc", 12, std::nullopt},
+      {"40000", 32000, "32000"},
+      {"32000", 32000, "32000"},
+      {"", 2, "2"},
+      {"0", 2, "2"},
+      {"-5", 2, "2"},
+      {"0.4", 2, "2"},
+      {"45.5", 46, std::nullopt},
+      {"30", 30, std::nullopt},
+      {"12abc", 12, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);
@@ -25,9 +31,12 @@ TEST(SetupFields, LapseClampsAtTheTopAndFallsBackToTwo) {
 
 TEST(SetupFields, WholeNumbersAreRoundedAndHeldWithin16Bits) {
   const EntryCase cases[] = {
-      {"99", 99, std::nullopt},          {"12.5", 12, std::nullopt},
-      {"13.5", 14, std::nullopt},        {"abc", 0, std::nullopt},
-      {"40000", 32767, "32767"},         {"-99999", -32768, "-32768"},
+      {"99", 99, std::nullopt},
+      {"12.5", 12, std::nullopt},
+      {"13.5", 14, std::nullopt},
+      {"abc", 0, std::nullopt},
+      {"40000", 32767, "32767"},
+      {"-99999", -32768, "-32768"},
       {"99999999999999999999999999999", 32767, "32767"},
   };
   for (const auto& c : cases) {
@@ -38,9 +47,14 @@ TEST(SetupFields, WholeNumbersAreRoundedAndHeldWithin16Bits) {
 
 TEST(SetupFields, BufferOutsideItsRangeBecomes200) {
   const EntryCase cases[] = {
-      {"150", 200, "200"},   {"10001", 200, "200"},          {"199.6", 200, "200"},
-      {"", 200, "200"},      {"40000", 200, "200"},          {"500", 500, std::nullopt},
-      {"10000", 10000, std::nullopt}, {"200", 200, std::nullopt},
+      {"150", 200, "200"},
+      {"10001", 200, "200"},
+      {"199.6", 200, "200"},
+      {"", 200, "200"},
+      {"40000", 200, "200"},
+      {"500", 500, std::nullopt},
+      {"10000", 10000, std::nullopt},
+      {"200", 200, std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.typed);

@@ -62,7 +62,8 @@ TEST_F(SetupWindow, OpensFromTheStartScreenAndSavesADragAssignment) {
 
   dialogs_.clear();
   w.Cmdsavepj->click(); // "Update <0_Default> values?" answered Yes
-  EXPECT_EQ(dialogs_.messages(), std::vector<std::string>{"Do you like to Update <0_Default> values?"});
+  EXPECT_EQ(dialogs_.messages(),
+            std::vector<std::string>{"Do you like to Update <0_Default> values?"});
   const std::string groups = read_file(tmp_ / "chgroup.dat");
   for (int c : {0, 2, 16, 18, 32, 34, 48, 50})
     EXPECT_EQ(line_of(groups, c + 1), std::to_string(c) + ",0");
