@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "setup_editor/annotations.hpp"
+#include "setup_editor/plate_change.hpp"
 #include "setup_editor/plate_map.hpp"
 #include "support/fake_canvas.hpp"
 #include "support/fake_dialogs.hpp"
+#include "support/temp_dir.hpp"
 
 namespace kestrova::setup_editor {
 namespace {
@@ -277,6 +279,43 @@ TEST(AnnotationsTest, FillGlobalsAndScrolling) {
   for (int i = 0; i < 400; ++i)
     a.scroll_up();
   EXPECT_EQ(a.first_shown(), 0);
+}
+
+} // namespace
+} // namespace kestrova::setup_editor
+
+namespace kestrova::setup_editor {
+namespace {
+
+TEST(PlateChangeTest, MissingFileDeclinedAndLoaded) {
+  testing::TempDir dir;
+  std::filesystem::copy_file(KESTROVA_SOURCE_DIR "/data/w24.dat", dir / "w24.dat");
+  store::ProjectState project;
+  project.app_folder = dir.path();
+  project.plate = *store::BuiltInPlateFormat("w96f");
+  GroupEditor editor(project);
+  FakeDialogs dialogs;
+
+  EXPECT_EQ(change_plate(editor, dialogs, "w6"), PlateChange::SelectionError);
+  EXPECT_EQ(dialogs.messages(), std::vector<std::string>{"Selection Error"});
+
+  dialogs.clear();
+  dialogs.script_answer(common::Answer::No);
+  EXPECT_EQ(change_plate(editor, dialogs, "w24"), PlateChange::Declined);
+  EXPECT_EQ(project.setup.Plate_format, "w96f");
+  EXPECT_EQ(project.groups.main().channel_group[0], 0); // groups kept
+
+  dialogs.clear();
+  dialogs.script_answer(common::Answer::Yes);
+  EXPECT_EQ(change_plate(editor, dialogs, "w24"), PlateChange::Loaded);
+  EXPECT_EQ(dialogs.messages(),
+            (std::vector<std::string>{"Load New Plate configuration?",
+                                      "24 Wells flat bottom [4microbeams/well]\n"
+                                      "USE 'W384' or 'W24' plate Adapter"}));
+  EXPECT_EQ(project.setup.Plate_format, "w24");
+  EXPECT_EQ(project.plate.geometry.rows, 4);
+  EXPECT_EQ(project.groups.main().channel_group[0], -1);
+  EXPECT_EQ(project.groups.main().names[0], "Free");
 }
 
 } // namespace
