@@ -10,6 +10,7 @@
 #include "app/logo.hpp"
 #include "app/main_views.hpp"
 #include "app/main_window.hpp"
+#include "setup_editor/setup_window.hpp"
 
 namespace kestrova::app {
 
@@ -27,9 +28,12 @@ App::App(AppOptions options, Services& services) : services_(services) {
                                        SessionViews{*startup_view_, *connection_view_, *this});
   session_->acquisition().set_view(acquisition_view_.get());
   session_->set_acquisition_windows(acquisition_view_.get());
+  setup_ = std::make_unique<setup_editor::FrmSetup>(*this);
+  setup_->setWindowIcon(icon);
 }
 
 App::~App() {
+  setup_.reset();
   // The session goes first: closing the port may still report to the windows' adapters.
   session_.reset();
   acquisition_view_.reset();
@@ -60,8 +64,31 @@ void App::check_unattended_end() {
   session_->end_program();
 }
 
+void App::open_setup() {
+  init_->hide();
+  main_->hide();
+  setup_->Form_Load();
+  setup_->show();
+}
+
+void App::show_tool_panels() {
+  const store::SetupValues& setup = state().project.setup;
+  main_->show_setup_controls(setup_controls(setup));
+  main_->show_light_temperature(light_temperature_controls(setup));
+}
+
+void App::show_detection(const std::string& line) {
+  main_->txt_detection->setText(QString::fromStdString(line));
+  main_->show_setup_controls(setup_controls(state().project.setup));
+}
+
+void App::show_notes_in_main(const std::string& notes) {
+  main_->Txt_description->setText(QString::fromStdString(notes));
+}
+
 void App::program_ended() {
   main_->Timerinicio->stop();
+  setup_->hide();
   about_->hide();
   init_->hide();
   main_->hide();

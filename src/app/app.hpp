@@ -4,6 +4,10 @@
 
 #include "app/session.hpp"
 
+namespace kestrova::setup_editor {
+class FrmSetup;
+}
+
 namespace kestrova::app {
 
 class FrmMain;
@@ -33,6 +37,7 @@ public:
   FrmMain& main_window() { return *main_; }
   FrmInit& start_screen() { return *init_; }
   FrmAbout& about_window() { return *about_; }
+  setup_editor::FrmSetup& setup_window() { return *setup_; }
 
   // "Run Latest Project": shows the main window and connects unless connected already.
   void run_latest_project();
@@ -42,6 +47,15 @@ public:
   void check_unattended_end();
   // The program's exit status.
   int exit_status() const { return exit_status_; }
+  // Opens the setup window (from the start screen or the main window's "Edit"), filled from
+  // the current project.
+  void open_setup();
+  // The main window's tool panels (calibration, light, temperature) follow the setup.
+  void show_tool_panels();
+  // The main window's detection line, signal-to-noise box and organism follow the setup.
+  void show_detection(const std::string& line);
+  // The main window's notes take the setup window's.
+  void show_notes_in_main(const std::string& notes);
 
 private:
   void program_ended() override;
@@ -50,6 +64,7 @@ private:
   std::unique_ptr<FrmMain> main_;
   std::unique_ptr<FrmInit> init_;
   std::unique_ptr<FrmAbout> about_;
+  std::unique_ptr<setup_editor::FrmSetup> setup_;
   std::unique_ptr<StartupScreens> startup_view_;
   std::unique_ptr<ConnectionScreens> connection_view_;
   std::unique_ptr<AcquisitionScreens> acquisition_view_;

@@ -88,7 +88,7 @@ void FrmInit::not_available(std::string_view what) {
                                   common::Icon::Information);
 }
 
-void FrmInit::cmd_option1_Click() { not_available("The project setup window"); }
+void FrmInit::cmd_option1_Click() { app_.open_setup(); }
 
 void FrmInit::cmd_option2_Click() { app_.run_latest_project(); }
 

@@ -151,7 +151,10 @@ void FrmMain::CmdStop_Click() {
 
 void FrmMain::Cmdreport_Click() { app_.session().show_acquisition_report(); }
 
-void FrmMain::Cmdsetup_Click() { not_available("The project setup window"); }
+void FrmMain::Cmdsetup_Click() {
+  app_.state().setup_notes = Txt_description->text().toStdString();
+  app_.open_setup();
+}
 
 void FrmMain::Timeradq_Timer() {
   app_.session().tick();

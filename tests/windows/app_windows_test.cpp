@@ -7,6 +7,7 @@
 #include "app/command_line.hpp"
 #include "app/main_display.hpp"
 #include "app_fixture.hpp"
+#include "setup_editor/setup_window.hpp"
 
 #include "sim/pty_server.hpp"
 #include "store/project_files.hpp"
@@ -121,13 +122,12 @@ TEST_F(StartScreen, ExitThenNoKeepsTheStartScreen) {
   EXPECT_FALSE(a.start_screen().isVisible());
 }
 
+// "Setup a New Project" opens the setup window now (tests/windows/setup_window_test.cpp).
 TEST_F(StartScreen, ChoicesWithoutTheirWindowSaySoAndStay) {
   app::App& a = started_app();
-  a.start_screen().cmd_option1->click();
   a.start_screen().cmd_option3->click();
   EXPECT_EQ(dialogs_.texts(),
-            (std::vector<std::string>{"The project setup window is not available in this version.",
-                                      "The experiment browser is not available in this version."}));
+            (std::vector<std::string>{"The experiment browser is not available in this version."}));
   EXPECT_TRUE(a.start_screen().isVisible());
 }
 
@@ -326,17 +326,16 @@ TEST_F(StartScreen, AutorunConnectsThenStartsTheAcquisition) {
   app::App& a = make_app(app::parse_command_line({"/RUN"}).autorun);
   ASSERT_EQ(a.start(), app::LoadOutcome::Ready);
   // The start action refuses project 0, shown once connected, and sends the operator to the
-  // setup window: the only messages of the whole run.
+  // setup window: the only message of the whole run.
   const std::string start_text = "Operation not allowed in Project #0:Default. Go to <Setup> "
                                  "and Save it with another name";
   EXPECT_TRUE(run_until([&] { return shown(start_text); }, 15000));
   EXPECT_TRUE(a.state().link.connected);
   EXPECT_EQ(a.state().startup.phase, 6);
-  EXPECT_TRUE(a.main_window().isVisible());
+  EXPECT_FALSE(a.main_window().isVisible());
   EXPECT_FALSE(a.start_screen().isVisible());
-  EXPECT_EQ(dialogs_.texts(),
-            (std::vector<std::string>{start_text,
-                                      app::not_available_text("The project setup window")}));
+  EXPECT_TRUE(a.setup_window().isVisible());
+  EXPECT_EQ(dialogs_.texts(), std::vector<std::string>{start_text});
 }
 
 } // namespace

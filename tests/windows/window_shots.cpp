@@ -10,6 +10,7 @@
 #include "app/app.hpp"
 #include "app/init_window.hpp"
 #include "app/main_window.hpp"
+#include "setup_editor/setup_window.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
@@ -45,6 +46,26 @@ int main(int argc, char** argv) {
   if (program.start() != app::LoadOutcome::Ready) return 1;
   QApplication::processEvents();
   program.start_screen().grab().save(out + "/start_screen.png");
+
+  // The setup window, opened from the start screen, as it first shows and with its
+  // annotation panel and advanced tools.
+  program.start_screen().cmd_option1->click();
+  setup_editor::FrmSetup& setup = program.setup_window();
+  const auto shoot_setup = [&](const char* state) {
+    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+      setup.resize(size);
+      for (int i = 0; i < 20; ++i)
+        QApplication::processEvents();
+      setup.grab().save(
+          out + QString("/setup_%1_%2x%3.png").arg(state).arg(size.width()).arg(size.height()));
+    }
+  };
+  shoot_setup("groups");
+  setup.chk_advance->click();
+  setup.mn_advanced->trigger();
+  shoot_setup("annotations");
+  setup.chk_advance->click();
+  setup.Cmdoffline->click();
 
   app::FrmMain& main = program.main_window();
   const auto shoot = [&](const char* state) {

@@ -1,0 +1,62 @@
+#pragma once
+
+// The plate map of the setup window: the world coordinates of the picture (100 units per
+// beam), which well lies under a point, and the drawing of wells, beams, group labels,
+// captions and the rubber band of a drag.
+
+#include <optional>
+#include <string>
+
+#include "common/canvas.hpp"
+#include "store/project_state.hpp"
+
+namespace kestrova::setup_editor {
+
+inline constexpr double kUnitsPerBeam = 100;
+
+// A rectangle in world units, (left, top) to (right, bottom).
+struct WorldRect {
+  double left = 0;
+  double top = 0;
+  double right = 0;
+  double bottom = 0;
+  friend bool operator==(const WorldRect&, const WorldRect&) = default;
+};
+
+// A well by its row and column on the plate, and its number (rows x column + row).
+struct WellCell {
+  int row = 0;
+  int column = 0;
+  int well = 0;
+  friend bool operator==(const WellCell&, const WellCell&) = default;
+};
+
+// What the picture shows: from one beam before the plate's first row and column to (2425, 1625).
+WorldRect plate_world(const store::PlateGeometry& g);
+
+// True when (x, y) lies on the plate's wells.
+bool over_plate(const store::PlateGeometry& g, double x, double y);
+
+// The well under (x, y): row and column counted from the plate's offsets by its pitches, a
+// negative value counting as 0 and a value past the last row or column as the last.
+WellCell well_at(const store::PlateGeometry& g, double x, double y);
+
+// The rectangle of the well at (row, column).
+WorldRect well_rect(const store::PlateGeometry& g, int row, int column);
+
+// The colour of a group label: group mod 4 gives dark green, navy, red, orange.
+common::Rgb group_colour(int group);
+
+// The rubber band of a drag: the wells from the anchor to the well under the pointer.
+struct RubberBand {
+  WellCell anchor;
+  WellCell current;
+};
+
+// Draws the plate of the project: the world window, the wells in blue, each beam as a small
+// circle (yellow when disabled or in no well, light gray otherwise), "G" + group at every
+// well whose first beam is in a group, the column numbers and row letters, and the band.
+void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
+                const std::optional<RubberBand>& band = std::nullopt);
+
+} // namespace kestrova::setup_editor
