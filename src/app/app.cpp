@@ -22,9 +22,12 @@ App::App(AppOptions options, Services& services) : services_(services) {
   connection_view_ = std::make_unique<ConnectionScreens>(*main_, *init_);
   session_ = std::make_unique<Session>(std::move(options), services,
                                        SessionViews{*startup_view_, *connection_view_, *this});
+  main_->attach_live_display(session_->acquisition(), state().project);
 }
 
 App::~App() {
+  main_
+      ->detach_live_display(); // it draws for the acquisition engine, which leaves with the session
   // The session goes first: closing the port may still report to the windows' adapters.
   session_.reset();
   connection_view_.reset();
