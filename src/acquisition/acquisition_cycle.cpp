@@ -90,6 +90,7 @@ void AcquisitionCycle::running_tick() {
     view_->set_temperature_text(
         common::format_display(temperature_, "0.0", common::locale_decimal_separator()));
   }
+  if (pacing_) pacing_->display_tick(tick_counter_);
   if (++sample_index_ >= buffer_length_) {
     sample_index_ = 0;
     buffer_end();

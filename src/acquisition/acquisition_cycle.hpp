@@ -107,6 +107,8 @@ public:
   // Consumers of finished buffers, after the activity files; not owned. Removing is by address.
   void add_sink(BufferEndSink* sink);
   void remove_sink(BufferEndSink* sink);
+  // The live display's per-tick call; null for none. Not owned.
+  void set_display_pacing(DisplayPacing* pacing) { pacing_ = pacing; }
   CycleSwitches& switches() { return switches_; }
 
   // "Start Acquisition": every question, the folder, the resets, the start-up calibration and
@@ -151,6 +153,10 @@ public:
   std::span<const std::int16_t> totals() const { return totals_; }
   std::span<const std::int32_t> histogram_totals() const { return histogram_; }
   std::span<const std::int16_t> raw() const { return raw_; }
+  // The tables the live display draws from.
+  DisplayData display_data() const {
+    return {counts_, histogram_, raw_, lower_band_, buffer_length_, sample_index_};
+  }
   // The last buffer end's sink problems (empty when every sink took it).
   const std::vector<std::string>& sink_problems() const { return sink_problems_; }
 
@@ -193,6 +199,7 @@ private:
   CalibrationHooks* calibration_ = &default_calibration_;
   ReportRequest* report_ = &default_report_;
   AcquisitionHost* host_ = &default_host_;
+  DisplayPacing* pacing_ = nullptr;
   std::unique_ptr<ActivityFileSink> activity_;
   std::vector<BufferEndSink*> sinks_;
   CycleSwitches switches_;

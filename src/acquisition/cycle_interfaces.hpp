@@ -107,6 +107,24 @@ public:
   virtual SinkResult consume(const BufferEnd& buffer) = 0;
 };
 
+// What the live display reads of the running acquisition. Spans stay valid until the next tick.
+struct DisplayData {
+  std::span<const std::int16_t> counts;     // 385 slots: the last buffer's counts
+  std::span<const std::int32_t> histogram;  // 51 x 385 body-bend totals, bin-major
+  std::span<const std::int16_t> raw;        // (B + 1) x 385 samples, channel fastest
+  std::span<const std::int16_t> lower_band; // (B + 1) x 385, the detection band drawn
+  int buffer_length = 0;                    // B
+  int cursor = 0;                           // the sample index being written (sweep cursor)
+};
+
+// The live display's pacing: called once per running tick, after the tick's sample statistics,
+// with the tick counter (0 after a start or a resume).
+class DisplayPacing {
+public:
+  virtual ~DisplayPacing() = default;
+  virtual void display_tick(int tick_counter) = 0;
+};
+
 // Free space of the drive that holds a folder, in whole megabytes; -1 when unknown.
 using FreeSpaceFunction = std::function<long long(const std::filesystem::path&)>;
 long long filesystem_free_mb(const std::filesystem::path& folder);

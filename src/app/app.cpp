@@ -28,12 +28,15 @@ App::App(AppOptions options, Services& services) : services_(services) {
                                        SessionViews{*startup_view_, *connection_view_, *this});
   session_->acquisition().set_view(acquisition_view_.get());
   session_->set_acquisition_windows(acquisition_view_.get());
+  main_->attach_live_display(session_->acquisition(), state().project);
   setup_ = std::make_unique<setup_editor::FrmSetup>(*this);
   setup_->setWindowIcon(icon);
 }
 
 App::~App() {
   setup_.reset();
+  // The live display draws for the acquisition engine, which leaves with the session.
+  main_->detach_live_display();
   // The session goes first: closing the port may still report to the windows' adapters.
   session_.reset();
   acquisition_view_.reset();

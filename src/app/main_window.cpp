@@ -17,6 +17,7 @@
 #include "app/about_window.hpp"
 #include "app/app.hpp"
 #include "app/init_window.hpp"
+#include "app/live_display_binding.hpp"
 #include "app/main_layout.hpp"
 #include "ui/rounded_look.hpp"
 
@@ -229,6 +230,7 @@ void FrmMain::Form_Activate() {
     const bool undivided = app_.state().project.setup.Plate_format == "w96u";
     chk_bodybends->setEnabled(undivided);
     if (!undivided) chk_bodybends->setChecked(false);
+    if (live_display_) live_display_->activate();
   } catch (const std::exception&) {
     app_.services().dialogs.message("Error loading parameters", common::Buttons::Ok);
   }
@@ -257,7 +259,19 @@ void FrmMain::Form_Resize() {
   place(PicPanel1, left_panel_layout(layout->pic_panel1.width, layout->pic_panel1.height));
   place(PicPanel2, right_panel_layout(layout->pic_panel2.width, layout->pic_panel2.height));
   picturetime->set_world(0, 0, 100, 100);
+  if (live_display_) live_display_->resized();
   update();
+}
+
+void FrmMain::attach_live_display(acquisition::AcquisitionCycle& cycle,
+                                  const store::ProjectState& project) {
+  detach_live_display();
+  live_display_ = new LiveDisplayBinding(*this, cycle, project);
+}
+
+void FrmMain::detach_live_display() {
+  delete live_display_;
+  live_display_ = nullptr;
 }
 
 bool FrmMain::event(QEvent* e) {

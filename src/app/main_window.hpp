@@ -19,9 +19,14 @@
 #include "reports/report_bin.hpp"
 #include "ui/picture_box.hpp"
 
+namespace kestrova::acquisition {
+class AcquisitionCycle;
+}
+
 namespace kestrova::app {
 
 class App;
+class LiveDisplayBinding;
 
 // The main window: connection, acquisition, live display and instrument tools. Every
 // control is a member named as in the window's design and carries that name as objectName;
@@ -200,6 +205,13 @@ public:
 
   QLabel* lbl_link_status = nullptr; // status bar: the link to the instrument
 
+  // The live display's controls and pictures, bound once the acquisition engine exists and
+  // released before it goes.
+  void attach_live_display(acquisition::AcquisitionCycle& cycle,
+                           const store::ProjectState& project);
+  void detach_live_display();
+  LiveDisplayBinding* live_display() { return live_display_; }
+
 protected:
   bool event(QEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
@@ -225,6 +237,7 @@ private:
   void follow_acquisition_timer();
 
   App& app_;
+  LiveDisplayBinding* live_display_ = nullptr; // owned
   QWidget* client_ = nullptr;
   double base_point_size_ = 9.0;   // the font's size at 1280 x 800
   double client_point_size_ = 0.0; // the size the controls have now
