@@ -324,6 +324,12 @@ public:
   bool publish(const fs::path& folder, const std::vector<int>& channels,
                const std::vector<std::int32_t>& raw_time, std::int64_t records, fs::path& failed) {
     std::vector<char> flags(kDetectionSamples);
+    // Records not analysed at the end were never written: they read as zeros.
+    if (::ftruncate(fd_.get(),
+                    records * static_cast<std::int64_t>(channels_ * kDetectionSamples)) != 0) {
+      failed = path_;
+      return false;
+    }
     for (std::size_t i = 0; i < channels.size(); ++i) {
       std::string text;
       for (std::int64_t r = 0; r < records; ++r) {
