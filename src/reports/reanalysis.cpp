@@ -115,7 +115,7 @@ struct Records {
 // below the span. Record times are made monotonic by adding 1440 minutes when a record lies
 // more than 1000 minutes below the previous one.
 std::optional<Records> read_records(const fs::path& counts, std::int64_t span) {
-  auto bytes = store::read_file_bytes(counts);
+  auto bytes = read_counts_file(counts);
   if (!bytes) return std::nullopt;
   const std::size_t total = bytes->size() / kCountsRecordBytes;
   Records out;
@@ -180,6 +180,11 @@ public:
       fd_.reset(::open(failed_.c_str(), O_RDONLY | O_CLOEXEC));
       number_ = fd_.get() >= 0 ? number : -1;
       if (fd_.get() < 0) return {};
+      // Let the disk read this file and the next one while the blocks are being counted.
+      ::posix_fadvise(fd_.get(), 0, 0, POSIX_FADV_WILLNEED);
+      const fs::path next = folder_ / acquisition::realtime_file_name(number + 1);
+      Fd ahead(::open(next.c_str(), O_RDONLY | O_CLOEXEC));
+      if (ahead.get() >= 0) ::posix_fadvise(ahead.get(), 0, 0, POSIX_FADV_WILLNEED);
     }
     const std::int64_t offset =
         (block % acquisition::kBlocksPerRealtimeFile) * static_cast<std::int64_t>(block_bytes_);
