@@ -619,10 +619,10 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
       dialogs.message("error Updating setup.dat");
     report.setting_text.reset();
   }
-  report.rows = rows;
+  report.rows = std::move(rows);
   result.report = generate_report(report, services);
   if (result.report.bin > 0) result.bin = result.report.bin;
-  result.rows = std::move(rows);
+  result.rows = std::move(*report.rows);
   result.outcome = ReanalysisResult::Outcome::Done;
   return result;
 }

@@ -43,29 +43,37 @@ std::string setting_line(const fs::path& report) {
   return at == std::string::npos ? text : text.substr(at, text.find('\r', at) - at);
 }
 
+// Without --hours the whole hour is analysed; the report carries the settings of the run.
 TEST(KestrovaReportReanalyze, InMemoryRunWritesTheReportWithItsSettings) {
-  Fixture f;
+  Fixture f(60);
   const std::string counts = read_file(f.folder / "counts.bin");
   struct Case {
     std::string options;
     std::string setting;
+    std::string times;
   } cases[] = {
-      {"", "1_Threshold Avrg (Default.Agar&Liquid) C elegans(>L4) [SNR=1.8]"},
-      {"--organism 3", "3_Drosophila (Threshold) Drosophila [SNR=0.8]"},
+      {"", "1_Threshold Avrg (Default.Agar&Liquid) C elegans(>L4) [SNR=1.8]", "30,60"},
+      {"--organism 3", "3_Drosophila (Threshold) Drosophila [SNR=0.8]", "30,60"},
       {"--organism 2 --method 0",
-       "0_Threshold+Binary (Old Method.w/filters) Echinococcus [SNR=1.8]"},
+       "0_Threshold+Binary (Old Method.w/filters) Echinococcus [SNR=1.8]", "30,60"},
       {"--organism 1 --threshold 3.5 --hours 0.5 --bin 15",
-       "1_Threshold Avrg (Default.Agar&Liquid) Zebrafish(Larvae) [SNR=3.5]"},
+       "1_Threshold Avrg (Default.Agar&Liquid) Zebrafish(Larvae) [SNR=3.5]", "15,30"},
+      {"--export-raw --bin 60", "1_Threshold Avrg (Default.Agar&Liquid) C elegans(>L4) [SNR=1.8]",
+       "60"},
   };
   for (const Case& c : cases) {
     const auto r = f.reanalyze(c.options);
     ASSERT_EQ(r.exit_code, 0) << c.options << ": " << r.output;
     EXPECT_EQ(r.output, (f.folder / "report.csv").string() + "\n");
     EXPECT_EQ(setting_line(f.folder / "report.csv"), "\"SETTING:\",\"" + c.setting + "\"");
+    EXPECT_NE(read_file(f.folder / "report.csv").find("Group/Time[m]," + c.times + "\r\n"),
+              std::string::npos)
+        << c.options;
     EXPECT_EQ(read_file(f.folder / "counts.bin"), counts) << c.options;
+    EXPECT_EQ(fs::exists(f.folder / "ch0.raw"), c.options.starts_with("--export-raw"));
   }
-  // The last case analysed half an hour in bins of 15 minutes.
-  EXPECT_NE(read_file(f.folder / "report.csv").find("Group/Time[m],15,30\r\n"), std::string::npos);
+  const std::string raw = read_file(f.folder / "ch0.raw");
+  EXPECT_EQ(std::count(raw.begin(), raw.end(), '\n'), 60);
 }
 
 TEST(KestrovaReportReanalyze, ThresholdDefaultsFromRepoconf) {
