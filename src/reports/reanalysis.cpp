@@ -600,6 +600,8 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
 
   GenerateRequest report = request.report;
   report.settings.Bin = result.bin;
+  // The basal acquisition's counts were made with other settings: no basal normalisation here.
+  report.basal_choice.clear();
   if (!request.replace) {
     result.in_memory = true;
     result.setting_text = std::string(detection_method_names()[request.method]) + " " +

@@ -70,7 +70,8 @@ std::int64_t span_minutes(double hours);
 // a stop, a missing or short real-time file (named in the message) or a read error ends the run
 // with every file as it was. Replacing writes the new counts beside the old ones, flushes them,
 // keeps the old file as counts.bak and renames the new one over counts.bin, so a crash or a full
-// disk leaves either the old or the new file whole. Messages go through `services.dialogs`.
+// disk leaves either the old or the new file whole. The report at the end is not normalised to
+// a basal acquisition. Messages go through `services.dialogs`.
 ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices& services,
                                 const ReanalysisControl& control = {});
 

@@ -96,6 +96,7 @@ TEST_F(ReanalysisTest, InMemoryRunReportsWithItsSettingText) {
   record({minutes(1, 30)});
   ReanalysisRequest r = request();
   r.threshold_text = "2,5";
+  r.report.basal_choice = "20260101_0900 basal"; // not applied to re-analysed counts
   const ReanalysisResult result = run(r);
   ASSERT_TRUE(result.ok()) << ::testing::PrintToString(dialogs_.texts());
   EXPECT_EQ(result.setting_text, "1_Threshold Avrg (Default.Agar&Liquid) C elegans(>L4) [SNR=2,5]");
@@ -108,6 +109,7 @@ TEST_F(ReanalysisTest, InMemoryRunReportsWithItsSettingText) {
   EXPECT_EQ(status_[1], "Block 1/30");
   EXPECT_EQ(status_.back(), "Block 31/30");
   EXPECT_FALSE(fs::exists(folder_ / kCountsBackupName));
+  EXPECT_TRUE(dialogs_.texts().empty());
 }
 
 // Replacing rewrites every record in place (time, new counts, temperature kept), keeps the old
