@@ -345,7 +345,11 @@ bool bench_reanalysis(const fs::path& data) {
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C");
-  const fs::path base = argc > 1 ? fs::path(argv[1]) : fs::temp_directory_path();
+  // Options meant for the Google Benchmark programs (--benchmark_...) are ignored.
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] != '-') args.emplace_back(argv[i]);
+  const fs::path base = !args.empty() ? fs::path(args[0]) : fs::temp_directory_path();
   std::string pattern = (base / "reports-bench-XXXXXX").string();
   if (::mkdtemp(pattern.data()) == nullptr) {
     std::perror("mkdtemp");
@@ -353,7 +357,7 @@ int main(int argc, char** argv) {
   }
   const fs::path data = pattern;
   fs::copy_file(fs::path(KESTROVA_DATA_DIR) / "w384.dat", data / "w384.dat");
-  const std::string only = argc > 2 ? argv[2] : "";
+  const std::string only = args.size() > 1 ? args[1] : "";
   const bool reanalysis_ok = only == "generate" || bench_reanalysis(data);
   const bool generate_ok = only == "reanalysis" || bench_generate(data);
   fs::remove_all(data);
