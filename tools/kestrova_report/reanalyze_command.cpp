@@ -30,14 +30,16 @@ constexpr const char* kDefaultsHelp =
     "               repoconf.dat's threshold / 10, or the preset when that lies outside the\n"
     "               organism's range. A --threshold outside the range (0.5 to 1 for\n"
     "               Drosophila, 1.1 to 6 for the others) is refused.\n"
-    "  --hours      the whole recording; the counts then serve this report only\n"
+    "  --hours      the whole recording; the counts then serve this report only. --hours H\n"
+    "               takes the records up to the one at minute H x 60 (at least 5 minutes).\n"
     "  --bin        repoconf.dat's bin (30 without the file)\n"
     "--replace writes the new counts into counts.bin (the old file is kept as counts.bak) and the\n"
     "method, organism and threshold into setup.dat (old one kept as setup.bak); it always takes\n"
     "the whole recording. --export-raw appends the detection flags to ch<channel>.raw and cannot\n"
-    "be combined with --replace. Nothing is written before every block has been counted, so an\n"
-    "interrupted run (Ctrl-C) leaves every file as it was. The report file uses repoconf.dat's\n"
-    "type, layout and statistics; its path is printed.";
+    "be combined with --replace. Nothing in the folder changes before every block has been\n"
+    "counted, so interrupting the count (Ctrl-C) changes nothing, and counts.bin is replaced by\n"
+    "a rename, whole or not at all. The report uses repoconf.dat's type, layout and statistics\n"
+    "(no basal normalisation); its path is printed.";
 
 } // namespace
 
