@@ -35,6 +35,7 @@ fs::path write_recording(const fs::path& data_folder, const std::string& name,
   fs::create_directories(folder);
   store::SetupValues setup;
   setup.Plate_format = "wtest";
+  setup.RT_Buffer = recording.buffer_length;
   write_file(folder / "setup.dat", store::setup_file_text(1, setup));
   store::GroupTable groups;
   groups.names[0] = "Ctrl";
@@ -48,23 +49,24 @@ fs::path write_recording(const fs::path& data_folder, const std::string& name,
 
   std::mt19937 random(recording.seed);
   acquisition::ActivityDetector detector;
-  acquisition::ActivityWriter writer(folder, acquisition::kDefaultBufferLength);
+  const int positions = recording.buffer_length + 1;
+  acquisition::ActivityWriter writer(folder, recording.buffer_length);
   constexpr int kSlots = acquisition::kChannelSlots;
-  std::vector<std::int16_t> block(501 * kSlots, 0);
+  std::vector<std::int16_t> block(static_cast<std::size_t>(positions) * kSlots, 0);
   const int signal_channels[] = {0, 1, 2, 16, 17};
   for (std::size_t r = 0; r < recording.times.size(); ++r) {
     std::fill(block.begin(), block.end(), 0);
     for (int c = 0; c < 384; ++c) {
       const bool lively = std::find(std::begin(signal_channels), std::end(signal_channels), c) !=
                           std::end(signal_channels);
-      for (int k = 0; k < 500; ++k)
+      for (int k = 0; k < positions - 1; ++k)
         block[k * kSlots + c] = static_cast<std::int16_t>(2000 + random() % 40);
       if (!lively) continue;
       const int dips = static_cast<int>(random() % 12);
       for (int d = 0; d < dips; ++d) {
-        const int at = static_cast<int>(random() % 490);
+        const int at = static_cast<int>(random() % static_cast<unsigned>(positions - 10));
         const int depth = 300 + static_cast<int>(random() % 900);
-        for (int k = at; k < at + 3 + static_cast<int>(random() % 6) && k < 500; ++k)
+        for (int k = at; k < at + 3 + static_cast<int>(random() % 6) && k < positions - 1; ++k)
           block[k * kSlots + c] = static_cast<std::int16_t>(block[k * kSlots + c] - depth);
       }
     }

@@ -23,6 +23,7 @@ struct Recording {
   int method = 1;         // detection the counts were made with
   double threshold = 1.8;
   unsigned seed = 7;
+  int buffer_length = 500; // samples per block (the setup's real-time buffer length)
 };
 
 // Writes the data folder's plate file and an acquisition folder (setup, groups, counts.bin,

@@ -92,6 +92,19 @@ TEST_F(ReanalysisTest, RecordedSettingsReproduceTheCounts) {
   EXPECT_GT(activity, 50) << "the fixture must count something";
 }
 
+// Blocks follow the real-time buffer length of the acquisition's setup.
+TEST_F(ReanalysisTest, OtherBufferLengthsAreReadWithTheirBlockSize) {
+  for (int length : {250, 800}) {
+    Recording recording{minutes(1, 14)};
+    recording.buffer_length = length;
+    record(recording);
+    const auto recorded = read_counts_rows(folder_ / "counts.bin");
+    const ReanalysisResult result = run(request());
+    ASSERT_TRUE(result.ok()) << length << ::testing::PrintToString(dialogs_.texts());
+    EXPECT_EQ(result.rows.counts, recorded->counts) << length;
+  }
+}
+
 TEST_F(ReanalysisTest, InMemoryRunReportsWithItsSettingText) {
   record({minutes(1, 30)});
   ReanalysisRequest r = request();
