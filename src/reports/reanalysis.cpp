@@ -1,6 +1,7 @@
 #include "reports/reanalysis.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <condition_variable>
@@ -208,18 +209,19 @@ private:
   fs::path failed_;
 };
 
-// Counts the channels of a block on one or two threads. Each channel's count depends on its
-// own samples only, so splitting the channels between threads gives the numbers of one thread.
+// Counts the channels of a block on one or two threads. The channels are cut into chunks that
+// the threads claim one at a time, so a thread that the system keeps waiting holds up at most
+// one chunk. Each channel's count depends on its own samples only, so every split gives the
+// numbers of one thread.
 class DetectionTeam {
 public:
   DetectionTeam(int threads, std::vector<int> channels, double threshold, int method,
                 bool with_flags)
       : channels_(std::move(channels)), threshold_(threshold),
-        method_(static_cast<std::int16_t>(method)), with_flags_(with_flags) {
-    const std::size_t n = channels_.size();
-    split_ = threads > 1 && n > 8 ? std::min(n, (n / 2 + 7) / 8 * 8) : n;
+        method_(static_cast<std::int16_t>(method)), with_flags_(with_flags),
+        chunks_((channels_.size() + kChunk - 1) / kChunk) {
     detectors_.push_back(std::make_unique<acquisition::ActivityDetector>());
-    if (split_ < n) {
+    if (threads > 1 && chunks_ > 1) {
       detectors_.push_back(std::make_unique<acquisition::ActivityDetector>());
       helper_ = std::thread([this] { helper_loop(); });
     }
@@ -241,36 +243,52 @@ public:
     block_ = block;
     counts_ = counts;
     flags_ = flags;
+    finished_.store(0, std::memory_order_relaxed);
+    ++generation_;
+    claims_.store(generation_ << 32, std::memory_order_release);
     if (helper_.joinable()) {
       {
         std::lock_guard lock(mutex_);
-        ++generation_;
+        wanted_ = generation_;
       }
       wake_.notify_one();
     }
-    count_range(*detectors_[0], 0, split_);
-    if (helper_.joinable()) {
+    work(*detectors_[0], generation_);
+    if (finished_.load(std::memory_order_acquire) != chunks_) {
       std::unique_lock lock(mutex_);
-      done_cv_.wait(lock, [&] { return done_ == generation_; });
+      done_cv_.wait(lock, [&] { return finished_.load(std::memory_order_acquire) == chunks_; });
     }
   }
 
 private:
+  static constexpr std::size_t kChunk = 32; // channels, a multiple of the detector's lanes
+
   void helper_loop() {
     std::uint64_t seen = 0;
     for (;;) {
       {
         std::unique_lock lock(mutex_);
-        wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+        wake_.wait(lock, [&] { return quit_ || wanted_ != seen; });
         if (quit_) return;
-        seen = generation_;
+        seen = wanted_;
       }
-      count_range(*detectors_[1], split_, channels_.size());
-      {
+      work(*detectors_[1], seen);
+    }
+  }
+
+  // Claims and counts chunks of block `generation` until none is left.
+  void work(acquisition::ActivityDetector& detector, std::uint64_t generation) {
+    for (;;) {
+      std::uint64_t claim = claims_.load(std::memory_order_acquire);
+      do {
+        if (claim >> 32 != generation || (claim & 0xFFFFFFFFu) >= chunks_) return;
+      } while (!claims_.compare_exchange_weak(claim, claim + 1, std::memory_order_acq_rel));
+      const std::size_t from = (claim & 0xFFFFFFFFu) * kChunk;
+      count_range(detector, from, std::min(channels_.size(), from + kChunk));
+      if (finished_.fetch_add(1, std::memory_order_acq_rel) + 1 == chunks_) {
         std::lock_guard lock(mutex_);
-        done_ = seen;
+        done_cv_.notify_one();
       }
-      done_cv_.notify_one();
     }
   }
 
@@ -293,15 +311,18 @@ private:
   double threshold_;
   std::int16_t method_;
   bool with_flags_;
-  std::size_t split_ = 0;
+  std::uint64_t chunks_;
   std::vector<std::unique_ptr<acquisition::ActivityDetector>> detectors_;
   acquisition::RawBlock block_{};
   std::int16_t* counts_ = nullptr;
   char* flags_ = nullptr;
+  std::uint64_t generation_ = 0;           // written by the calling thread only
+  std::atomic<std::uint64_t> claims_{0};   // generation << 32 | next chunk
+  std::atomic<std::uint64_t> finished_{0}; // chunks of the current block counted
   std::thread helper_;
   std::mutex mutex_;
   std::condition_variable wake_, done_cv_;
-  std::uint64_t generation_ = 0, done_ = 0;
+  std::uint64_t wanted_ = 0; // the block the helper is asked to join, under mutex_
   bool quit_ = false;
 };
 
