@@ -65,7 +65,9 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
   const std::string setting =
       request.setting_text ? *request.setting_text : setting_text_from_setup(folder, decimal);
 
-  auto rows = load_counts_rows(counts, dialogs);
+  std::optional<ActivityRows> loaded;
+  if (!request.rows) loaded = load_counts_rows(counts, dialogs);
+  const ActivityRows* rows = request.rows ? &*request.rows : loaded ? &*loaded : nullptr;
   if (!rows) return result;
   const int bin = adjust_report_bin(request.settings.Bin, rows->last_time());
   result.bin = bin;

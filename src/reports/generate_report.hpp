@@ -12,6 +12,7 @@
 #include "common/dialogs.hpp"
 #include "common/event_pump.hpp"
 #include "common/shell.hpp"
+#include "reports/report_data.hpp"
 #include "reports/report_settings.hpp"
 
 namespace kestrova::reports {
@@ -25,6 +26,7 @@ struct GenerateRequest {
   ReportLayout layout = ReportLayout::Rows;
   std::string basal_choice;                // the basal acquisition entry, "" or "-" for none
   std::optional<std::string> setting_text; // kept from a re-analysis; else read from setup.dat
+  std::optional<ActivityRows> rows;        // counts of a re-analysis; else read from counts.bin
   bool autoreport = false; // automatic report: nothing is opened and no workbook made
   bool open_result = true; // open the report (or workbook) with the desktop afterwards
 };

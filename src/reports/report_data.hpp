@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "common/dialogs.hpp"
+#include "reports/large_block_allocator.hpp"
 #include "store/channel_grid.hpp"
 #include "store/plate_format.hpp"
 
@@ -25,7 +26,7 @@ inline constexpr std::string_view kActivityNotFound = "Activity file not Found";
 // basal percentages fit.
 struct ActivityRows {
   std::vector<std::int32_t> time;
-  std::vector<std::int32_t> counts; // size() x 384, row-major
+  std::vector<std::int32_t, LargeBlockAllocator<std::int32_t>> counts; // size() x 384, by row
   std::vector<std::int32_t> temperature;
 
   std::size_t size() const { return time.size(); }
@@ -79,6 +80,9 @@ std::optional<AcquisitionLayout> load_acquisition_layout(const std::filesystem::
 // name + "[snr=" + threshold in one decimal + "]", e.g. "Mode1 C.elegans[snr=1.8]". Empty when
 // the file cannot be read.
 std::string setting_text_from_setup(const std::filesystem::path& folder, char decimal_separator);
+
+// The bytes of a counts file, read in one piece; nullopt when missing or unreadable.
+std::optional<std::string> read_counts_file(const std::filesystem::path& counts_file);
 
 // Reads every whole record of a counts file into rows; times are made monotonic by adding 1440
 // minutes whenever a record lies more than 1000 minutes below the previous row. A torn final

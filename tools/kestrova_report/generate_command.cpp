@@ -9,18 +9,23 @@
 
 namespace kestrova::tools {
 
-namespace {
-
-// A desktop that opens nothing: the tool prints the path instead.
-class NoShell final : public common::Shell {
-public:
-  bool open(const std::filesystem::path&) override { return false; }
-  bool reveal(const std::filesystem::path&) override { return false; }
-  bool relaunch(const std::vector<std::string>&) override { return false; }
-  bool open_url(std::string_view) override { return false; }
-};
-
-} // namespace
+reports::GenerateRequest stored_report_request(const std::filesystem::path& data_folder,
+                                               const std::filesystem::path& folder) {
+  // Defaults from repoconf.dat of the data folder when it is complete, else the defaults.
+  const reports::ReportSettingsRead stored = reports::read_report_settings_file(
+      data_folder / reports::kReportSettingsFile, reports::current_list_separator());
+  reports::GenerateRequest request;
+  request.acquisition_folder = std::filesystem::absolute(folder).lexically_normal();
+  if (request.acquisition_folder.filename().empty())
+    request.acquisition_folder = request.acquisition_folder.parent_path();
+  request.data_folder = data_folder;
+  request.settings = stored.complete()
+                         ? stored.settings
+                         : reports::default_report_settings(reports::current_list_separator());
+  request.file_type = static_cast<reports::ReportFileType>(request.settings.filetype);
+  request.layout = static_cast<reports::ReportLayout>(request.settings.out_format);
+  return request;
+}
 
 // generate ACQ_FOLDER [options]: the report of one acquisition folder, written into it.
 Runner setup_generate(CLI::App& command) {
@@ -53,20 +58,7 @@ Runner setup_generate(CLI::App& command) {
       std::cerr << "kestrova-report: generate needs --data-dir (the folder of the plate files)\n";
       return 2;
     }
-    const std::filesystem::path data = *context.data_dir;
-    // Defaults from repoconf.dat of the data folder when it is complete, else the defaults.
-    const reports::ReportSettingsRead stored = reports::read_report_settings_file(
-        data / reports::kReportSettingsFile, reports::current_list_separator());
-    reports::GenerateRequest request;
-    request.acquisition_folder = std::filesystem::absolute(args->folder).lexically_normal();
-    if (request.acquisition_folder.filename().empty())
-      request.acquisition_folder = request.acquisition_folder.parent_path();
-    request.data_folder = data;
-    request.settings = stored.complete()
-                           ? stored.settings
-                           : reports::default_report_settings(reports::current_list_separator());
-    request.file_type = static_cast<reports::ReportFileType>(request.settings.filetype);
-    request.layout = static_cast<reports::ReportLayout>(request.settings.out_format);
+    reports::GenerateRequest request = stored_report_request(*context.data_dir, args->folder);
     if (args->bin) request.settings.Bin = *args->bin;
     if (args->type) {
       request.file_type = *args->type == "txt"    ? reports::ReportFileType::Text

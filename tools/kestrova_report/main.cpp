@@ -21,6 +21,9 @@ namespace {
 constexpr Subcommand kSubcommands[] = {
     {"xlsx", "Convert a CSV report into an .xlsx workbook", setup_xlsx},
     {"generate", "Write the report of an acquisition folder", setup_generate},
+    {"wells", "Export the binned activity as one text file per well or per channel", setup_wells},
+    {"reanalyze", "Count the activity again from the real-time files, then write the report",
+     setup_reanalyze},
 };
 
 // What a signal handler may reach has to live outside every object: the flag the work checks

@@ -1,0 +1,140 @@
+#include "reports/well_export.hpp"
+
+#include <cstdio>
+#include <fstream>
+
+#include "acquisition/activity_files.hpp"
+#include "common/rounding.hpp"
+#include "reports/report_data.hpp"
+#include "reports/report_statistics.hpp"
+#include "store/record_file.hpp"
+
+namespace kestrova::reports {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+bool write_text(const fs::path& file, const std::string& text) {
+  std::ofstream out(file, std::ios::binary | std::ios::trunc);
+  out.write(text.data(), static_cast<std::streamsize>(text.size()));
+  out.close();
+  return static_cast<bool>(out);
+}
+
+std::string padded(long value, int digits) {
+  char buffer[32];
+  std::snprintf(buffer, sizeof buffer, "%0*ld", digits, value);
+  return buffer;
+}
+
+// The well label: row letter, then the column number from 1.
+std::string well_label(int well, int plate_rows) {
+  const int rows = plate_rows > 0 ? plate_rows : 1;
+  return std::string(1, static_cast<char>('A' + well % rows)) + std::to_string(well / rows + 1);
+}
+
+bool well_has_channel(const AcquisitionLayout& layout, int well) {
+  for (int p = 0; p <= layout.greatest_position; ++p)
+    if (layout.channel_at(well, p) >= 0) return true;
+  return false;
+}
+
+} // namespace
+
+int adjust_export_bin(int requested_bin, std::int32_t last_time) {
+  int bin = std::max(requested_bin, 2);
+  const std::int64_t length = static_cast<std::int64_t>(last_time) + 1;
+  if (length < bin) bin = static_cast<int>(length <= 30 ? length : length / 15 * 15);
+  return std::max(bin, 1);
+}
+
+std::string export_stamp(const common::CivilTime& t) {
+  char buffer[48];
+  std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d %02d:%02d", t.day, t.month, t.year, t.hour,
+                t.minute);
+  return buffer;
+}
+
+std::optional<common::CivilTime> acquisition_start(const fs::path& folder) {
+  const std::string name = folder.filename().string();
+  int y = 0, mo = 0, d = 0, h = 0, mi = 0;
+  char tail = 0;
+  if (name.size() != 13 ||
+      std::sscanf(name.c_str(), "%4d%2d%2d_%2d%2d%c", &y, &mo, &d, &h, &mi, &tail) != 5)
+    return std::nullopt;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (i != 8 && (name[i] < '0' || name[i] > '9')) return std::nullopt;
+  if (mo < 1 || mo > 12 || d < 1 || d > 31 || h > 23 || mi > 59) return std::nullopt;
+  return common::CivilTime{y, mo, d, h, mi, 0, 0};
+}
+
+WellExportResult export_well_series(const WellExportRequest& request, common::Dialogs& dialogs) {
+  WellExportResult result;
+  const fs::path& folder = request.acquisition_folder;
+  const fs::path counts = folder / acquisition::kCountsFileName;
+  if (!store::FileExists(counts)) {
+    dialogs.message(kActivityNotFound);
+    return result;
+  }
+  auto layout = load_acquisition_layout(folder, request.data_folder, dialogs);
+  if (!layout) return result;
+  auto rows = load_counts_rows(counts, dialogs);
+  if (!rows) return result;
+
+  const std::int32_t last = rows->last_time();
+  const int bin = adjust_export_bin(request.bin, last);
+  result.bin = bin;
+  auto numbers =
+      compute_report_numbers(*rows, last, bin, false, *layout, ReportLayout::Rows, folder, dialogs);
+  if (!numbers) return result;
+  const int n = std::max(1, common::round_to_int(static_cast<double>(last) / bin));
+  result.bins = n;
+
+  const auto fail = [&] {
+    dialogs.message("Report Error");
+    return result;
+  };
+  if (request.time_stamps) {
+    const common::CivilTime start =
+        request.start ? *request.start : acquisition_start(folder).value_or(request.now);
+    const common::LocalTime origin = common::from_civil(start);
+    for (int w = 0; w <= layout->greatest_well; ++w) {
+      if (!well_has_channel(*layout, w)) continue;
+      std::string text;
+      for (int j = 1; j <= n; ++j) {
+        const auto at = origin + std::chrono::minutes(static_cast<std::int64_t>(j) * bin);
+        text +=
+            export_stamp(common::to_civil(at)) + " " + std::to_string(numbers->well(j, w)) + "\r\n";
+      }
+      const fs::path file =
+          folder / (padded(w, 3) + "_" + well_label(w, layout->geometry.rows) + ".txt");
+      if (!write_text(file, text)) return fail();
+      result.files.push_back(file);
+    }
+  } else {
+    for (int c = 0; c < kChannels; ++c) {
+      std::string text;
+      for (int j = 1; j <= n; ++j) {
+        if (j > 1) text += ' ';
+        text += std::to_string(numbers->channel(j, c));
+      }
+      text += "\r\n";
+      const fs::path file = folder / ("ch" + padded(c, 6) + ".txt");
+      if (!write_text(file, text)) return fail();
+      result.files.push_back(file);
+    }
+    std::string text;
+    for (int j = 1; j <= n; ++j) {
+      if (j > 1) text += ' ';
+      text += std::to_string(static_cast<std::int64_t>(j) * bin * 60);
+    }
+    text += "\r\n";
+    if (!write_text(folder / "time.txt", text)) return fail();
+    result.files.push_back(folder / "time.txt");
+  }
+  result.ok = true;
+  return result;
+}
+
+} // namespace kestrova::reports
