@@ -249,7 +249,7 @@ TEST_F(AcquisitionCrash, KillAtAnyMomentKeepsWholeRecordsAndTheNextStartRecords)
   std::mt19937 random(20260115);
   const fs::path folder = acquisition_folder(tmp_.path());
   FolderState before;
-  for (int round = 0; round < 9; ++round) {
+  for (int round = 0; round < 8; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     Child child(tmp_.path(), std::nullopt);
     // Every third kill lands anywhere from the fork on (loading, connecting, the folder).
