@@ -160,17 +160,20 @@ ActivityWriter::ActivityWriter(fs::path folder, int buffer_length, WriteAtFuncti
 namespace {
 
 // What an append at a fixed position does with the bytes the file already holds there.
-enum class Existing { kAppend, kCutTail, kForeign };
+enum class Existing { kAppend, kOrphan, kCutTail, kForeign };
 
 // A file of `size` bytes receives a record of `record` bytes at `at`. Whole records before `at`
 // may be missing (a run that did not save them). Past `at` only a write torn by a crash is cut,
 // which is shorter than one record; for real-time blocks (`sample` bytes per sample) it is also
-// not a whole number of samples, as blocks of another buffer length always are.
+// not a whole number of samples, as blocks of another buffer length always are. One whole block
+// ending the file at `at` is the block of a buffer end killed before its counts.bin record: it
+// has no record, and its place is written over.
 Existing classify_existing(std::int64_t size, std::int64_t at, std::size_t record,
                            std::size_t sample) {
   const auto record_bytes = static_cast<std::int64_t>(record);
   if (size <= at) return size % record_bytes == 0 ? Existing::kAppend : Existing::kForeign;
   const std::int64_t tail = size - at;
+  if (sample != 0 && tail == record_bytes) return Existing::kOrphan;
   if (tail >= record_bytes) return Existing::kForeign;
   if (sample != 0 && tail % static_cast<std::int64_t>(sample) == 0) return Existing::kForeign;
   return Existing::kCutTail;
@@ -225,7 +228,7 @@ AppendResult ActivityWriter::check_realtime_files() const {
     if (size < 0) return {false, file, errno, AppendFailure::kWrite};
     const Existing existing = classify_existing(size, check.at, block, kSampleBytes);
     if (existing == Existing::kForeign ||
-        (existing == Existing::kCutTail && check.number != file_number()))
+        (existing != Existing::kAppend && check.number != file_number()))
       return foreign_blocks(file);
   }
   return {};

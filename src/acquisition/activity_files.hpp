@@ -110,9 +110,10 @@ std::string describe(const AppendResult& result);
 // the appends of the same buffer that had succeeded are cut back too, so block b of the
 // real-time files always belongs to record b of `counts.bin`. An existing folder (a restart in
 // the same minute) is continued after its last whole `counts.bin` record. Only a torn tail
-// shorter than one record is ever cut from a file: real-time data that does not line up with
-// `counts.bin` at this buffer length (blocks of another length, or blocks whose records are
-// missing) is refused with kForeignBlocks and left as it is.
+// shorter than one record is ever cut from a file, and only the one block that a crash between
+// a block and its `counts.bin` record leaves at the end is written over: other real-time data
+// that does not line up with `counts.bin` at this buffer length (blocks of another length, or
+// more blocks whose records are missing) is refused with kForeignBlocks and left as it is.
 class ActivityWriter {
 public:
   ActivityWriter(std::filesystem::path folder, int buffer_length, WriteAtFunction write_at = {});

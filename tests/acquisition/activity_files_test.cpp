@@ -234,7 +234,8 @@ TEST(ActivityFiles, AFolderWhoseRealtimeBlocksDoNotLineUpIsRefusedAndLeftAsItIs)
       {"a restart with a longer buffer", {{20, 3}}, 0, 40, true},
       {"a full earlier file of another length", {{20, 11}}, 0, 21, true},
       {"counts.bin missing", {{20, 3}}, 3, 20, true},
-      {"a block without its counts record", {{20, 3}}, 1, 20, true},
+      {"two blocks without their counts records", {{20, 3}}, 2, 20, true},
+      {"a block without its counts record (a crash between the two)", {{20, 3}}, 1, 20, false},
       {"the same buffer length", {{20, 3}}, 0, 20, false},
       {"blocks missing from a run that saved none", {{20, 2}, {20, 2, false}}, 0, 20, false},
   };
@@ -270,7 +271,8 @@ TEST(ActivityFiles, AFolderWhoseRealtimeBlocksDoNotLineUpIsRefusedAndLeftAsItIs)
       EXPECT_EQ(*read_realtime_block(dir.path(), continued_at, c.buffer_length),
                 Buffer(100, c.buffer_length).raw)
           << c.name;
-      for (int k = 0; k < c.earlier.front().buffers; ++k)
+      for (std::int64_t k = 0; k < std::min<std::int64_t>(c.earlier.front().buffers, continued_at);
+           ++k)
         EXPECT_EQ(*read_realtime_block(dir.path(), k, c.buffer_length),
                   Buffer(k, c.buffer_length).raw)
             << c.name << " block " << k;
