@@ -18,7 +18,7 @@ enum class ImageFormat { Bmp, Png };
 // A drawing surface with a user-defined world window. Coordinates are world units;
 // either axis may run backwards (left > right or top > bottom).
 class Canvas {
- public:
+public:
   virtual ~Canvas() = default;
 
   // Maps the world rectangle (left, top)-(right, bottom) onto the whole surface.
@@ -37,4 +37,4 @@ class Canvas {
   virtual bool save(const std::filesystem::path& file, ImageFormat format) = 0;
 };
 
-}  // namespace kestrova::common
+} // namespace kestrova::common

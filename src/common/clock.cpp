@@ -23,8 +23,8 @@ CivilTime to_civil(LocalTime t) {
 LocalTime from_civil(const CivilTime& c) {
   const local_days day{year{c.year} / month{static_cast<unsigned>(c.month)} /
                        std::chrono::day{static_cast<unsigned>(c.day)}};
-  return LocalTime{day.time_since_epoch()} + hours{c.hour} + minutes{c.minute} +
-         seconds{c.second} + milliseconds{c.millisecond};
+  return LocalTime{day.time_since_epoch()} + hours{c.hour} + minutes{c.minute} + seconds{c.second} +
+         milliseconds{c.millisecond};
 }
 
 double seconds_since_midnight(LocalTime t) {
@@ -46,4 +46,4 @@ void SystemClock::sleep_ms(int milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }
 
-}  // namespace kestrova::common
+} // namespace kestrova::common

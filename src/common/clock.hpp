@@ -11,8 +11,8 @@ using LocalTime = std::chrono::local_time<std::chrono::milliseconds>;
 // A broken-down local date and time.
 struct CivilTime {
   int year = 2000;
-  int month = 1;  // 1..12
-  int day = 1;    // 1..31
+  int month = 1; // 1..12
+  int day = 1;   // 1..31
   int hour = 0;
   int minute = 0;
   int second = 0;
@@ -30,7 +30,7 @@ double seconds_since_midnight(LocalTime t);
 // The date and time source and the sleeper. Real code waits; the test clock moves
 // virtual time, so a 150 ms retry ladder or a long acquisition takes no real time.
 class Clock {
- public:
+public:
   virtual ~Clock() = default;
   virtual LocalTime now() = 0;
   virtual void sleep_ms(int milliseconds) = 0;
@@ -38,9 +38,9 @@ class Clock {
 
 // The machine's local clock and a real sleep.
 class SystemClock final : public Clock {
- public:
+public:
   LocalTime now() override;
   void sleep_ms(int milliseconds) override;
 };
 
-}  // namespace kestrova::common
+} // namespace kestrova::common

@@ -13,7 +13,7 @@ enum class Answer { Ok, Cancel, Yes, No };
 // Modal message and input boxes. Core code shows every operator message through this
 // interface; the windows implement it with Qt, the tests with a scripted fake.
 class Dialogs {
- public:
+public:
   virtual ~Dialogs() = default;
 
   // Shows `text` with the given buttons and icon; returns the button pressed.
@@ -26,4 +26,4 @@ class Dialogs {
                                            std::string_view default_text = {}) = 0;
 };
 
-}  // namespace kestrova::common
+} // namespace kestrova::common

@@ -4,7 +4,7 @@ namespace kestrova::common {
 
 // Lets pending window events (timer ticks, clicks) run inside a long action.
 class EventPump {
- public:
+public:
   virtual ~EventPump() = default;
   virtual void process_events() = 0;
   // Blocks until at least one event was handled (a timer tick, a click), then runs it. Code
@@ -14,8 +14,8 @@ class EventPump {
 
 // An event pump for code that runs without windows (command-line tools, tests).
 class NullEventPump final : public EventPump {
- public:
+public:
   void process_events() override {}
 };
 
-}  // namespace kestrova::common
+} // namespace kestrova::common

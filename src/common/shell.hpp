@@ -10,7 +10,7 @@ namespace kestrova::common {
 // The desktop: other programs, folders and this program's own relaunch.
 // Every call returns false when the desktop could not do it.
 class Shell {
- public:
+public:
   virtual ~Shell() = default;
   // Opens a file with its associated program, or a folder in the file manager.
   virtual bool open(const std::filesystem::path& target) = 0;
@@ -21,4 +21,4 @@ class Shell {
   virtual bool open_url(std::string_view url) = 0;
 };
 
-}  // namespace kestrova::common
+} // namespace kestrova::common

@@ -12,7 +12,6 @@
 #include <string_view>
 #include <unistd.h>
 
-
 namespace kestrova::fuzz {
 
 // A fresh folder under $TMPDIR, made on first use and removed with its contents at exit.

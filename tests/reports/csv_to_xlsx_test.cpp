@@ -182,8 +182,7 @@ TEST(ConvertirCsvXlsx, AWideRowFarDownWidensEveryRow) {
     EXPECT_NE(s.find("<row r=\"1\"><c r=\"A1\" t=\"s\"><v>0</v></c><c r=\"B1\"><v>1</v></c>"
                      "<c r=\"C1\"/></row>\r\n"),
               std::string::npos);
-    EXPECT_NE(s.find("<c r=\"C29000\"><v>2</v></c></row>\r\n<row r=\"29001\">"),
-              std::string::npos);
+    EXPECT_NE(s.find("<c r=\"C29000\"><v>2</v></c></row>\r\n<row r=\"29001\">"), std::string::npos);
     EXPECT_NE(s.find("<c r=\"C30000\"/></row>\r\n</sheetData>"), std::string::npos);
     const std::string strings = read_file(c.tmp / "tmp_xlsx" / "xl" / "sharedStrings.xml");
     EXPECT_NE(strings.find("count=\"30000\" uniqueCount=\"1\""), std::string::npos) << strings;
@@ -196,9 +195,9 @@ TEST(ConvertirCsvXlsx, TheWritingThreadWritesWhatOneThreadWrites) {
   // locale's form) and one field large enough to fill a batch on its own.
   std::string csv = "Time;Group;Value;Note;Code;Empty\r\n";
   for (int r = 1; r <= 80000; ++r) {
-    csv += std::to_string(r * 5) + ";\"G\"\"" + std::to_string(r % 7) + "\";" +
-           std::to_string(r) + "." + std::to_string(r % 1000) + "," + std::to_string(r % 10) +
-           ";\"n\"x;00" + std::to_string(r % 50) + "; \r\n";
+    csv += std::to_string(r * 5) + ";\"G\"\"" + std::to_string(r % 7) + "\";" + std::to_string(r) +
+           "." + std::to_string(r % 1000) + "," + std::to_string(r % 10) + ";\"n\"x;00" +
+           std::to_string(r % 50) + "; \r\n";
   }
   csv += "last;\"" + std::string(FieldBatch::kSpill + 10, 'q') + "\"\"end\";1\r\n";
   Conversion background;

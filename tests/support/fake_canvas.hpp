@@ -10,7 +10,7 @@ namespace kestrova::testing {
 // Records every drawing call as one line of text, e.g.
 // "box 10,2-30,112 (200,200,200) filled", so tests assert what was drawn.
 class FakeCanvas final : public common::Canvas {
- public:
+public:
   void set_world(double left, double top, double right, double bottom) override;
   void clear(common::Rgb background) override;
   void set_draw_width(int pixels) override;
@@ -27,4 +27,4 @@ class FakeCanvas final : public common::Canvas {
   bool contains(std::string_view call) const;
 };
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

@@ -14,4 +14,4 @@ long long FakeClock::total_slept_ms() const {
   return std::accumulate(sleeps_.begin(), sleeps_.end(), 0LL);
 }
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

@@ -10,7 +10,7 @@ namespace kestrova::testing {
 
 // Virtual time: sleep_ms moves the clock forward at once and records the pause.
 class FakeClock final : public common::Clock {
- public:
+public:
   explicit FakeClock(common::CivilTime start = {2026, 1, 15, 10, 30, 0, 0})
       : now_(common::from_civil(start)) {}
 
@@ -25,14 +25,14 @@ class FakeClock final : public common::Clock {
   // Runs after every sleep, e.g. to let a simulated device progress.
   std::function<void(int)> on_sleep;
 
- private:
+private:
   common::LocalTime now_;
   std::vector<int> sleeps_;
 };
 
 // Counts the times pending events were let run; an optional hook plays a click inside a loop.
 class FakeEventPump final : public common::EventPump {
- public:
+public:
   void process_events() override {
     ++calls;
     if (hook) hook(calls);
@@ -48,4 +48,4 @@ class FakeEventPump final : public common::EventPump {
   std::function<void(int)> hook;
 };
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

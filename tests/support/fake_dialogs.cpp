@@ -7,7 +7,8 @@ using common::Buttons;
 
 common::Answer FakeDialogs::message(std::string_view text, Buttons buttons, common::Icon icon,
                                     std::string_view title) {
-  transcript_.push_back({Shown::Kind::Message, std::string(text), std::string(title), buttons, icon, {}});
+  transcript_.push_back(
+      {Shown::Kind::Message, std::string(text), std::string(title), buttons, icon, {}});
   if (!answers_.empty()) {
     const Answer a = answers_.front();
     answers_.pop_front();
@@ -18,8 +19,8 @@ common::Answer FakeDialogs::message(std::string_view text, Buttons buttons, comm
 
 std::optional<std::string> FakeDialogs::input(std::string_view prompt, std::string_view title,
                                               std::string_view default_text) {
-  transcript_.push_back({Shown::Kind::Input, std::string(prompt), std::string(title), Buttons::OkCancel,
-                         common::Icon::None, std::string(default_text)});
+  transcript_.push_back({Shown::Kind::Input, std::string(prompt), std::string(title),
+                         Buttons::OkCancel, common::Icon::None, std::string(default_text)});
   if (!inputs_.empty()) {
     auto a = inputs_.front();
     inputs_.pop_front();
@@ -30,7 +31,8 @@ std::optional<std::string> FakeDialogs::input(std::string_view prompt, std::stri
 
 std::vector<std::string> FakeDialogs::texts() const {
   std::vector<std::string> out;
-  for (const auto& s : transcript_) out.push_back(s.text);
+  for (const auto& s : transcript_)
+    out.push_back(s.text);
   return out;
 }
 
@@ -41,4 +43,4 @@ std::vector<std::string> FakeDialogs::messages() const {
   return out;
 }
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

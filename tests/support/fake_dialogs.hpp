@@ -13,10 +13,10 @@ namespace kestrova::testing {
 // With an empty script a message box answers its first button (Ok or Yes) and an
 // input box answers with its default text.
 class FakeDialogs final : public common::Dialogs {
- public:
+public:
   struct Shown {
     enum class Kind { Message, Input } kind = Kind::Message;
-    std::string text;  // the message or the prompt
+    std::string text; // the message or the prompt
     std::string title;
     common::Buttons buttons = common::Buttons::Ok;
     common::Icon icon = common::Icon::None;
@@ -35,13 +35,13 @@ class FakeDialogs final : public common::Dialogs {
   const std::vector<Shown>& transcript() const { return transcript_; }
   // Texts of the boxes shown, in order (messages and prompts alike).
   std::vector<std::string> texts() const;
-  std::vector<std::string> messages() const;  // message boxes only
+  std::vector<std::string> messages() const; // message boxes only
   void clear() { transcript_.clear(); }
 
- private:
+private:
   std::deque<common::Answer> answers_;
   std::deque<std::optional<std::string>> inputs_;
   std::vector<Shown> transcript_;
 };
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

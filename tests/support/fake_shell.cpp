@@ -12,7 +12,8 @@ bool FakeShell::reveal(const std::filesystem::path& f) {
 }
 bool FakeShell::relaunch(const std::vector<std::string>& args) {
   std::string s = "relaunch";
-  for (const auto& a : args) s += " " + a;
+  for (const auto& a : args)
+    s += " " + a;
   calls.push_back(s);
   return result;
 }
@@ -21,4 +22,4 @@ bool FakeShell::open_url(std::string_view url) {
   return result;
 }
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

@@ -10,7 +10,7 @@ namespace kestrova::testing {
 // Records what the program asked the desktop to do, as "open PATH", "reveal PATH",
 // "relaunch ARG ARG", "url ADDRESS".
 class FakeShell final : public common::Shell {
- public:
+public:
   bool open(const std::filesystem::path& target) override;
   bool reveal(const std::filesystem::path& file) override;
   bool relaunch(const std::vector<std::string>& arguments) override;
@@ -20,4 +20,4 @@ class FakeShell final : public common::Shell {
   bool result = true;
 };
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

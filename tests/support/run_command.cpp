@@ -18,4 +18,4 @@ CommandRun run_command(const std::string& command) {
   return r;
 }
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

@@ -31,4 +31,4 @@ void write_file(const std::filesystem::path& file, std::string_view bytes) {
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

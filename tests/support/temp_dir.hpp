@@ -7,7 +7,7 @@ namespace kestrova::testing {
 
 // A fresh folder under the system's temporary folder, removed with its contents on scope exit.
 class TempDir {
- public:
+public:
   TempDir();
   ~TempDir();
   TempDir(const TempDir&) = delete;
@@ -16,7 +16,7 @@ class TempDir {
   const std::filesystem::path& path() const { return path_; }
   std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
- private:
+private:
   std::filesystem::path path_;
 };
 
@@ -24,4 +24,4 @@ class TempDir {
 std::string read_file(const std::filesystem::path& file);
 void write_file(const std::filesystem::path& file, std::string_view bytes);
 
-}  // namespace kestrova::testing
+} // namespace kestrova::testing

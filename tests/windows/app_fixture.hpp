@@ -8,7 +8,6 @@
 #include <memory>
 
 #include "app/app.hpp"
-#include "ui/qt_event_pump.hpp"
 #include "app/init_window.hpp"
 #include "app/main_window.hpp"
 #include "qt_test_app.hpp"
@@ -17,6 +16,7 @@
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
 #include "support/temp_dir.hpp"
+#include "ui/qt_event_pump.hpp"
 
 namespace kestrova::testing {
 
