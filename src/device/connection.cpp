@@ -141,17 +141,20 @@ bool ConnectionManager::ScanPorts() {
 }
 
 int ConnectionManager::read_factory_register(int address) {
+  // The 200 ms pauses give a late or stray reply time to arrive and be drained; a read that
+  // was answered in full leaves nothing on the line, so the next read follows at once (the
+  // scan sends its block reads back to back too).
   for (int attempt = 0; attempt < 3; ++attempt) {
     const int first = protocol_.ReadRegister(address, 0);
-    clock_.sleep_ms(200);
     if (first < 0) {
+      clock_.sleep_ms(200);
       io_.CommWrite(link_.port, make_frame(0, kCodeProbe, 0));
       clock_.sleep_ms(200);
       continue;
     }
     const int second = protocol_.ReadRegister(address, 0);
-    clock_.sleep_ms(200);
     if (first == second) return first;
+    clock_.sleep_ms(200);
   }
   return -1;
 }
