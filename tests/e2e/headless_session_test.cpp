@@ -16,6 +16,7 @@
 
 #include "app/headless.hpp"
 #include "app/main_display.hpp"
+#include "reports/report_settings.hpp"
 #include "sim/pty_server.hpp"
 #include "store/data_template.hpp"
 #include "store/project_files.hpp"
@@ -182,6 +183,50 @@ TEST_F(HeadlessSession, AcquisitionRecordsBuffersThatCountAgainTheSame) {
   }
   EXPECT_GT(checked, static_cast<std::int64_t>(wells.size() * buffers * 9 / 10));
   EXPECT_GT(active, 0); // organisms moved
+}
+
+// An unattended run ("/run" with "User Defined BIN size"): connect, record the programmed
+// minute, write the report by itself without a single message, and end with status 0.
+TEST_F(HeadlessSession, UnattendedRunEndsWithItsReport) {
+  serve(1);
+  store::ProjectState project;
+  project.config.Actual_Project_Number = 1;
+  project.config.Last_Project = 1;
+  project.config.Serial_COM = 1;
+  project.setup.Name = "Unattended";
+  project.setup.RT_Buffer = 20;
+  project.setup.Aq_lapse = 1;
+  project.setup.tool_settings[0] = {0, 0, 0, 18, 0, 0};
+  const auto folder = store::project_folder_path(tmp_.path(), 1);
+  std::filesystem::create_directories(folder);
+  ASSERT_TRUE(store::SaveProject(project, folder, 1, 0, dialogs_));
+  project.app_folder = tmp_.path();
+  ASSERT_TRUE(store::SaveConfig(project, dialogs_));
+  reports::ReportSettings settings = reports::default_report_settings(",");
+  settings.Bin = 2;
+  ASSERT_TRUE(reports::save_report_settings(tmp_.path(), settings, 1, dialogs_));
+
+  HeadlessProgram program(options(true), dialogs_, clock_, shell_);
+  Session& session = program.session();
+  ASSERT_EQ(session.start(), LoadOutcome::Ready);
+  clock_.on_sleep = [this](int ms) {
+    if (ms == acquisition::kCycleTimerMs) clock_.advance_ms(270);
+  };
+  program.pump().process_events(); // phase 5: connect
+  EXPECT_FALSE(session.unattended_end().has_value());
+  program.pump().process_events(); // phase 6: start
+  ASSERT_TRUE(session.state().acquisition.running);
+  EXPECT_FALSE(session.unattended_end().has_value()) << "still recording";
+  EXPECT_LT(program.run_acquisition_until_done(5000), 5000);
+
+  const auto end = session.unattended_end();
+  ASSERT_TRUE(end.has_value());
+  EXPECT_EQ(end->status, 0) << end->reason;
+  EXPECT_TRUE(dialogs_.texts().empty()) << dialogs_.texts().front();
+  EXPECT_TRUE(shell_.calls.empty()) << "an automatic report opens nothing";
+  const auto report = session.last_report().report;
+  EXPECT_EQ(report, session.acquisition().folder() / "report.csv");
+  EXPECT_TRUE(std::filesystem::is_regular_file(report));
 }
 
 // The instrument unplugged during an acquisition: after the silent scans and the countdown
