@@ -81,6 +81,9 @@ void FrmMain::connect_handlers() {
   connect(Cmdoffline, &QPushButton::clicked, this, &FrmMain::Cmdoffline_Click);
   connect(CmdPlay, &QPushButton::clicked, this, &FrmMain::CmdPlay_Click);
   connect(CmdPause, &QPushButton::clicked, this, &FrmMain::CmdPause_Click);
+  for (int i = 0; i < 4; ++i)
+    connect(cmd_stack_pos[static_cast<std::size_t>(i)], &QPushButton::clicked, this,
+            [this, i] { cmd_stack_pos_Click(i); });
   connect(CmdStop, &QPushButton::clicked, this, &FrmMain::CmdStop_Click);
   connect(Cmdreport, &QPushButton::clicked, this, &FrmMain::Cmdreport_Click);
   connect(Cmdsetup, &QPushButton::clicked, this, &FrmMain::Cmdsetup_Click);
@@ -133,6 +136,8 @@ void FrmMain::Cmdoffline_Click() {
 }
 
 void FrmMain::CmdPlay_Click() {
+  lst_report_export->hide();
+  cmd_stack_pos_Click(0);
   app_.session().start_acquisition(Txt_description->text().toStdString(),
                                    txt_snr_umbral->text().toStdString());
   follow_acquisition_timer();
@@ -144,8 +149,14 @@ void FrmMain::CmdPause_Click() {
   follow_acquisition_timer();
 }
 
+void FrmMain::cmd_stack_pos_Click(int index) {
+  lbl_station->setText(QString("STATION %1").arg(index + 1));
+  if (live_display_ != nullptr) live_display_->set_station(index);
+}
+
 void FrmMain::CmdStop_Click() {
   app_.session().stop_acquisition();
+  cmd_stack_pos[0]->setEnabled(true);
   follow_acquisition_timer();
   app_.check_unattended_end();
 }

@@ -178,6 +178,8 @@ public:
   void Cmdoffline_Click();
   void CmdPlay_Click();
   void CmdPause_Click();
+  // The station buttons: station i becomes the displayed one.
+  void cmd_stack_pos_Click(int index);
   void CmdStop_Click();
   void Cmdreport_Click();
   void Cmdsetup_Click();

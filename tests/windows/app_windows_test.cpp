@@ -219,8 +219,11 @@ TEST_F(StartScreen, MainWindowRunsAnAcquisition) {
   a.start_screen().cmd_option2->click();
   ASSERT_TRUE(a.state().link.connected);
 
+  m.cmd_stack_pos[2]->click();
+  EXPECT_EQ(m.lbl_station->text(), "STATION 3");
   dialogs_.script_input(std::string("day 1"));
   m.CmdPlay->click();
+  EXPECT_EQ(m.lbl_station->text(), "STATION 1") << "the start shows station 1";
   ASSERT_TRUE(a.state().acquisition.running) << ::testing::PrintToString(dialogs_.texts());
   EXPECT_TRUE(m.Timeradq->isActive());
   EXPECT_FALSE(m.CmdPlay->isEnabled());
