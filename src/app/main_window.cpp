@@ -216,8 +216,13 @@ void FrmMain::toggle_tool_panel(QGroupBox* panel, std::size_t tool) {
 
 void FrmMain::Timerinicio_Timer() {
   Timerinicio->stop();
+  const bool was_running = app_.state().acquisition.running;
   app_.session().startup_timer_fired();
-  // Phase 6 of autorun starts the acquisition.
+  // Phase 6 of autorun starts the acquisition as "Start Acquisition" does: station 1 shown.
+  if (!was_running && app_.state().acquisition.running) {
+    lst_report_export->hide();
+    cmd_stack_pos_Click(0);
+  }
   follow_acquisition_timer();
   app_.check_unattended_end();
 }
