@@ -193,10 +193,16 @@ std::vector<ReplyPiece> VirtualInstrument::respond(std::string_view bytes_in) {
     FrameRecord record;
     record.bytes = frame;
     record.sim_time = sim_time();
-    const std::size_t before = out.size();
+    // A reply without a pause joins the piece before it, so count bytes, not pieces.
+    const auto bytes_out = [&out] {
+      std::size_t n = 0;
+      for (const auto& piece : out)
+        n += piece.bytes.size();
+      return n;
+    };
+    const std::size_t before = bytes_out();
     add_timed(frame, handle_frame(frame, record), out);
-    for (std::size_t i = before; i < out.size(); ++i)
-      record.reply_size += out[i].bytes.size();
+    record.reply_size = bytes_out() - before;
     if (frames_.size() >= kMaxLog) frames_.erase(frames_.begin(), frames_.begin() + kMaxLog / 2);
     frames_.push_back(record);
   }

@@ -245,5 +245,19 @@ TEST(VirtualInstrumentWorld, CalibrationReachesTheTargetBand) {
   EXPECT_GT(in_band, wells * 8 / 10);
 }
 
+// Frames taken in one feed: their replies travel as one piece, and the log still gives each
+// frame its own reply length.
+TEST(VirtualInstrumentCommands, FramesInOneFeedKeepTheirOwnReplyLengths) {
+  VirtualInstrument vi{InstrumentOptions{}};
+  const std::string two = std::string("\xFF\x00\x20\x80\xF0\xFF\x00\x00\x00\xF0", 10);
+  std::size_t replied = 0;
+  for (const auto& piece : vi.respond(two))
+    replied += piece.bytes.size();
+  ASSERT_EQ(vi.frames().size(), 2u);
+  EXPECT_EQ(vi.frames()[0].reply_size, 1u); // register read
+  EXPECT_EQ(vi.frames()[1].reply_size, 2u); // probe
+  EXPECT_EQ(replied, 3u);
+}
+
 } // namespace
 } // namespace kestrova::sim
