@@ -6,11 +6,12 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
-#include "reports/report_bin.hpp"
-
 namespace kestrova::reports {
 
 namespace {
+// The bin sizes the report windows offer, in minutes.
+constexpr int kBinEntries[] = {5, 15, 30, 60, 120, 180, 240, 360, 480, 720, 1440};
+
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 } // namespace
 
@@ -87,7 +88,7 @@ FrmReportSet::FrmReportSet(const std::filesystem::path& data_folder, common::Dia
 
 void FrmReportSet::Form_Load() {
   Cmb_binsize->clear();
-  for (int m : bin_size_entries())
+  for (int m : kBinEntries)
     Cmb_binsize->addItem(QString::number(m));
   txt_customspacer->setText(qs(current_list_separator()));
   load_report_settings(data_folder_, 1, settings_, dialogs_);

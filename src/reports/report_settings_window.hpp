@@ -23,8 +23,6 @@ inline constexpr const char* kDefaultConfigApplied = "Default Report Configurati
 // "Apply" stores the user configuration, "Back to Default" the defaults; both then tell the
 // main window (its "User Defined BIN size" mark) through `on_done` and hide.
 class FrmReportSet final : public QWidget {
-  Q_OBJECT
-
 public:
   // `on_done(user_defined)` sets the main window's mark and shows the main window.
   FrmReportSet(const std::filesystem::path& data_folder, common::Dialogs& dialogs,

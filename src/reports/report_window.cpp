@@ -7,17 +7,17 @@
 #include <QVBoxLayout>
 
 #include "reports/reanalysis.hpp"
-#include "reports/report_bin.hpp"
 
 namespace kestrova::reports {
 
 namespace {
+// The bin sizes the report windows offer, in minutes.
+constexpr int kBinEntries[] = {5, 15, 30, 60, 120, 180, 240, 360, 480, 720, 1440};
+
 QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
 
 // A threshold as the boxes show it: one decimal, "." as the separator.
-QString threshold_text(double value) {
-  return QString::number(value, 'f', 1).replace(',', '.');
-}
+QString threshold_text(double value) { return QString::number(value, 'f', 1).replace(',', '.'); }
 
 bool has_histogram_files(const std::filesystem::path& folder) {
   std::error_code ec;
@@ -182,7 +182,7 @@ FrmReport::FrmReport(const std::filesystem::path& data_folder, ReportServices se
 
 void FrmReport::Form_Load() {
   Cmb_binsize->clear();
-  for (int m : bin_size_entries())
+  for (int m : kBinEntries)
     Cmb_binsize->addItem(QString::number(m));
   txt_customspacer->setText(qs(current_list_separator()));
   Cmb_dspmethod->clear();
@@ -279,9 +279,10 @@ GenerateResult FrmReport::Cmd_generate_Click() {
   GenerateResult result = generate_report(request, services_);
   set_busy(false);
   if (result.bin > 0) Cmb_binsize->setCurrentText(QString::number(result.bin));
-  lbl_status->setText(result.ok ? QString("Report written: %1")
-                                      .arg(QString::fromStdString(result.result().string()))
-                                : QString("No report written"));
+  lbl_status->setText(
+      result.ok
+          ? QString("Report written: %1").arg(QString::fromStdString(result.result().string()))
+          : QString("No report written"));
   last_ = result;
   return result;
 }

@@ -25,8 +25,6 @@ namespace kestrova::reports {
 // re-analysis frame with RUN and STOP. Long work lets window events run through the services'
 // pump, so the window stays responsive and STOP is seen after each record.
 class FrmReport final : public QWidget {
-  Q_OBJECT
-
 public:
   // `user_defined()` tells whether the main window's "User Defined BIN size" is checked.
   FrmReport(const std::filesystem::path& data_folder, ReportServices services,
@@ -89,8 +87,8 @@ private:
   std::function<bool()> user_defined_;
   ReportSettings settings_;
   bool stop_requested_ = false;
-  bool in_memory_ = false;      // the last RUN kept its counts in memory
-  std::string setting_text_;    // the SETTING: text of that RUN
+  bool in_memory_ = false;   // the last RUN kept its counts in memory
+  std::string setting_text_; // the SETTING: text of that RUN
   std::optional<GenerateResult> last_;
 };
 
