@@ -81,6 +81,7 @@ FrmReportSet::FrmReportSet(const std::filesystem::path& data_folder, common::Dia
   buttons->addWidget(Cmd_generate);
   buttons->addWidget(Cmd_cancel);
   root->addLayout(buttons);
+  root->addStretch(); // a larger window keeps its controls together at the top
 
   connect(Cmd_generate, &QPushButton::clicked, this, &FrmReportSet::Cmd_generate_Click);
   connect(Cmd_cancel, &QPushButton::clicked, this, &FrmReportSet::Cmd_cancel_Click);

@@ -162,6 +162,7 @@ FrmReport::FrmReport(const std::filesystem::path& data_folder, ReportServices se
   frmlbl_status->setObjectName("frmlbl_status");
   frame->addWidget(frmlbl_status, 6, 2, 1, 2);
   root->addWidget(Frame_run);
+  root->addStretch(); // a larger window keeps its controls together at the top
   Frame_run->hide();
 
   connect(Cmd_generate, &QPushButton::clicked, this, [this] { Cmd_generate_Click(); });
