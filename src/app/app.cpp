@@ -10,6 +10,8 @@
 #include "app/logo.hpp"
 #include "app/main_views.hpp"
 #include "app/main_window.hpp"
+#include "reports/report_settings_window.hpp"
+#include "reports/report_window.hpp"
 #include "setup_editor/setup_window.hpp"
 
 namespace kestrova::app {
@@ -31,9 +33,25 @@ App::App(AppOptions options, Services& services) : services_(services) {
   main_->attach_live_display(session_->acquisition(), state().project);
   setup_ = std::make_unique<setup_editor::FrmSetup>(*this);
   setup_->setWindowIcon(icon);
+  const std::filesystem::path& data_folder = state().project.app_folder;
+  report_settings_ = std::make_unique<reports::FrmReportSet>(
+      data_folder, services.dialogs, [this](bool user_defined) {
+        main_->mn_userbin->setChecked(user_defined);
+        main_->show();
+      });
+  report_settings_->setWindowIcon(icon);
+  report_ = std::make_unique<reports::FrmReport>(
+      data_folder,
+      reports::ReportServices{services.dialogs, services.shell, services.pump, services.clock},
+      [this] { return main_->mn_userbin->isChecked(); });
+  report_->setWindowIcon(icon);
+  session_->set_report_window(this);
 }
 
 App::~App() {
+  session_->set_report_window(nullptr);
+  report_.reset();
+  report_settings_.reset();
   setup_.reset();
   // The live display draws for the acquisition engine, which leaves with the session.
   main_->detach_live_display();
@@ -65,6 +83,23 @@ void App::check_unattended_end() {
   exit_status_ = end->status;
   if (end->status != 0) std::fprintf(stderr, "kestrova: %s\n", end->reason.c_str());
   session_->end_program();
+}
+
+void App::open_report_settings() {
+  reports::ReportSettings settings;
+  const int flag = main_->mn_userbin->isChecked() ? 1 : 0;
+  const std::filesystem::path& data_folder = state().project.app_folder;
+  reports::load_report_settings(data_folder, flag, settings, services_.dialogs);
+  reports::save_report_settings(data_folder, settings, flag, services_.dialogs);
+  report_settings_->Form_Load();
+  report_settings_->show();
+  report_settings_->raise();
+}
+
+void App::open_report_window(const std::filesystem::path& folder, bool histogram_option) {
+  report_->open_for(folder, histogram_option);
+  // The report starts from the bin the main window shows.
+  report_->Cmb_binsize->setCurrentText(main_->combo_minutes->currentText());
 }
 
 void App::open_setup() {

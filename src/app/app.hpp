@@ -8,6 +8,11 @@ namespace kestrova::setup_editor {
 class FrmSetup;
 }
 
+namespace kestrova::reports {
+class FrmReportSet;
+class FrmReport;
+} // namespace kestrova::reports
+
 namespace kestrova::app {
 
 class FrmMain;
@@ -20,7 +25,7 @@ class AcquisitionScreens;
 // The desktop program: the windows over one Session. It builds the windows and the small
 // adapters through which the session talks to them, and ends the Qt event loop when the
 // session ends. Created once in main(); tests create their own.
-class App final : private ProgramEnd {
+class App final : private ProgramEnd, private ReportWindowOpener {
 public:
   App(AppOptions options, Services& services);
   ~App() override;
@@ -38,6 +43,11 @@ public:
   FrmInit& start_screen() { return *init_; }
   FrmAbout& about_window() { return *about_; }
   setup_editor::FrmSetup& setup_window() { return *setup_; }
+  reports::FrmReportSet& report_settings_window() { return *report_settings_; }
+  reports::FrmReport& report_window() { return *report_; }
+  // "User Defined BIN size": stores the configuration the menu mark stands for and shows the
+  // report settings window.
+  void open_report_settings();
 
   // "Run Latest Project": shows the main window and connects unless connected already.
   void run_latest_project();
@@ -59,12 +69,15 @@ public:
 
 private:
   void program_ended() override;
+  void open_report_window(const std::filesystem::path& folder, bool histogram_option) override;
 
   Services& services_;
   std::unique_ptr<FrmMain> main_;
   std::unique_ptr<FrmInit> init_;
   std::unique_ptr<FrmAbout> about_;
   std::unique_ptr<setup_editor::FrmSetup> setup_;
+  std::unique_ptr<reports::FrmReportSet> report_settings_;
+  std::unique_ptr<reports::FrmReport> report_;
   std::unique_ptr<StartupScreens> startup_view_;
   std::unique_ptr<ConnectionScreens> connection_view_;
   std::unique_ptr<AcquisitionScreens> acquisition_view_;

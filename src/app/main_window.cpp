@@ -108,8 +108,7 @@ void FrmMain::connect_handlers() {
             [fixed](bool checked) { fixed->setChecked(!checked); });
   connect(lght_ctl, &QAction::triggered, this, &FrmMain::lght_ctl_Click);
   connect(temp_ctl, &QAction::triggered, this, &FrmMain::temp_ctl_Click);
-  connect(mn_userbin, &QAction::triggered, this,
-          [this] { not_available("The report settings window"); });
+  connect(mn_userbin, &QAction::triggered, this, [this] { app_.open_report_settings(); });
   connect(mn_factory, &QAction::triggered, this, [this] { not_available("The factory window"); });
   connect(mn_technical, &QAction::triggered, this,
           [this] { not_available("The channel console"); });

@@ -142,6 +142,7 @@ void Session::sync_acquisition_flags() {
 void Session::Reports::open_report(const std::filesystem::path& folder, bool histogram_option,
                                    bool autoreport) {
   asked = true;
+  if (window && !autoreport) return window->open_report_window(folder, histogram_option);
   Services& sv = session.services_;
   reports::GenerateRequest request;
   request.acquisition_folder = folder;

@@ -43,6 +43,14 @@ public:
   virtual void program_ended() = 0;
 };
 
+// The report window, which the session hands an acquisition's report to when one is set.
+class ReportWindowOpener {
+public:
+  virtual ~ReportWindowOpener() = default;
+  // Shows the report window on `folder`, the histogram layout offered when `histogram_option`.
+  virtual void open_report_window(const std::filesystem::path& folder, bool histogram_option) = 0;
+};
+
 // How a run started by autorun ended, for --exit-when-complete: 0 when the acquisition
 // completed and its report was written, otherwise a status and the reason.
 struct RunEnd {
@@ -98,6 +106,8 @@ public:
   const reports::GenerateResult& last_report() const { return reports_.last; }
   // For an unattended run: how it ended, or nothing while it goes on.
   std::optional<RunEnd> unattended_end() const;
+  // The report window that opens reports made without autoreport; null writes them directly.
+  void set_report_window(ReportWindowOpener* opener) { reports_.window = opener; }
   // The acquisition engine, for the windows' views, hooks, switches and sinks.
   acquisition::AcquisitionCycle& acquisition() { return *cycle_; }
   const acquisition::AcquisitionCycle& acquisition() const { return *cycle_; }
@@ -143,6 +153,7 @@ private:
     Session& session;
     reports::GenerateResult last;
     bool asked = false;
+    ReportWindowOpener* window = nullptr;
   };
   // Copies the engine's state into the program-wide acquisition flags.
   void sync_acquisition_flags();

@@ -6,6 +6,7 @@
 #include "app/main_layout.hpp"
 #include "app/version.hpp"
 #include "app_fixture.hpp"
+#include "reports/report_settings_window.hpp"
 
 namespace kestrova::testing {
 namespace {
@@ -99,13 +100,15 @@ TEST_F(MainWindow, FixedChecksAndInertItems) {
 TEST_F(MainWindow, ItemsWithoutTheirWindowSaySo) {
   app::App& a = started_app();
   app::FrmMain& m = a.main_window();
-  for (QAction* item : {m.mn_userbin, m.mn_factory, m.mn_technical, m.mnstatustest})
+  for (QAction* item : {m.mn_factory, m.mn_technical, m.mnstatustest})
     item->trigger();
-  EXPECT_EQ(dialogs_.texts(), (std::vector<std::string>{
-                                  "The report settings window is not available in this version.",
-                                  "The factory window is not available in this version.",
-                                  "The channel console is not available in this version.",
-                                  "The device test is not available in this version."}));
+  EXPECT_EQ(dialogs_.texts(),
+            (std::vector<std::string>{"The factory window is not available in this version.",
+                                      "The channel console is not available in this version.",
+                                      "The device test is not available in this version."}));
+  // "User Defined BIN size" has its window.
+  m.mn_userbin->trigger();
+  EXPECT_TRUE(a.report_settings_window().isVisible());
 }
 
 // "Light Control" / "Temperature Control": hide a shown panel and clear its tool switch, or

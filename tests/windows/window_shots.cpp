@@ -10,6 +10,8 @@
 #include "app/app.hpp"
 #include "app/init_window.hpp"
 #include "app/main_window.hpp"
+#include "reports/report_settings_window.hpp"
+#include "reports/report_window.hpp"
 #include "setup_editor/setup_window.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
@@ -91,6 +93,24 @@ int main(int argc, char** argv) {
   program.start_screen().grab().save(out + "/start_screen_offline.png");
   main.show();
   shoot("offline");
+
+  // The report settings window and the report window, the latter with its raw-data frame.
+  const auto shoot_window = [&](QWidget& w, const char* name) {
+    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+      w.resize(size);
+      for (int i = 0; i < 20; ++i)
+        QApplication::processEvents();
+      w.grab().save(out + QString("/%1_%2x%3.png").arg(name).arg(size.width()).arg(size.height()));
+    }
+  };
+  program.open_report_settings();
+  shoot_window(program.report_settings_window(), "report_settings");
+  program.report_settings_window().hide();
+  reports::FrmReport& report = program.report_window();
+  report.open_for(data, false);
+  report.Frame_run->show();
+  shoot_window(report, "report");
+  report.hide();
   for (const auto& t : dialogs.texts())
     std::printf("dialog: %s\n", t.c_str());
   std::printf("offline %d on COM%d\n", program.state().link.offline, program.state().link.port);
