@@ -87,6 +87,8 @@ struct CycleContext {
   common::Shell& shell;
   FreeSpaceFunction free_space = filesystem_free_mb;
   WriteAtFunction write_at = {}; // the activity files' writes (tests simulate a full disk)
+  // The arguments of the automatic relaunch after a lasting link failure.
+  std::vector<std::string> relaunch_arguments = {"/run"};
 };
 
 // The acquisition engine. Owns the acquisition's counters, buffers, running statistics and

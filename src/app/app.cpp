@@ -77,12 +77,14 @@ void App::show_start_screen() {
 }
 
 void App::check_unattended_end() {
-  if (!session_->options().exit_when_complete || session_->state().ended) return;
+  if (!session_->options().exit_when_complete || unattended_end_told_) return;
   const std::optional<RunEnd> end = session_->unattended_end();
   if (!end) return;
+  // A relaunch has already ended the program; its status and reason are still told.
+  unattended_end_told_ = true;
   exit_status_ = end->status;
   if (end->status != 0) std::fprintf(stderr, "kestrova: %s\n", end->reason.c_str());
-  session_->end_program();
+  if (!session_->state().ended) session_->end_program();
 }
 
 void App::open_report_settings() {

@@ -83,6 +83,7 @@ private:
   std::unique_ptr<AcquisitionScreens> acquisition_view_;
   std::unique_ptr<Session> session_;
   int exit_status_ = 0;
+  bool unattended_end_told_ = false; // --exit-when-complete: the end's status was taken
 };
 
 } // namespace kestrova::app

@@ -52,8 +52,19 @@ Session::Session(AppOptions options, Services& services, SessionViews views)
       },
       [](const AppState& s) { return reports::read_report_bin_choice(s.project.app_folder); });
   cycle_ = std::make_unique<acquisition::AcquisitionCycle>(acquisition::CycleContext{
-      state_.project, state_.link, ports_, protocol_, services.dialogs, services.pump,
-      services.clock, services.shell, options_.free_space});
+      state_.project,
+      state_.link,
+      ports_,
+      protocol_,
+      services.dialogs,
+      services.pump,
+      services.clock,
+      services.shell,
+      options_.free_space,
+      {},
+      // An unattended run stays unattended after a relaunch: the new instance ends too.
+      options_.exit_when_complete ? std::vector<std::string>{"/run", "--exit-when-complete"}
+                                  : std::vector<std::string>{"/run"}});
   cycle_->set_host(&cycle_host_);
   cycle_->set_report(&reports_);
 }

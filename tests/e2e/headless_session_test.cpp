@@ -230,10 +230,16 @@ TEST_F(HeadlessSession, UnattendedRunEndsWithItsReport) {
 }
 
 // The instrument unplugged during an acquisition: after the silent scans and the countdown
-// the program relaunches itself with "/run" and this instance ends.
-TEST_F(HeadlessSession, LostInstrumentRelaunchesTheProgram) {
+// the program relaunches itself with "/run" and this instance ends. An unattended run
+// (--exit-when-complete) hands that switch on, so the new instance ends when its run ends.
+class LostInstrument : public HeadlessSession, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(LostInstrument, RelaunchesTheProgram) {
+  const bool exit_when_complete = GetParam();
   serve(1);
-  HeadlessProgram program(options(false), dialogs_, clock_, shell_);
+  AppOptions opts = options(false);
+  opts.exit_when_complete = exit_when_complete;
+  HeadlessProgram program(opts, dialogs_, clock_, shell_);
   Session& session = program.session();
   ASSERT_EQ(session.start(), LoadOutcome::Ready);
   ASSERT_EQ(session.connect(), device::ConnectOutcome::Connected);
@@ -245,7 +251,9 @@ TEST_F(HeadlessSession, LostInstrumentRelaunchesTheProgram) {
   server_.unplug();
   EXPECT_EQ(program.run_acquisition_until_done(100), 31);
   EXPECT_TRUE(program.ended());
-  EXPECT_EQ(shell_.calls, std::vector<std::string>{"relaunch /run"});
+  EXPECT_EQ(shell_.calls,
+            std::vector<std::string>{exit_when_complete ? "relaunch /run --exit-when-complete"
+                                                        : "relaunch /run"});
   const auto& h = program.history();
   EXPECT_NE(std::find(h.begin(), h.end(), "text <COM ERROR>"), h.end());
   // The status bar told of the lost link from the alarm on.
@@ -253,6 +261,8 @@ TEST_F(HeadlessSession, LostInstrumentRelaunchesTheProgram) {
             h.end());
   EXPECT_EQ(h.back(), "channel Restarting COM..0");
 }
+
+INSTANTIATE_TEST_SUITE_P(HeadlessSession, LostInstrument, ::testing::Bool());
 
 // The instrument unplugged while nothing records: the idle link check shows the link lost
 // without sending anything, and a new connect finds it again once it is back.

@@ -2,9 +2,13 @@
 // drag on the plate map, the project saved.
 #include <QMouseEvent>
 
+#include "sim/pty_server.hpp"
+
+#include "acquisition/acquisition_cycle.hpp"
 #include "app_fixture.hpp"
 #include "setup_editor/plate_map.hpp"
 #include "setup_editor/setup_window.hpp"
+#include "store/config.hpp"
 
 namespace kestrova::testing {
 namespace {
@@ -94,6 +98,48 @@ TEST_F(SetupWindow, MainWindowEditOpensItAndOrganismSetsDetection) {
   EXPECT_EQ(a.main_window().txt_detection->text(), "Detection Mode3, Drosophila [snr 0.8]");
   EXPECT_EQ(a.main_window().Cmb_organism->currentIndex(), 3);
   EXPECT_FALSE(std::filesystem::exists(tmp_ / "setup.bak")); // "< Back" saves nothing
+}
+
+// A project made in the editor records with its own groups: drawn by a drag, saved as a new
+// project, run against the virtual instrument, found in the acquisition folder's snapshot.
+TEST_F(SetupWindow, ProjectMadeInTheEditorRecordsWithItsGroups) {
+  sim::PtyServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  ASSERT_TRUE(server.link(tmp_ / "ports" / "COM4", &error)) << error;
+  app::App& a = started_app("0,0,4,0");
+  a.start_screen().cmd_option1->click();
+  setup_editor::FrmSetup& w = a.setup_window();
+  ASSERT_TRUE(run_until([&] { return w.isVisible(); }));
+  w.Cmd_clear->click();
+  mouse_on_well(w, QEvent::MouseButtonPress, 2, 3); // C4
+  mouse_on_well(w, QEvent::MouseMove, 3, 3);
+  mouse_on_well(w, QEvent::MouseButtonRelease, 3, 3); // to D4
+  ASSERT_EQ(w.lstgrup->count(), 4);
+
+  dialogs_.clear();
+  dialogs_.script_input("Larvae");
+  w.Cmdnewpj->click();
+  ASSERT_EQ(a.state().project.config.Actual_Project_Number, 1);
+  w.Command_main->click(); // "Continue to Run...": connects and shows the main window
+  ASSERT_TRUE(run_until([&] { return a.state().link.connected; }, 15000));
+  ASSERT_TRUE(run_until([&] { return a.main_window().isVisible(); }));
+
+  dialogs_.script_input("editor run");
+  a.main_window().CmdPlay->click();
+  ASSERT_EQ(a.session().acquisition().state(), acquisition::AcquisitionState::Running)
+      << (dialogs_.texts().empty() ? "" : dialogs_.texts().back());
+  const std::filesystem::path folder = a.session().acquisition().folder();
+  EXPECT_EQ(folder.parent_path(), store::project_folder_path(tmp_.path(), 1));
+  a.main_window().CmdStop->click();
+
+  // w96f: well (row r, column k counted from 0) holds the beams of rows 2r of beam columns 2k
+  // and 2k + 1, channels 32k + 2r and 32k + 16 + 2r.
+  const std::string groups = read_file(folder / "chgroup.dat");
+  for (int c = 0; c < 384; ++c) {
+    const bool in_group = c == 100 || c == 116 || c == 102 || c == 118;
+    EXPECT_EQ(line_of(groups, c + 1), std::to_string(c) + (in_group ? ",0" : ",-1")) << c;
+  }
 }
 
 } // namespace
