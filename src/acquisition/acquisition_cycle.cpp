@@ -14,6 +14,10 @@ namespace kestrova::acquisition {
 
 namespace {
 
+// The pause after a discarding scan, taken in steps between which window events run.
+constexpr int kDiscardPauseMs = 50;
+constexpr int kDiscardPauseStepMs = 5;
+
 std::int16_t rounded16(double v) {
   return static_cast<std::int16_t>(std::clamp(common::round_to_int(v), -32768, 32767));
 }
@@ -115,7 +119,13 @@ bool AcquisitionCycle::scan() {
   if (sample_index_ <= 1 || tick_counter_ <= 1) {
     for (int k : device::kBlockStarts)
       ctx_.protocol.ReadIntensityBlock(k);
-    ctx_.clock.sleep_ms(50);
+    // The 50 ms pause lets window events run, so that a click is answered within one scan
+    // even on the two ticks that open a buffer; a stop or pause made meanwhile ends the tick.
+    for (int waited = 0; waited < kDiscardPauseMs; waited += kDiscardPauseStepMs) {
+      ctx_.clock.sleep_ms(kDiscardPauseStepMs);
+      ctx_.pump.process_events();
+      if (state_ != AcquisitionState::Running || relaunched_) return false;
+    }
   }
   std::array<int, 4> blocks = device::kBlockStarts;
   int count = 4;

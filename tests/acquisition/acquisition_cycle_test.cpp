@@ -464,11 +464,16 @@ TEST_F(CycleTest, ShowReportNeedsAnActivityFile) {
 TEST_F(CycleTest, ReenteredTickReturnsAtOnce) {
   CountingSink sink;
   int nested = 0;
+  bool in_sink = false;
   pump_.hook = [&](int) {
-    ++nested;
+    if (in_sink) ++nested;
     cycle_->tick();
   };
-  sink.inside = [&] { pump_.process_events(); };
+  sink.inside = [&] {
+    in_sink = true;
+    pump_.process_events();
+    in_sink = false;
+  };
   cycle_->add_sink(&sink);
   ASSERT_EQ(start(), StartOutcome::Started);
   nested = 0;
@@ -480,6 +485,36 @@ TEST_F(CycleTest, ReenteredTickReturnsAtOnce) {
   EXPECT_EQ(cycle_->buffers_done(), 3);
   EXPECT_EQ(sink.seen, (std::vector<std::int64_t>{0, 1, 2}));
   EXPECT_EQ(size_of("counts.bin"), 3 * kCountsRecordBytes);
+}
+
+// The pause after the discarding scans that open a buffer lets window events run; a stop or a
+// pause made meanwhile ends the tick before its sample is read.
+TEST_F(CycleTest, DiscardPauseAnswersClicks) {
+  ASSERT_EQ(start(), StartOutcome::Started);
+  for (const bool pause : {false, true}) {
+    SCOPED_TRACE(pause ? "pause" : "stop");
+    if (cycle_->state() != AcquisitionState::Running) {
+      cycle_->stop();
+      ASSERT_EQ(start(), StartOutcome::Started);
+    }
+    const int scans_before = scans_;
+    int clicks = 0;
+    pump_.hook = [&](int) {
+      if (clicks++ != 0) return;
+      dialogs_.script_answer(Answer::No);
+      if (pause) {
+        cycle_->pause_or_resume();
+      } else {
+        cycle_->stop();
+      }
+    };
+    ticks(1);
+    pump_.hook = nullptr;
+    EXPECT_GE(clicks, 1);
+    EXPECT_EQ(cycle_->state(), pause ? AcquisitionState::Paused : AcquisitionState::Stopped);
+    EXPECT_EQ(cycle_->sample_index(), 0);
+    EXPECT_EQ(scans_ - scans_before, 4) << "only the discarding scan was read";
+  }
 }
 
 // A failing consumer does not keep the buffer from the others; the operator is told once per
