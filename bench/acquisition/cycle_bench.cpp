@@ -118,14 +118,6 @@ public:
   }
 };
 
-class NoShell final : public common::Shell {
-public:
-  bool open(const fs::path&) override { return false; }
-  bool reveal(const fs::path&) override { return false; }
-  bool relaunch(const std::vector<std::string>&) override { return false; }
-  bool open_url(std::string_view) override { return false; }
-};
-
 // The virtual instrument served from a child process; the parent waits for the port link.
 class SimProcess {
 public:
@@ -251,7 +243,7 @@ private:
   DataFolder data_;
   SimProcess sim_;
   QuietDialogs dialogs_;
-  NoShell shell_;
+  common::NoShell shell_;
   app::HeadlessProgram program_;
   double connect_s_ = 0;
 };

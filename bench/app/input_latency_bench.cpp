@@ -50,14 +50,6 @@ public:
   }
 };
 
-class NoShell final : public common::Shell {
-public:
-  bool open(const fs::path&) override { return true; }
-  bool reveal(const fs::path&) override { return true; }
-  bool relaunch(const std::vector<std::string>&) override { return false; }
-  bool open_url(std::string_view) override { return true; }
-};
-
 pid_t spawn(const std::vector<std::string>& args) {
   const pid_t pid = ::fork();
   if (pid == 0) {
@@ -128,7 +120,7 @@ int main(int argc, char** argv) {
   QuietDialogs dialogs;
   ui::QtEventPump pump;
   common::SystemClock clock;
-  NoShell shell;
+  common::NoShell shell;
   app::Services services{dialogs, pump, clock, shell};
   app::AppOptions options;
   options.data_dir = data;

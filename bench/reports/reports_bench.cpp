@@ -52,14 +52,6 @@ public:
   void sleep_ms(int) override {}
 };
 
-class NoShell final : public common::Shell {
-public:
-  bool open(const fs::path&) override { return false; }
-  bool reveal(const fs::path&) override { return false; }
-  bool relaunch(const std::vector<std::string>&) override { return false; }
-  bool open_url(std::string_view) override { return false; }
-};
-
 double seconds_of(const std::function<void()>& work) {
   const auto start = Clock::now();
   work();
@@ -130,7 +122,7 @@ bool bench_generate(const fs::path& data) {
   write_counts(folder, kRecords, rng);
 
   common::StderrDialogs dialogs("reports_bench: ");
-  NoShell shell;
+  common::NoShell shell;
   common::NullEventPump pump;
   FixedClock clock;
   reports::ReportServices services{dialogs, shell, pump, clock};
@@ -264,7 +256,7 @@ double cpu_seconds() {
 reports::ReanalysisResult reanalyse(const fs::path& data, const fs::path& folder, int threads,
                                     std::optional<double> hours) {
   common::StderrDialogs dialogs("reports_bench: ");
-  NoShell shell;
+  common::NoShell shell;
   common::NullEventPump pump;
   FixedClock clock;
   reports::ReportServices services{dialogs, shell, pump, clock};

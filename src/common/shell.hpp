@@ -21,4 +21,14 @@ public:
   virtual bool open_url(std::string_view url) = 0;
 };
 
+// A desktop that opens and starts nothing: command-line tools and benchmarks, which print
+// paths instead and never relaunch.
+class NoShell final : public Shell {
+public:
+  bool open(const std::filesystem::path&) override { return false; }
+  bool reveal(const std::filesystem::path&) override { return false; }
+  bool relaunch(const std::vector<std::string>&) override { return false; }
+  bool open_url(std::string_view) override { return false; }
+};
+
 } // namespace kestrova::common

@@ -42,15 +42,6 @@ struct Subcommand {
 int with_data_folder(const Context& context,
                      const std::function<int(const std::filesystem::path&)>& work);
 
-// A desktop that opens nothing: the tool prints paths instead.
-class NoShell final : public common::Shell {
-public:
-  bool open(const std::filesystem::path&) override { return false; }
-  bool reveal(const std::filesystem::path&) override { return false; }
-  bool relaunch(const std::vector<std::string>&) override { return false; }
-  bool open_url(std::string_view) override { return false; }
-};
-
 // A report request for `folder` with the settings of repoconf.dat in `data_folder` (the
 // defaults when that file is missing or incomplete); nothing is opened afterwards.
 reports::GenerateRequest stored_report_request(const std::filesystem::path& data_folder,

@@ -86,7 +86,7 @@ Runner setup_generate(CLI::App& command) {
     if (!args->basal.empty()) request.basal_choice = args->basal;
     request.open_result = false;
 
-    NoShell shell;
+    common::NoShell shell;
     common::NullEventPump pump;
     reports::ReportServices services{context.dialogs, shell, pump, context.clock};
     const reports::GenerateResult result = reports::generate_report(request, services);

@@ -105,7 +105,7 @@ Runner setup_reanalyze(CLI::App& command) {
     request.export_raw = args->export_raw;
     if (args->bin) request.report.settings.Bin = *args->bin;
 
-    NoShell shell;
+    common::NoShell shell;
     common::NullEventPump pump;
     reports::ReportServices services{context.dialogs, shell, pump, context.clock};
     reports::ReanalysisControl control;
