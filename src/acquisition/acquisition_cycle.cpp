@@ -360,6 +360,17 @@ void AcquisitionCycle::paced_outputs() {
 
 void AcquisitionCycle::send_outputs() {
   if (!ctx_.link.offline) ctx_.protocol.SetOutputs(outputs_.code());
+  view_->show_outputs(outputs_.code());
+}
+
+void AcquisitionCycle::press_output(OutputButton button) {
+  press(outputs_, button);
+  if (timer_enabled_) {
+    output_refresh_ = true;
+    view_->show_outputs(outputs_.code());
+  } else {
+    send_outputs();
+  }
 }
 
 void AcquisitionCycle::read_temperature() {
