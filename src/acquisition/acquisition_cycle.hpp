@@ -128,6 +128,7 @@ public:
   // Asks for the outputs to be sent again at the next paced tick.
   void request_output_refresh() { output_refresh_ = true; }
   bool output_refresh_requested() const { return output_refresh_; }
+  void cancel_output_refresh() { output_refresh_ = false; }
   // An operator's output button: sent at once while the timer is off, otherwise by the next
   // paced tick. The view shows the new state at once either way.
   void press_output(OutputButton button);

@@ -23,7 +23,7 @@ std::string two_digits(int v) {
 } // namespace
 
 std::optional<std::string> factory_refusal(const device::LinkState& link, bool acquisition_active) {
-  if (link.offline || acquisition_active)
+  if (link.offline || !link.connected || acquisition_active)
     return std::string("Only possible to access in: ONLINE mode and STOP experiment");
   return std::nullopt;
 }

@@ -15,7 +15,7 @@
 namespace kestrova::acquisition {
 
 // The refusal shown by mn_factory, or nothing when the window may open: it needs the
-// instrument online and no acquisition running or paused.
+// instrument connected and no acquisition running or paused.
 std::optional<std::string> factory_refusal(const device::LinkState& link, bool acquisition_active);
 
 // Loading the window: without a valid record the conversion falls back to offset 0 and slope

@@ -140,6 +140,8 @@ void AcquisitionScreens::set_temperature_text(std::string_view text) {
   main_.lbl_temperature->setText("T=" + qs(text) + "*C");
 }
 
+void AcquisitionScreens::show_outputs(int output_byte) { main_.show_outputs(output_byte); }
+
 void AcquisitionScreens::set_autotext(std::string_view text) {
   main_.lbl_autotext->setText(qs(text));
   main_.frm_autotext->setVisible(!text.empty());

@@ -298,6 +298,8 @@ TEST(FactoryWindowText, CaptionsAndAccess) {
   link.offline = true;
   EXPECT_EQ(factory_refusal(link, false), refusal);
   link.offline = false;
+  EXPECT_EQ(factory_refusal(link, false), refusal); // never connected
+  link.connected = true;
   EXPECT_EQ(factory_refusal(link, true), refusal);
   EXPECT_EQ(factory_refusal(link, false), std::nullopt);
 }
