@@ -227,7 +227,9 @@ void AcquisitionCycle::buffer_end() {
   const auto& light = setup.tool_settings[1];
   const auto& heat = setup.tool_settings[2];
   regulate(outputs_, temperature_, set_point_, heat[0] == 1);
-  if (light[0] == 1) {
+  // A pulse programme replaces the daily hours (as at the start); otherwise the "on" hour
+  // would light the lamp in its dark phases and after it has ended.
+  if (light[0] == 1 && light[3] < 1) {
     const int hour = common::to_civil(now).hour;
     if (hour == light[1]) outputs_.light = true;
     if (hour == light[2]) outputs_.light = false;

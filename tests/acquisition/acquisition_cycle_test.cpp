@@ -652,6 +652,36 @@ TEST_F(CycleTest, LightScheduleSwitchesAtItsHours) {
   EXPECT_EQ(output_bytes(io_).back(), 2);
 }
 
+// The pulse programme runs at the paced ticks on the elapsed minutes with their fractions:
+// two cycles of 1 minute on and 2 off, after which the light keeps its last state.
+TEST_F(CycleTest, PulseProgrammeFollowsTheElapsedMinutes) {
+  project_.setup.Aq_lapse = 30000;
+  project_.setup.tool_settings[1] = {1, 9, 21, 2, 10, 20};
+  // The "on" hour begins during the programme's last dark phase.
+  clock_.set({2026, 1, 15, 8, 55, 0, 0});
+  ASSERT_EQ(start(), StartOutcome::Started);
+  // 3 s a tick: the paced tick (sample index 0) comes every 30 s.
+  struct Step {
+    double until_min;
+    bool light;
+  };
+  const std::vector<Step> steps = {{0.9, true}, {1.1, false}, {2.9, false}, {3.1, true},
+                                   {3.9, true}, {4.1, false}, {6.1, false}, {9.0, false}};
+  const auto start_time = clock_.now();
+  for (const Step& s : steps) {
+    if (s.until_min > 4.1) io_.written.clear();
+    while (std::chrono::duration<double, std::ratio<60>>(clock_.now() - start_time).count() <
+           s.until_min)
+      ticks(1, 3000);
+    EXPECT_EQ(cycle_->outputs().light, s.light) << s.until_min;
+  }
+  // The daily hours do not take over from the programme, not even in the "on" hour: nothing
+  // sent since its last "off" lit the light.
+  for (const int s : output_bytes(io_))
+    EXPECT_EQ(s & 4, 0);
+  cycle_->stop();
+}
+
 // The light at the start with the hours either way round, and the set-point from the panel.
 TEST_F(CycleTest, StartSetsLightFromHoursAndSetPointFromPanel) {
   struct Case {
