@@ -89,6 +89,7 @@ void AcquisitionCycle::running_tick() {
     view_->refresh_live_plots();
     view_->set_temperature_text(
         common::format_display(temperature_, "0.0", common::locale_decimal_separator()));
+    view_->show_tick_counter(tick_counter_);
   }
   if (pacing_) pacing_->display_tick(tick_counter_);
   if (++sample_index_ >= buffer_length_) {
