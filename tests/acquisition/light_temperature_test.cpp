@@ -123,9 +123,9 @@ TEST(FieldChecks, RangesMessagesAndFallbacks) {
 
 // A serial line whose instrument answers the temperature query with `raw` and acknowledges
 // register writes, except those to `failing`.
-class FactoryTest : public ::testing::Test {
+class FactoryCalibration : public ::testing::Test {
 protected:
-  FactoryTest() {
+  FactoryCalibration() {
     link_.port = 1;
     link_.connected = true;
     link_.factory_valid = true;
@@ -161,7 +161,7 @@ protected:
   std::vector<std::pair<int, int>> writes_;
 };
 
-TEST_F(FactoryTest, CalibrationWritesTheRecordInvalidUntilTheLastRegister) {
+TEST_F(FactoryCalibration, CalibrationWritesTheRecordInvalidUntilTheLastRegister) {
   const CalibrationResult r = calibrate("25.0");
   EXPECT_EQ(r.outcome, CalibrationOutcome::Written);
   EXPECT_NEAR(r.offset, 3.1, 1e-9);
@@ -181,7 +181,7 @@ TEST_F(FactoryTest, CalibrationWritesTheRecordInvalidUntilTheLastRegister) {
   EXPECT_EQ(current_temperature_text(protocol_, link_), "25.0");
 }
 
-TEST_F(FactoryTest, RegisterValuesOfOffsetsAndSlopes) {
+TEST_F(FactoryCalibration, RegisterValuesOfOffsetsAndSlopes) {
   struct Case {
     double offset, slope;
     FactoryRegisters r;
@@ -201,7 +201,7 @@ TEST_F(FactoryTest, RegisterValuesOfOffsetsAndSlopes) {
   }
 }
 
-TEST_F(FactoryTest, RefusalsWriteNothing) {
+TEST_F(FactoryCalibration, RefusalsWriteNothing) {
   struct Case {
     const char* reference;
     int raw;
@@ -238,7 +238,7 @@ TEST_F(FactoryTest, RefusalsWriteNothing) {
 // A register that is never acknowledged goes through the three passes with their pauses, then
 // the message; the record stays marked invalid in the instrument and in the program, and the
 // conversion keeps its old offset.
-TEST_F(FactoryTest, FailedRegisterWriteFollowsTheLadder) {
+TEST_F(FactoryCalibration, FailedRegisterWriteFollowsTheLadder) {
   link_.temperature_offset = 1.5;
   failing_ = 132;
   const CalibrationResult r = calibrate("25.0");

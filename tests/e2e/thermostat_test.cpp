@@ -8,6 +8,7 @@
 #include <cmath>
 #include <filesystem>
 #include <optional>
+#include <string>
 
 #include "acquisition/acquisition_cycle.hpp"
 #include "app/headless.hpp"
@@ -113,7 +114,10 @@ TEST_P(Thermostat, DrivesThePlateToTheSetPoint) {
 }
 
 INSTANTIATE_TEST_SUITE_P(HeatAndCool, Thermostat,
-                         ::testing::Values(Case{27.0, true}, Case{17.5, false}));
+                         ::testing::Values(Case{27.0, true}, Case{17.5, false}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.heating ? "heat" : "cool");
+                         });
 
 } // namespace
 } // namespace kestrova::app
