@@ -4,7 +4,6 @@
 // lamp colours of an output state, the three operator buttons, and the checks of the schedule
 // and set-point fields. Pure functions of their arguments; the windows copy the results.
 
-#include <array>
 #include <optional>
 #include <string>
 #include <string_view>

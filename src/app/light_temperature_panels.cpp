@@ -2,7 +2,6 @@
 // boxes, the checked schedule and set-point fields, and the factory window's menu item.
 
 #include <QLineEdit>
-#include <QPointer>
 
 #include "acquisition/acquisition_cycle.hpp"
 #include "acquisition/factory_calibration.hpp"
