@@ -93,6 +93,7 @@ void AcquisitionCycle::running_tick() {
     view_->refresh_live_plots();
     view_->set_temperature_text(
         common::format_display(temperature_, "0.0", common::locale_decimal_separator()));
+    view_->show_tick_counter(tick_counter_);
   }
   if (pacing_) pacing_->display_tick(tick_counter_);
   if (++sample_index_ >= buffer_length_) {
@@ -237,7 +238,9 @@ void AcquisitionCycle::buffer_end() {
   const auto& light = setup.tool_settings[1];
   const auto& heat = setup.tool_settings[2];
   regulate(outputs_, temperature_, set_point_, heat[0] == 1);
-  if (light[0] == 1) {
+  // A pulse programme replaces the daily hours (as at the start); otherwise the "on" hour
+  // would light the lamp in its dark phases and after it has ended.
+  if (light[0] == 1 && light[3] < 1) {
     const int hour = common::to_civil(now).hour;
     if (hour == light[1]) outputs_.light = true;
     if (hour == light[2]) outputs_.light = false;
@@ -370,6 +373,17 @@ void AcquisitionCycle::paced_outputs() {
 
 void AcquisitionCycle::send_outputs() {
   if (!ctx_.link.offline) ctx_.protocol.SetOutputs(outputs_.code());
+  view_->show_outputs(outputs_.code());
+}
+
+void AcquisitionCycle::press_output(OutputButton button) {
+  press(outputs_, button);
+  if (timer_enabled_) {
+    output_refresh_ = true;
+    view_->show_outputs(outputs_.code());
+  } else {
+    send_outputs();
+  }
 }
 
 void AcquisitionCycle::read_temperature() {

@@ -18,6 +18,7 @@
 
 #include "acquisition/cycle_interfaces.hpp"
 #include "acquisition/cycle_rules.hpp"
+#include "acquisition/light_temperature.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
 #include "common/event_pump.hpp"
@@ -62,6 +63,7 @@ struct StartRequest {
   bool autorun = false;                // no questions; the name is "Autorun project"
   std::string description;             // Txt_description, stored in subproj.dat
   std::optional<std::string> snr_text; // txt_snr_umbral; the setup's SNR when absent
+  std::optional<double> set_point;     // txttemp, degrees; the setup's temperature when absent
 };
 
 enum class StartOutcome {
@@ -127,6 +129,16 @@ public:
   void show_report(bool autoreport = false);
   // Asks for the outputs to be sent again at the next paced tick.
   void request_output_refresh() { output_refresh_ = true; }
+  bool output_refresh_requested() const { return output_refresh_; }
+  void cancel_output_refresh() { output_refresh_ = false; }
+  // An operator's output button: sent at once while the timer is off, otherwise by the next
+  // paced tick. The view shows the new state at once either way.
+  void press_output(OutputButton button);
+  // SendOutputs: the output byte to the instrument (nothing offline), then the view.
+  void send_outputs();
+  // Cmd_settemp: the set-point the regulation works to from now on.
+  void set_set_point(double celsius) { set_point_ = celsius; }
+  double set_point() const { return set_point_; }
 
   // State for the windows, the session and the tests.
   AcquisitionState state() const { return state_; }
@@ -183,7 +195,6 @@ private:
   void update_time();
   void paced_outputs();
   void complete();
-  void send_outputs();
 
   std::int16_t& raw_at(int position, int channel) {
     return raw_[static_cast<std::size_t>(position) * store::kChannelSlots + channel];

@@ -24,6 +24,10 @@ public:
   virtual void set_progress(double) {}
   // lbl_temperature: the temperature of the last buffer end, "0.0".
   virtual void set_temperature_text(std::string_view) {}
+  // The tick counter beside the real-time trace, with the temperature text.
+  virtual void show_tick_counter(int /*counter*/) {}
+  // The light and temperature outputs after each send and after an operator change.
+  virtual void show_outputs(int /*output_byte*/) {}
   // frm_autotext with lbl_autotext; an empty text hides the frame.
   virtual void set_autotext(std::string_view) {}
   // lbl_autochannel.

@@ -82,17 +82,17 @@ bool light_by_hours(int hour, int on_hour, int off_hour) {
 
 void regulate(Outputs& out, double t, double s, bool enabled) {
   if (!enabled || !(t > 10 && t < 38)) {
-    out.cooling = false;
+    out.heating = false;
     out.power = false;
     return;
   }
   if (t > s - 0.5 && t < s + 0.5) {
     out.power = false;
   } else if (t >= s + 0.5) {
-    out.cooling = true;
+    out.heating = false;
     out.power = t >= s + 0.6;
   } else {
-    out.cooling = false;
+    out.heating = true;
     out.power = t <= s - 0.6;
   }
 }

@@ -47,9 +47,10 @@ bool light_by_hours(int hour, int on_hour, int off_hour);
 // The temperature and light outputs sent to the instrument.
 struct Outputs {
   bool light = false;
-  bool cooling = false; // heating direction: false heats, true cools
+  bool heating = false; // direction: true heats, false cools
   bool power = false;   // temperature power
-  int code() const { return 4 * (light ? 1 : 0) + 2 * (cooling ? 1 : 0) + (power ? 1 : 0); }
+  // The output byte: 4 x light + 2 x heating + 1 x power.
+  int code() const { return 4 * (light ? 1 : 0) + 2 * (heating ? 1 : 0) + (power ? 1 : 0); }
 };
 
 // Temperature regulation at a buffer end: T the temperature, S the set-point. Inside

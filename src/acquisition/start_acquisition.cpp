@@ -82,7 +82,12 @@ StartOutcome AcquisitionCycle::start(const StartRequest& request) {
 
   snr_ = request.snr_text ? snr_from_text(*request.snr_text)
                           : snr_from_tenths(setup.tool_settings[0][3]);
-  set_point_ = setup.tool_settings[2][1] / 10.0;
+  if (request.set_point) {
+    set_point_ = *request.set_point;
+  } else {
+    const int tenths = setup.tool_settings[2][1];
+    set_point_ = (tenths < 20 || tenths > 500) ? 20.0 : tenths / 10.0;
+  }
   read_temperature();
   view_->set_temperature_text(
       common::format_display(temperature_, "0.0", common::locale_decimal_separator()));

@@ -140,6 +140,14 @@ void AcquisitionScreens::set_temperature_text(std::string_view text) {
   main_.lbl_temperature->setText("T=" + qs(text) + "*C");
 }
 
+void AcquisitionScreens::show_outputs(int output_byte) { main_.show_outputs(output_byte); }
+
+void AcquisitionScreens::show_tick_counter(int counter) {
+  // The previous number (two ticks ago) is wiped by writing it again in the background colour.
+  main_.Picreal->text(10, 250, "#" + std::to_string(counter - 2), {255, 255, 255}, 8);
+  main_.Picreal->text(10, 250, "#" + std::to_string(counter), {0, 0, 0}, 8);
+}
+
 void AcquisitionScreens::set_autotext(std::string_view text) {
   main_.lbl_autotext->setText(qs(text));
   main_.frm_autotext->setVisible(!text.empty());

@@ -70,6 +70,8 @@ public:
   void set_time_text(std::string_view text) override;
   void set_progress(double percent) override;
   void set_temperature_text(std::string_view text) override;
+  void show_outputs(int output_byte) override;
+  void show_tick_counter(int counter) override;
   void set_autotext(std::string_view text) override;
   void set_autochannel(std::string_view text) override;
   void set_acquisition_name(std::string_view text) override;

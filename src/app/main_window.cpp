@@ -109,7 +109,7 @@ void FrmMain::connect_handlers() {
   connect(lght_ctl, &QAction::triggered, this, &FrmMain::lght_ctl_Click);
   connect(temp_ctl, &QAction::triggered, this, &FrmMain::temp_ctl_Click);
   connect(mn_userbin, &QAction::triggered, this, [this] { app_.open_report_settings(); });
-  connect(mn_factory, &QAction::triggered, this, [this] { not_available("The factory window"); });
+  bind_light_temperature();
   connect(mn_technical, &QAction::triggered, this,
           [this] { not_available("The channel console"); });
   connect(mnstatustest, &QAction::triggered, this, [this] { not_available("The device test"); });
@@ -138,7 +138,8 @@ void FrmMain::CmdPlay_Click() {
   lst_report_export->hide();
   cmd_stack_pos_Click(0);
   app_.session().start_acquisition(Txt_description->text().toStdString(),
-                                   txt_snr_umbral->text().toStdString());
+                                   txt_snr_umbral->text().toStdString(),
+                                   acquisition::set_point_from_text(txttemp->text().toStdString()));
   follow_acquisition_timer();
   app_.check_unattended_end();
 }
@@ -330,6 +331,7 @@ void FrmMain::show_setup_controls(const SetupControls& c) {
 }
 
 void FrmMain::show_light_temperature(const LightTemperatureControls& c) {
+  app_.session().acquisition().cancel_output_refresh();
   Chk_lenabled->setChecked(c.light_enabled);
   txt_lon->setText(qs(c.light_on));
   txt_loff->setText(qs(c.light_off));

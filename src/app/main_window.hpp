@@ -15,6 +15,7 @@
 #include <array>
 #include <functional>
 
+#include "acquisition/light_temperature.hpp"
 #include "app/main_display.hpp"
 #include "reports/report_bin.hpp"
 #include "ui/picture_box.hpp"
@@ -27,6 +28,7 @@ namespace kestrova::app {
 
 class App;
 class LiveDisplayBinding;
+class FrmFactory;
 
 // The main window: connection, acquisition, live display and instrument tools. Every
 // control is a member named as in the window's design and carries that name as objectName;
@@ -189,6 +191,12 @@ public:
   void mnexit_Click();
   void lght_ctl_Click();
   void temp_ctl_Click();
+  // Factory Settings: refused offline or during an acquisition; otherwise this window hides
+  // behind the factory window.
+  void mn_factory_Click();
+  FrmFactory* factory_window() { return factory_window_; }
+  // SendOutputs' display: captions of cmd_luz, cmd_frio, cmd_ontemp and the two lamps.
+  void show_outputs(int output_byte);
   void Timerinicio_Timer();
   // Activation refresh while no acquisition runs.
   void Form_Activate();
@@ -228,6 +236,10 @@ private:
   void build_tools_frame();
   void build_design_controls();
   void connect_handlers();
+  // The light and temperature panels' handlers.
+  void bind_light_temperature();
+  // A panel field that lost the focus: checked, shown and stored, or its fallback.
+  void check_light_field(QLineEdit* field, acquisition::LightField which);
   void refresh_project_fields();
   // Shows or hides the light (tool 1) or temperature (tool 2) panel and keeps the setup's
   // tool switch in step with it.
@@ -240,6 +252,8 @@ private:
 
   App& app_;
   LiveDisplayBinding* live_display_ = nullptr; // owned
+  FrmFactory* factory_window_ = nullptr;       // child, made on first use
+  bool checking_field_ = false;
   QWidget* client_ = nullptr;
   double base_point_size_ = 9.0;   // the font's size at 1280 x 800
   double client_point_size_ = 0.0; // the size the controls have now

@@ -249,16 +249,19 @@ void FrmMain::build_light_temperature() {
   pl->addWidget(txt_pulseoff);
   pl->addWidget(new QLabel("min", frm_pulse));
   frm_pulse->hide();
-  l->addWidget(Chk_lenabled, 0, 0);
-  l->addWidget(shape_light, 0, 1);
-  l->addWidget(cmd_luz, 0, 2);
-  l->addWidget(cmd_nextwindows2, 0, 3);
+  // Three rows, so that the pulse row fits the frame's height beside the hours.
+  l->addWidget(Chk_lenabled, 0, 0, 1, 2);
+  l->addWidget(shape_light, 0, 2);
+  l->addWidget(cmd_luz, 0, 3);
+  l->addWidget(cmd_nextwindows2, 0, 4);
   l->addWidget(new QLabel("ON", Frame_light), 1, 0);
   l->addWidget(txt_lon, 1, 1);
   l->addWidget(new QLabel("OFF", Frame_light), 1, 2);
   l->addWidget(txt_loff, 1, 3);
-  l->addWidget(cmd_cyclepulse, 2, 0, 1, 2);
-  l->addWidget(frm_pulse, 3, 0, 1, 4);
+  l->addWidget(cmd_cyclepulse, 1, 4);
+  l->addWidget(frm_pulse, 2, 0, 1, 5);
+  l->setColumnStretch(1, 1);
+  l->setColumnStretch(3, 1);
 
   Frame_temp = named(new QGroupBox("Temperature", PicPanel2), "Frame_temp");
   Frame_temp->setAutoFillBackground(true);

@@ -108,11 +108,13 @@ void Session::check_link() {
 }
 
 acquisition::StartOutcome Session::start_acquisition(std::string description,
-                                                     std::optional<std::string> snr_text) {
+                                                     std::optional<std::string> snr_text,
+                                                     std::optional<double> set_point) {
   acquisition::StartRequest request;
   request.autorun = state_.startup.autorun;
   request.description = std::move(description);
   request.snr_text = std::move(snr_text);
+  request.set_point = set_point;
   cycle_->switches().user_bin = state_.report_bin.user_defined;
   const acquisition::StartOutcome outcome = cycle_->start(request);
   if (request.autorun) autorun_start_ = outcome;

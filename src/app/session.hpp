@@ -89,9 +89,11 @@ public:
   // gone shows the link lost.
   void check_link();
   // "Start Acquisition" (CmdPlay): in autorun without questions. `description` is the text of
-  // Txt_description, `snr_text` that of txt_snr_umbral (the setup's SNR when absent).
+  // Txt_description, `snr_text` that of txt_snr_umbral (the setup's SNR when absent),
+  // `set_point` that of txttemp (the setup's temperature when absent).
   acquisition::StartOutcome start_acquisition(std::string description = {},
-                                              std::optional<std::string> snr_text = {});
+                                              std::optional<std::string> snr_text = {},
+                                              std::optional<double> set_point = {});
   // One tick of the acquisition timer (Timeradq, every acquisition::kCycleTimerMs while
   // acquisition_timer_enabled()).
   void tick();

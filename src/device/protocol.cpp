@@ -107,6 +107,22 @@ int DeviceProtocol::WriteChannelSetting(int channel, int power, int gain) {
   return -1;
 }
 
+int DeviceProtocol::WriteRegister(int address, int value) {
+  if (is_byte(address) && is_byte(value)) {
+    if (write_pass(kQualifierWriteLow, address, value, 0)) return 1;
+    for (int pass = 2; pass <= 3; ++pass) {
+      clock_.sleep_ms(100);
+      DeviceQuery(kCodeTemperature, 0, 0);
+      clock_.sleep_ms(100);
+      if (write_pass(kQualifierWriteLow, address, value, 50)) return 1;
+    }
+  }
+  dialogs_.message("Ops...Data Writing ERROR: reg(" + std::to_string(address) +
+                       ")... Check COM and Try again",
+                   common::Buttons::Ok);
+  return -1;
+}
+
 int DeviceProtocol::SetAllChannels(int gain, int power) {
   if (!valid_setting(power, gain)) return -1;
   const int setting = gain * 32 + power;

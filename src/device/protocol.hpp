@@ -92,6 +92,10 @@ public:
   // Sets every channel of both halves; each half tried at most twice. 1, or -1 (also, with
   // nothing sent, for power outside 0..31 or gain outside 0..7).
   int SetAllChannels(int gain, int power);
+  // Writes value v into instrument register a (128 and above: the factory record) with three
+  // passes of 9 tries, a recovery query between passes. 1 when acknowledged; -1 after the
+  // "Ops...Data Writing ERROR" message (at once, with nothing sent, for a value outside 0..255).
+  int WriteRegister(int address, int value);
   // Flushes, asks for the block at `start_channel` and parses what came.
   ParsedBlock ReadIntensityBlock(int start_channel, BlockRead how = BlockRead::TwoHalves);
   // The raw temperature reading (code 0x21), or -1.

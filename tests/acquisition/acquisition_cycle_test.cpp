@@ -643,6 +643,144 @@ TEST_F(CycleTest, SaturatedChannelsAreRecalibrated) {
   EXPECT_FALSE(cycle_->timer_enabled());
 }
 
+// The output bytes sent so far (code 0x10 frames).
+std::vector<int> output_bytes(const FakeSerialIo& io) {
+  std::vector<int> out;
+  for (const std::string& f : io.frames())
+    if (static_cast<unsigned char>(f[2]) == device::kCodeSetOutputs)
+      out.push_back(static_cast<unsigned char>(f[3]));
+  return out;
+}
+
+// The daily schedule: the start sets the light from the hours; a buffer end in the "on" hour
+// lights it and one in the "off" hour darkens it; regulation drives the other two bits.
+TEST_F(CycleTest, LightScheduleSwitchesAtItsHours) {
+  project_.setup.Aq_lapse = 30000;
+  project_.setup.tool_settings[1] = {1, 9, 21, 0, 0, 0};
+  project_.setup.tool_settings[2] = {1, 250}; // heat towards 25.0 from 21.9 (raw 100 x 0.219)
+  clock_.set({2026, 1, 15, 8, 55, 0, 0});
+  ASSERT_EQ(start(), StartOutcome::Started);
+  EXPECT_DOUBLE_EQ(cycle_->set_point(), 25.0);
+  EXPECT_EQ(output_bytes(io_), std::vector<int>{0});
+
+  // 20 s a tick: a buffer end every 200 s; the first ones still fall before 09:00.
+  io_.written.clear();
+  ticks(12, 20000); // to 08:59
+  EXPECT_FALSE(cycle_->outputs().light);
+  ticks(10, 20000); // past 09:00
+  EXPECT_TRUE(cycle_->outputs().light);
+  const std::vector<int> sent = output_bytes(io_);
+  ASSERT_FALSE(sent.empty());
+  EXPECT_EQ(sent.back(), 7); // light, heating, power
+  EXPECT_EQ(sent.front(), 3);
+
+  // Between the hours nothing changes the light; the "off" hour darkens it.
+  clock_.set({2026, 1, 15, 20, 50, 0, 0});
+  ticks(12, 20000);
+  EXPECT_TRUE(cycle_->outputs().light);
+  ticks(30, 20000);
+  EXPECT_FALSE(cycle_->outputs().light);
+  EXPECT_EQ(output_bytes(io_).back(), 3);
+
+  // Stopping switches light and power off and sends it.
+  cycle_->stop();
+  EXPECT_EQ(output_bytes(io_).back(), 2);
+}
+
+// The pulse programme runs at the paced ticks on the elapsed minutes with their fractions:
+// two cycles of 1 minute on and 2 off, after which the light keeps its last state.
+TEST_F(CycleTest, PulseProgrammeFollowsTheElapsedMinutes) {
+  project_.setup.Aq_lapse = 30000;
+  project_.setup.tool_settings[1] = {1, 9, 21, 2, 10, 20};
+  // The "on" hour begins during the programme's last dark phase.
+  clock_.set({2026, 1, 15, 8, 55, 0, 0});
+  ASSERT_EQ(start(), StartOutcome::Started);
+  // 3 s a tick: the paced tick (sample index 0) comes every 30 s.
+  struct Step {
+    double until_min;
+    bool light;
+  };
+  const std::vector<Step> steps = {{0.9, true}, {1.1, false}, {2.9, false}, {3.1, true},
+                                   {3.9, true}, {4.1, false}, {6.1, false}, {9.0, false}};
+  const auto start_time = clock_.now();
+  for (const Step& s : steps) {
+    if (s.until_min > 4.1) io_.written.clear();
+    while (std::chrono::duration<double, std::ratio<60>>(clock_.now() - start_time).count() <
+           s.until_min)
+      ticks(1, 3000);
+    EXPECT_EQ(cycle_->outputs().light, s.light) << s.until_min;
+  }
+  // The daily hours do not take over from the programme, not even in the "on" hour: nothing
+  // sent since its last "off" lit the light.
+  for (const int s : output_bytes(io_))
+    EXPECT_EQ(s & 4, 0);
+  cycle_->stop();
+}
+
+// The light at the start with the hours either way round, and the set-point from the panel.
+TEST_F(CycleTest, StartSetsLightFromHoursAndSetPointFromPanel) {
+  struct Case {
+    int hour, on, off, pulses;
+    int set_tenths;
+    std::optional<double> panel;
+    bool light;
+    double set_point;
+  };
+  const std::vector<Case> cases = {
+      {23, 21, 9, 0, 250, std::nullopt, true, 25.0},
+      {12, 21, 9, 0, 250, 30.0, false, 30.0},
+      {12, 9, 21, 0, 10, std::nullopt, true, 20.0},  // a setting of 1.0 degree counts as 20.0
+      {12, 9, 21, 2, 10, std::nullopt, false, 20.0}, // the pulse programme owns the light
+  };
+  int run = 0;
+  for (const Case& c : cases) {
+    project_.setup.tool_settings[1] = {1, c.on, c.off, c.pulses, 10, 10};
+    project_.setup.tool_settings[2] = {0, c.set_tenths};
+    clock_.set({2026, 1, 15, c.hour, 0, 0, 0});
+    clock_.advance_ms(60000LL * ++run);
+    io_.written.clear();
+    dialogs_.script_input("Run " + std::to_string(run));
+    StartRequest r;
+    r.set_point = c.panel;
+    ASSERT_EQ(cycle_->start(r), StartOutcome::Started);
+    EXPECT_EQ(cycle_->outputs().light, c.light) << c.hour;
+    EXPECT_EQ(output_bytes(io_), std::vector<int>{c.light ? 4 : 0}) << c.hour;
+    EXPECT_DOUBLE_EQ(cycle_->set_point(), c.set_point);
+    cycle_->stop();
+  }
+}
+
+// An operator change while the acquisition runs shows at once and is sent by the next paced
+// tick only; without a running acquisition it is sent at once.
+TEST_F(CycleTest, OperatorOutputChangesWaitForThePacedTick) {
+  struct ShownView final : CycleView {
+    void show_outputs(int s) override { shown.push_back(s); }
+    std::vector<int> shown;
+  } shown;
+  cycle_->set_view(&shown);
+  cycle_->press_output(OutputButton::Light);
+  EXPECT_EQ(output_bytes(io_), std::vector<int>{4});
+  EXPECT_EQ(shown.shown, std::vector<int>{4});
+  cycle_->press_output(OutputButton::Light);
+
+  project_.setup.Aq_lapse = 30000;
+  ASSERT_EQ(start(), StartOutcome::Started);
+  ticks(3); // sample index 3: away from a paced tick
+  io_.written.clear();
+  shown.shown.clear();
+  cycle_->press_output(OutputButton::Light);
+  EXPECT_EQ(shown.shown, std::vector<int>{4});
+  EXPECT_TRUE(output_bytes(io_).empty());
+  EXPECT_TRUE(cycle_->output_refresh_requested());
+  while (output_bytes(io_).empty())
+    ticks(1);
+  // The tick that wraps the buffer: the buffer end's send, then the refresh at index 0.
+  EXPECT_EQ(cycle_->sample_index(), 0);
+  EXPECT_EQ(output_bytes(io_), (std::vector<int>{4, 4}));
+  EXPECT_FALSE(cycle_->output_refresh_requested());
+  cycle_->stop();
+}
+
 TEST(CycleRules, LightTemperatureAndTime) {
   EXPECT_TRUE(light_by_hours(23, 21, 9));
   EXPECT_FALSE(light_by_hours(12, 21, 9));
@@ -653,19 +791,22 @@ TEST(CycleRules, LightTemperatureAndTime) {
   struct Reg {
     double t;
     bool enabled;
-    bool cooling;
+    bool heating;
     bool power;
   };
+  // Too warm cools (the heating bit clear), too cold heats; the byte sent carries bit 2 only
+  // when heating.
   for (const Reg& r : std::vector<Reg>{{20.0, true, false, false},
-                                       {20.55, true, true, false},
-                                       {20.6, true, true, true},
-                                       {19.45, true, false, false},
-                                       {19.4, true, false, true},
+                                       {20.55, true, false, false},
+                                       {20.6, true, false, true},
+                                       {19.45, true, true, false},
+                                       {19.4, true, true, true},
                                        {39.0, true, false, false},
                                        {25.0, false, false, false}}) {
     Outputs o;
     regulate(o, r.t, 20.0, r.enabled);
-    EXPECT_EQ(o.cooling, r.cooling) << r.t;
+    EXPECT_EQ(o.heating, r.heating) << r.t;
+    EXPECT_EQ(o.code() & 2, r.heating ? 2 : 0) << r.t;
     EXPECT_EQ(o.power, r.power) << r.t;
   }
 

@@ -100,11 +100,10 @@ TEST_F(MainWindow, FixedChecksAndInertItems) {
 TEST_F(MainWindow, ItemsWithoutTheirWindowSaySo) {
   app::App& a = started_app();
   app::FrmMain& m = a.main_window();
-  for (QAction* item : {m.mn_factory, m.mn_technical, m.mnstatustest})
+  for (QAction* item : {m.mn_technical, m.mnstatustest})
     item->trigger();
   EXPECT_EQ(dialogs_.texts(),
-            (std::vector<std::string>{"The factory window is not available in this version.",
-                                      "The channel console is not available in this version.",
+            (std::vector<std::string>{"The channel console is not available in this version.",
                                       "The device test is not available in this version."}));
   // "User Defined BIN size" has its window.
   m.mn_userbin->trigger();

@@ -1,0 +1,112 @@
+// Screen shots of the light and temperature panels and the factory window, taken from the
+// display the program runs on (run under Xvfb at the size wanted):
+//   kestrova_light_temperature_shots DATA_DIR OUT_DIR
+#include <QApplication>
+#include <QScreen>
+#include <QStyleFactory>
+#include <cstdio>
+#include <filesystem>
+
+#include "acquisition/acquisition_cycle.hpp"
+#include "app/app.hpp"
+#include "app/factory_window.hpp"
+#include "app/init_window.hpp"
+#include "app/main_window.hpp"
+#include "sim/pty_server.hpp"
+#include "store/data_template.hpp"
+#include "store/project_files.hpp"
+#include "support/fake_clock.hpp"
+#include "support/fake_dialogs.hpp"
+#include "support/fake_shell.hpp"
+#include "ui/qt_event_pump.hpp"
+
+namespace {
+
+void settle() {
+  for (int i = 0; i < 30; ++i)
+    QApplication::processEvents();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+  using namespace kestrova;
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s DATA_DIR OUT_DIR\n", argv[0]);
+    return 2;
+  }
+  QApplication qt(argc, argv);
+  QApplication::setStyle(QStyleFactory::create("Fusion"));
+  const std::filesystem::path data = argv[1];
+  const QString out = QString::fromLocal8Bit(argv[2]);
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QString size =
+      QString("%1x%2").arg(screen->geometry().width()).arg(screen->geometry().height());
+  const auto shoot = [&](const char* name) {
+    settle();
+    screen->grabWindow(0).save(out + QString("/%1_%2.png").arg(name, size));
+  };
+
+  sim::PtyServer server;
+  server.start();
+  server.link(data / "ports" / "COM1");
+  testing::FakeDialogs dialogs;
+  ui::QtEventPump pump;
+  testing::FakeClock clock;
+  testing::FakeShell shell;
+  app::Services services{dialogs, pump, clock, shell};
+  if (!std::filesystem::exists(data / "config.dat")) {
+    store::WriteDataFolderTemplate(data, dialogs);
+    store::ProjectState fresh;
+    store::SaveProject(fresh, data, 0, 0, dialogs);
+  }
+  app::AppOptions options;
+  options.data_dir = data;
+  options.startup_timer_ms = 1;
+  options.port_sources = {};
+  app::App program(options, services);
+  if (program.start() != app::LoadOutcome::Ready) return 1;
+  program.start_screen().cmd_option2->click();
+  app::FrmMain& main = program.main_window();
+  main.setGeometry(screen->availableGeometry()); // no window manager to maximise it
+  main.show();
+
+  // The light panel in front with its pulse programme open and the light on.
+  main.temp_ctl->trigger();
+  main.lght_ctl->trigger();
+  main.Chk_lenabled->setChecked(true);
+  main.txt_pulsetimes->setText("3");
+  emit main.txt_pulsetimes->editingFinished();
+  main.txt_pulseon->setText("1.5");
+  emit main.txt_pulseon->editingFinished();
+  main.txt_pulseoff->setText("30");
+  emit main.txt_pulseoff->editingFinished();
+  main.cmd_cyclepulse->click();
+  main.cmd_luz->click();
+  shoot("light_panel");
+
+  // The temperature panel in front, heating with the power on.
+  main.Chk_tenabled->setChecked(true);
+  main.txttemp->setText("28.5");
+  emit main.txttemp->editingFinished();
+  main.cmd_frio->click();
+  main.cmd_ontemp->click();
+  main.cmd_nextwindows2->click();
+  shoot("temperature_panel");
+
+  // The factory window over the hidden main window, after a reading and a calibration.
+  main.cmd_luz->click();
+  main.cmd_ontemp->click();
+  main.mn_factory->trigger();
+  app::FrmFactory* factory = main.factory_window();
+  if (factory == nullptr) return 1;
+  factory->Timer_temp_Timer();
+  factory->txt_set_temp->setText("24.0");
+  factory->Cmd_temp->click();
+  factory->Timer_temp_Timer();
+  shoot("factory");
+
+  for (const auto& t : dialogs.texts())
+    std::printf("dialog: %s\n", t.c_str());
+  return 0;
+}
