@@ -142,7 +142,12 @@ void Session::sync_acquisition_flags() {
 void Session::Reports::open_report(const std::filesystem::path& folder, bool histogram_option,
                                    bool autoreport) {
   asked = true;
-  if (window && !autoreport) return window->open_report_window(folder, histogram_option);
+  if (window) {
+    std::optional<reports::GenerateResult> written =
+        window->open_report_window(folder, histogram_option, autoreport);
+    if (autoreport) last = written.value_or(reports::GenerateResult{});
+    return;
+  }
   Services& sv = session.services_;
   reports::GenerateRequest request;
   request.acquisition_folder = folder;
