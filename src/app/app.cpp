@@ -99,7 +99,8 @@ void App::open_report_settings() {
 std::optional<reports::GenerateResult> App::open_report_window(const std::filesystem::path& folder,
                                                                bool histogram_option,
                                                                bool autoreport) {
-  report_->open_for(folder, histogram_option);
+  // A window busy with other work keeps it; the automatic report is then written without it.
+  if (!report_->open_for(folder, histogram_option)) return std::nullopt;
   if (!autoreport) {
     // "Show my report" starts from the bin the main window shows; the automatic report keeps
     // the bin of the user configuration.

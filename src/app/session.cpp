@@ -145,8 +145,12 @@ void Session::Reports::open_report(const std::filesystem::path& folder, bool his
   if (window) {
     std::optional<reports::GenerateResult> written =
         window->open_report_window(folder, histogram_option, autoreport);
-    if (autoreport) last = written.value_or(reports::GenerateResult{});
-    return;
+    if (!autoreport) return;
+    if (written) {
+      last = *written;
+      return;
+    }
+    // The window is busy (a re-analysis of another acquisition, say): written without it.
   }
   Services& sv = session.services_;
   reports::GenerateRequest request;

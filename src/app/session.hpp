@@ -48,7 +48,8 @@ class ReportWindowOpener {
 public:
   virtual ~ReportWindowOpener() = default;
   // Shows the report window on `folder`, the histogram layout offered when `histogram_option`.
-  // With `autoreport` the window writes the report by itself, hides, and returns how it went.
+  // With `autoreport` the window writes the report by itself, hides, and returns how it went;
+  // nullopt when the window is busy with other work and wrote nothing.
   virtual std::optional<reports::GenerateResult>
   open_report_window(const std::filesystem::path& folder, bool histogram_option,
                      bool autoreport) = 0;

@@ -230,7 +230,12 @@ void FrmReport::Form_Load() {
   }
 }
 
-void FrmReport::open_for(const std::filesystem::path& folder, bool histogram_option) {
+bool FrmReport::open_for(const std::filesystem::path& folder, bool histogram_option) {
+  if (running_) {
+    show();
+    raise();
+    return false;
+  }
   Form_Load();
   Txt_inputfile->setText(QString::fromStdString(folder.string()));
   if (histogram_option || has_histogram_files(folder)) {
@@ -243,6 +248,7 @@ void FrmReport::open_for(const std::filesystem::path& folder, bool histogram_opt
   fill_basal_list(folder);
   show();
   raise();
+  return true;
 }
 
 void FrmReport::fill_basal_list(const std::filesystem::path& folder) {
@@ -364,7 +370,8 @@ void FrmReport::mncircadian_Click() {
   services_.shell.open(request.acquisition_folder);
 }
 
-GenerateResult FrmReport::run_autoreport(bool announce) {
+std::optional<GenerateResult> FrmReport::run_autoreport(bool announce) {
+  if (running_) return std::nullopt;
   chk_autoreport->setChecked(true);
   setEnabled(false);
   GenerateResult result = Cmd_generate_Click();

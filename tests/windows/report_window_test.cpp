@@ -211,6 +211,7 @@ TEST_F(ReportWindowTest, RunShowsProgressAndStopEndsItAtOnce) {
   recording.times = minutes(30);
   const fs::path folder =
       reports::testing::write_recording(tmp_.path(), "20260115_1030", recording);
+  const fs::path other = reports::testing::write_recording(tmp_.path(), "20260116_1030", recording);
   reports::FrmReport& w = a.report_window();
   w.open_for(folder, false);
   w.mnrecalculate->trigger();
@@ -222,6 +223,7 @@ TEST_F(ReportWindowTest, RunShowsProgressAndStopEndsItAtOnce) {
   struct During {
     bool running = false, generate = true, stop = false, cancel = true;
     int value = -1, maximum = -1;
+    bool reopened = true, autoreported = true;
   } during;
   QTimer watcher;
   watcher.setInterval(0);
@@ -234,6 +236,9 @@ TEST_F(ReportWindowTest, RunShowsProgressAndStopEndsItAtOnce) {
     during.stop = w.cmd_stopframe->isEnabled();
     during.value = w.progress->value();
     during.maximum = w.progress->maximum();
+    // Another acquisition's report asked for meanwhile leaves the running window alone.
+    during.reopened = w.open_for(other, false);
+    during.autoreported = w.run_autoreport().has_value();
     w.cmd_stopframe->click();
   });
   watcher.start();
@@ -246,6 +251,10 @@ TEST_F(ReportWindowTest, RunShowsProgressAndStopEndsItAtOnce) {
   EXPECT_FALSE(during.cancel);
   EXPECT_TRUE(during.stop);
   EXPECT_EQ(during.maximum, 30);
+  EXPECT_FALSE(during.reopened);
+  EXPECT_FALSE(during.autoreported);
+  EXPECT_EQ(w.Txt_inputfile->text().toStdString(), folder.string());
+  EXPECT_FALSE(fs::exists(other / "report.csv"));
   ASSERT_EQ(w.last_run(), reports::ReanalysisResult::Outcome::Stopped);
   EXPECT_EQ(w.frmlbl_status->text(), QString("Block %1/30").arg(during.value + 1))
       << "the run ends at the record during which STOP was clicked";
@@ -283,7 +292,9 @@ TEST_F(ReportWindowTest, AutoreportWritesTheReportAndHides) {
 
     reports::FrmReport& w = a.report_window();
     w.open_for(folder, false);
-    const reports::GenerateResult result = w.run_autoreport();
+    const std::optional<reports::GenerateResult> written = w.run_autoreport();
+    ASSERT_TRUE(written.has_value());
+    const reports::GenerateResult& result = *written;
     ASSERT_TRUE(result.ok);
     EXPECT_EQ(result.report, folder / "report.csv");
     EXPECT_NE(read_all(result.report).find("15,30,45"), std::string::npos)
