@@ -98,10 +98,20 @@ void App::open_report_settings() {
   report_settings_->raise();
 }
 
-void App::open_report_window(const std::filesystem::path& folder, bool histogram_option) {
-  report_->open_for(folder, histogram_option);
-  // The report starts from the bin the main window shows.
-  report_->Cmb_binsize->setCurrentText(main_->combo_minutes->currentText());
+std::optional<reports::GenerateResult> App::open_report_window(const std::filesystem::path& folder,
+                                                               bool histogram_option,
+                                                               bool autoreport) {
+  // A window busy with other work keeps it; the automatic report is then written without it.
+  if (!report_->open_for(folder, histogram_option)) return std::nullopt;
+  if (!autoreport) {
+    // "Show my report" starts from the bin the main window shows; the automatic report keeps
+    // the bin of the user configuration.
+    report_->Cmb_binsize->setCurrentText(main_->combo_minutes->currentText());
+    return std::nullopt;
+  }
+  report_->chk_autoreport->setChecked(true);
+  // An unattended run has nobody to answer the closing message.
+  return report_->run_autoreport(!session_->options().exit_when_complete);
 }
 
 void App::open_setup() {

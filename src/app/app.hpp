@@ -69,7 +69,9 @@ public:
 
 private:
   void program_ended() override;
-  void open_report_window(const std::filesystem::path& folder, bool histogram_option) override;
+  std::optional<reports::GenerateResult> open_report_window(const std::filesystem::path& folder,
+                                                            bool histogram_option,
+                                                            bool autoreport) override;
 
   Services& services_;
   std::unique_ptr<FrmMain> main_;

@@ -155,7 +155,16 @@ void Session::sync_acquisition_flags() {
 void Session::Reports::open_report(const std::filesystem::path& folder, bool histogram_option,
                                    bool autoreport) {
   asked = true;
-  if (window && !autoreport) return window->open_report_window(folder, histogram_option);
+  if (window) {
+    std::optional<reports::GenerateResult> written =
+        window->open_report_window(folder, histogram_option, autoreport);
+    if (!autoreport) return;
+    if (written) {
+      last = *written;
+      return;
+    }
+    // The window is busy (a re-analysis of another acquisition, say): written without it.
+  }
   Services& sv = session.services_;
   reports::GenerateRequest request;
   request.acquisition_folder = folder;

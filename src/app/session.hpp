@@ -48,7 +48,11 @@ class ReportWindowOpener {
 public:
   virtual ~ReportWindowOpener() = default;
   // Shows the report window on `folder`, the histogram layout offered when `histogram_option`.
-  virtual void open_report_window(const std::filesystem::path& folder, bool histogram_option) = 0;
+  // With `autoreport` the window writes the report by itself, hides, and returns how it went;
+  // nullopt when the window is busy with other work and wrote nothing.
+  virtual std::optional<reports::GenerateResult>
+  open_report_window(const std::filesystem::path& folder, bool histogram_option,
+                     bool autoreport) = 0;
 };
 
 // How a run started by autorun ended, for --exit-when-complete: 0 when the acquisition
@@ -146,8 +150,9 @@ private:
     Session& session;
     acquisition::AcquisitionHost* windows = nullptr;
   };
-  // The report of a finished acquisition: written with the report settings of the data
-  // folder; without autoreport it is also opened for the operator.
+  // The report of a finished acquisition: handed to the report window when one is set,
+  // otherwise written with the report settings of the data folder (and opened for the operator
+  // without autoreport).
   struct Reports final : acquisition::ReportRequest {
     explicit Reports(Session& s) : session(s) {}
     void open_report(const std::filesystem::path& folder, bool histogram_option,

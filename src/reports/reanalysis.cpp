@@ -604,6 +604,7 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
       }
     }
     status("Block " + std::to_string(r + 2) + of);
+    if (control.progress) control.progress(r + 1, n);
     services.pump.process_events();
     if (control.stop_requested && control.stop_requested()) {
       result.outcome = ReanalysisResult::Outcome::Stopped;

@@ -48,6 +48,7 @@ struct ReanalysisRequest {
 struct ReanalysisControl {
   std::function<void(std::string_view status)> show_status; // "Block r/N", "Saving..."
   std::function<bool()> stop_requested; // read after each record, once events have run
+  std::function<void(std::int64_t done, std::int64_t total)> progress; // records analysed
 };
 
 // How a run ended.

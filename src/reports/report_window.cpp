@@ -5,8 +5,11 @@
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <set>
 
 #include "reports/reanalysis.hpp"
+#include "reports/well_export.hpp"
 
 namespace kestrova::reports {
 
@@ -27,6 +30,10 @@ bool has_histogram_files(const std::filesystem::path& folder) {
   }
   return false;
 }
+
+// Acquisition folders are named yyyymmdd_hhmm, a station's with a suffix such as "_s2"; basal
+// choices name them by those 13 characters.
+constexpr std::size_t kAcquisitionNameLength = 13;
 } // namespace
 
 FrmReport::FrmReport(const std::filesystem::path& data_folder, ReportServices services,
@@ -223,7 +230,12 @@ void FrmReport::Form_Load() {
   }
 }
 
-void FrmReport::open_for(const std::filesystem::path& folder, bool histogram_option) {
+bool FrmReport::open_for(const std::filesystem::path& folder, bool histogram_option) {
+  if (running_) {
+    show();
+    raise();
+    return false;
+  }
   Form_Load();
   Txt_inputfile->setText(QString::fromStdString(folder.string()));
   if (histogram_option || has_histogram_files(folder)) {
@@ -233,8 +245,29 @@ void FrmReport::open_for(const std::filesystem::path& folder, bool histogram_opt
     Option_output[4]->hide();
     if (Option_output[4]->isChecked()) Option_output[0]->setChecked(true);
   }
+  fill_basal_list(folder);
   show();
   raise();
+  return true;
+}
+
+void FrmReport::fill_basal_list(const std::filesystem::path& folder) {
+  cmbbasal->clear();
+  cmbbasal->addItem("-");
+  const std::string own = folder.filename().string().substr(0, kAcquisitionNameLength);
+  std::set<std::string> names; // in name order, which is the order of their start
+  std::error_code ec;
+  for (const auto& entry : std::filesystem::directory_iterator(folder.parent_path(), ec)) {
+    const std::string name = entry.path().filename().string();
+    if (name.size() < kAcquisitionNameLength) continue;
+    const std::string base = name.substr(0, kAcquisitionNameLength);
+    if (base == own || !entry.is_directory(ec)) continue;
+    if (!std::filesystem::is_regular_file(entry.path() / "counts.bin", ec)) continue;
+    names.insert(base);
+  }
+  for (const std::string& name : names)
+    cmbbasal->addItem(QString::fromStdString(name));
+  cmbbasal->setCurrentIndex(0);
 }
 
 std::filesystem::path FrmReport::folder() const {
@@ -262,7 +295,10 @@ GenerateRequest FrmReport::request_from_controls() const {
 }
 
 void FrmReport::set_busy(bool busy) {
+  running_ = busy;
+  // STOP stays available; everything that would start other work waits.
   Cmd_generate->setEnabled(!busy);
+  Cmd_cancel->setEnabled(!busy);
   cmd_runframe->setEnabled(!busy);
   mnadvance->setEnabled(!busy);
   // A range of 0..0 makes the bar move while the work runs.
@@ -272,6 +308,7 @@ void FrmReport::set_busy(bool busy) {
 }
 
 GenerateResult FrmReport::Cmd_generate_Click() {
+  if (running_) return {};
   GenerateRequest request = request_from_controls();
   if (in_memory_) request.setting_text = setting_text_;
   in_memory_ = false;
@@ -303,11 +340,61 @@ void FrmReport::mnrecalculate_Click() {
 }
 
 void FrmReport::mncircadian_Click() {
-  // The per-well export is made by the kestrova-report tool; the window does not offer it yet.
-  services_.dialogs.message("1 file/well Report is not available in this version.");
+  if (running_) return;
+  using common::Answer;
+  using common::Buttons;
+  using common::Icon;
+  common::Dialogs& dialogs = services_.dialogs;
+  if (dialogs.message("Do you like to Export 384 text files?", Buttons::YesNo, Icon::Question) !=
+      Answer::Yes)
+    return;
+  WellExportRequest request;
+  request.time_stamps =
+      dialogs.message("Include time field?", Buttons::YesNo, Icon::Question) == Answer::Yes;
+  request.acquisition_folder = folder();
+  request.data_folder = data_folder_;
+  request.bin = Cmb_binsize->currentText().trimmed().toInt();
+  request.now = common::to_civil(services_.clock.now());
+  lbl_status->setText("Writing one file per well...");
+  set_busy(true);
+  const WellExportResult result = export_well_series(request, dialogs);
+  set_busy(false);
+  if (result.bin > 0) Cmb_binsize->setCurrentText(QString::number(result.bin));
+  if (!result.ok) {
+    lbl_status->setText("No files written");
+    return;
+  }
+  lbl_status->setText(QString("%1 files of %2 bins written")
+                          .arg(static_cast<qsizetype>(result.files.size()))
+                          .arg(result.bins));
+  services_.shell.open(request.acquisition_folder);
+}
+
+std::optional<GenerateResult> FrmReport::run_autoreport(bool announce) {
+  if (running_) return std::nullopt;
+  chk_autoreport->setChecked(true);
+  setEnabled(false);
+  GenerateResult result = Cmd_generate_Click();
+  services_.clock.sleep_ms(1500);
+  services_.pump.process_events();
+  if (settings_.rawexport == 1 && std::filesystem::exists(folder() / "0.bin")) {
+    mnrecalculate_Click();
+    services_.pump.process_events();
+    services_.clock.sleep_ms(1000);
+    Chk_rawexport->setChecked(true);
+    cmd_runframe_Click();
+    services_.pump.process_events();
+    services_.clock.sleep_ms(500);
+  }
+  if (announce) services_.dialogs.message("Report File AutoGenerated");
+  chk_autoreport->setChecked(false);
+  setEnabled(true);
+  hide();
+  return result;
 }
 
 void FrmReport::cmd_runframe_Click() {
+  if (running_) return;
   frmlbl_status->show();
   stop_requested_ = false;
   ReanalysisRequest request;
@@ -325,9 +412,20 @@ void FrmReport::cmd_runframe_Click() {
   ReanalysisControl control;
   control.show_status = [this](std::string_view status) { frmlbl_status->setText(qs(status)); };
   control.stop_requested = [this] { return stop_requested_; };
+  control.progress = [this](std::int64_t done, std::int64_t total) {
+    if (progress->maximum() != total)
+      progress->setRange(0, static_cast<int>(std::min<std::int64_t>(total, 1 << 30)));
+    progress->setValue(static_cast<int>(std::min<std::int64_t>(done, 1 << 30)));
+  };
+  lbl_status->setText("Analysing the real-time data...");
   set_busy(true);
   ReanalysisResult result = run_reanalysis(request, services_, control);
   set_busy(false);
+  last_run_ = result.outcome;
+  using Outcome = ReanalysisResult::Outcome;
+  lbl_status->setText(result.outcome == Outcome::Done      ? QString("Re-analysis done")
+                      : result.outcome == Outcome::Stopped ? QString("Re-analysis stopped")
+                                                           : QString("Re-analysis failed"));
   if (result.bin > 0) Cmb_binsize->setCurrentText(QString::number(result.bin));
   in_memory_ = result.ok() && result.in_memory;
   setting_text_ = in_memory_ ? result.setting_text : std::string();

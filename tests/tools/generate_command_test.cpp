@@ -74,6 +74,33 @@ TEST(KestrovaReportGenerate, DefaultsComeFromRepoconf) {
   EXPECT_TRUE(fs::exists(xlsx.output.substr(0, xlsx.output.size() - 1)));
 }
 
+// A statistics flag left out keeps the stored choice; either spelling given overrides it.
+TEST(KestrovaReportGenerate, StatisticsFlagsOverrideOnlyWhenGiven) {
+  Fixture f;
+  // Stored: standard error and number of wells on, standard deviation off.
+  write_file(f.tmp / "repoconf.dat", "\"h\"\r\n1,30,0,\",\",1,0,1,0,0,1,18,0\r\n");
+  struct Case {
+    std::string flags;
+    bool se, sd, n;
+  };
+  const Case cases[] = {
+      {"", true, false, true},
+      {"--no-se --sd --no-n", false, true, false},
+      {"--sd", true, true, true},
+      {"--no-se --se", true, false, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.flags);
+    const auto r =
+        run_report("--data-dir " + q(f.tmp.path()) + " generate " + q(f.folder) + " " + c.flags);
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    const std::string text = read_file(f.folder / "report.csv");
+    EXPECT_EQ(text.find("Standard Error") != std::string::npos, c.se);
+    EXPECT_EQ(text.find("Standard Deviation") != std::string::npos, c.sd);
+    EXPECT_EQ(text.find("Number of wells") != std::string::npos, c.n);
+  }
+}
+
 TEST(KestrovaReportGenerate, FailuresExitNonZeroWithOneLine) {
   Fixture f;
   fs::remove(f.folder / "counts.bin");

@@ -1,7 +1,8 @@
 // Renders the start screen and the main window to PNG files for a visual check:
-//   kestrova_window_shots DATA_DIR OUT_DIR
+//   kestrova_window_shots DATA_DIR OUT_DIR [ACQUISITION_FOLDER]
 // DATA_DIR is used as the program's data folder; with the virtual instrument built in, the
-// main window is shown connected to it on COM1.
+// main window is shown connected to it on COM1. The report window shows ACQUISITION_FOLDER
+// when given.
 #include <QApplication>
 #include <QStyleFactory>
 #include <cstdio>
@@ -22,8 +23,8 @@
 
 int main(int argc, char** argv) {
   using namespace kestrova;
-  if (argc != 3) {
-    std::fprintf(stderr, "usage: %s DATA_DIR OUT_DIR\n", argv[0]);
+  if (argc != 3 && argc != 4) {
+    std::fprintf(stderr, "usage: %s DATA_DIR OUT_DIR [ACQUISITION_FOLDER]\n", argv[0]);
     return 2;
   }
   QApplication qt(argc, argv);
@@ -107,7 +108,7 @@ int main(int argc, char** argv) {
   shoot_window(program.report_settings_window(), "report_settings");
   program.report_settings_window().hide();
   reports::FrmReport& report = program.report_window();
-  report.open_for(data, false);
+  report.open_for(argc == 4 ? std::filesystem::path(argv[3]) : data, false);
   report.Frame_run->show();
   shoot_window(report, "report");
   report.hide();

@@ -35,7 +35,12 @@ Runner setup_generate(CLI::App& command) {
     std::optional<std::string> type;
     std::optional<std::string> layout;
     std::optional<std::string> separator;
-    std::optional<bool> se, sd, n;
+    // A flag left out keeps the stored setting: only the options given count (an optional<bool>
+    // flag target is set to false even when neither spelling is given).
+    bool se = false, sd = false, n = false;
+    CLI::Option* se_given = nullptr;
+    CLI::Option* sd_given = nullptr;
+    CLI::Option* n_given = nullptr;
     std::string basal;
   };
   auto args = std::make_shared<Args>();
@@ -48,9 +53,9 @@ Runner setup_generate(CLI::App& command) {
   command.add_option("--layout", args->layout, "rows, list, warray, charray or histogram")
       ->check(CLI::IsMember({"rows", "list", "warray", "charray", "histogram"}));
   command.add_option("--separator", args->separator, "field separator");
-  command.add_flag("--se,!--no-se", args->se, "standard error section");
-  command.add_flag("--sd,!--no-sd", args->sd, "standard deviation section");
-  command.add_flag("--n,!--no-n", args->n, "number-of-wells section");
+  args->se_given = command.add_flag("--se,!--no-se", args->se, "standard error section");
+  args->sd_given = command.add_flag("--sd,!--no-sd", args->sd, "standard deviation section");
+  args->n_given = command.add_flag("--n,!--no-n", args->n, "number-of-wells section");
   command.add_option("--basal", args->basal,
                      "basal acquisition folder name (yyyymmdd_hhmm) of the same project");
   return [args](Context& context) {
@@ -80,9 +85,9 @@ Runner setup_generate(CLI::App& command) {
         if (*args->layout == name) request.layout = layout;
     }
     if (args->separator) request.settings.spacer = *args->separator;
-    if (args->se) request.settings.stdError = *args->se ? 1 : 0;
-    if (args->sd) request.settings.stdDev = *args->sd ? 1 : 0;
-    if (args->n) request.settings.n = *args->n ? 1 : 0;
+    if (args->se_given->count() > 0) request.settings.stdError = args->se ? 1 : 0;
+    if (args->sd_given->count() > 0) request.settings.stdDev = args->sd ? 1 : 0;
+    if (args->n_given->count() > 0) request.settings.n = args->n ? 1 : 0;
     if (!args->basal.empty()) request.basal_choice = args->basal;
     request.open_result = false;
 
