@@ -57,8 +57,11 @@ void SummaryPlot::draw_axis_labels() {
   canvas_.box(-2, 251, 0, 250, kBlack, true);
   canvas_.box(-2, 126, 0, 125, kBlack, true);
   canvas_.box(-2, 1, 0, 0, kBlack, true);
-  canvas_.text(-15, 260, whole(scale_ * 250), kBlack, kLabelPt);
-  canvas_.text(-15, 130, whole(scale_ * 125), kBlack, kLabelPt);
+  // Whole numbers, unless the axis spans less than 10 (a histogram of rare bends): then two
+  // decimals, so that the top and middle labels do not both read "1".
+  const char* pattern = scale_ * 250 < 10 ? "0.00" : "0";
+  canvas_.text(-15, 260, common::format_display(scale_ * 250, pattern), kBlack, kLabelPt);
+  canvas_.text(-15, 130, common::format_display(scale_ * 125, pattern), kBlack, kLabelPt);
   canvas_.text(-15, 10, " 0", kBlack, kLabelPt);
   labelled_scale_ = scale_;
 }

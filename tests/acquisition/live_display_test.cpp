@@ -305,6 +305,14 @@ TEST_F(LiveDisplayTest, HistogramScaleFollowsTheGroupsLargestMeanBin) {
   // The label comes after the bars, whose erase boxes reach through its line.
   for (std::size_t i = static_cast<std::size_t>(label); i < picact_.calls.size(); ++i)
     EXPECT_EQ(picact_.calls[i].find(",275 (255,255,255) filled"), std::string::npos) << i;
+  EXPECT_TRUE(picact_.contains("text -15,260 \"45\" (0,0,0) 8pt"));
+  // Rare bends: a largest mean of 1 / 16 spans an axis of 0.075, labelled with decimals.
+  histogram_[3 * store::kChannelSlots + 0] = 1;
+  histogram_[3 * store::kChannelSlots + 1] = 0;
+  picact_.calls.clear();
+  display_.buffer_end(data());
+  EXPECT_TRUE(picact_.contains("text -15,260 \"0.08\" (0,0,0) 8pt"));
+  EXPECT_TRUE(picact_.contains("text -15,130 \"0.04\" (0,0,0) 8pt"));
   display_.next_page(data());
   EXPECT_DOUBLE_EQ(display_.summary().bar_scale(), 1.0); // group 1 has no counts at all
   for (int i = 1; i < 60; ++i)
