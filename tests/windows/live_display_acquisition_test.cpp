@@ -60,6 +60,9 @@ struct Case {
   const char* plate;
   bool body_bends;
 };
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.plate << (c.body_bends ? " with body bends" : "");
+}
 
 class LiveDisplayDuringAcquisition : public AppFixture, public ::testing::WithParamInterface<Case> {
 protected:
@@ -295,7 +298,11 @@ TEST_P(LiveDisplayDuringAcquisition, EachViewDrawsTheCyclesTables) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Plates, LiveDisplayDuringAcquisition,
-                         ::testing::Values(Case{"w96f", false}, Case{"w96u", true}));
+                         ::testing::Values(Case{"w96f", false}, Case{"w96u", true}),
+                         [](const ::testing::TestParamInfo<Case>& info) {
+                           return std::string(info.param.plate) +
+                                  (info.param.body_bends ? "_body_bends" : "");
+                         });
 
 } // namespace
 } // namespace kestrova::testing
