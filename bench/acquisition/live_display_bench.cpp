@@ -24,8 +24,9 @@ struct Bench {
   Bench() {
     project.plate = *store::BuiltInPlateFormat("w96f");
     project.setup.DSP_Interval = 30;
-    picact.resize(480, 380);
-    picreal.resize(700, 230);
+    // The pictures' sizes in the main window at 1920 x 1080, the largest layout.
+    picact.resize(1110, 435);
+    picreal.resize(815, 225);
     for (std::size_t i = 0; i < raw.size(); ++i) {
       raw[i] = static_cast<std::int16_t>(1500 + (i * 7919) % 400);
       band[i] = static_cast<std::int16_t>(raw[i] * 97 / 100);

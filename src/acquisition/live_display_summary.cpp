@@ -57,8 +57,11 @@ void SummaryPlot::draw_axis_labels() {
   canvas_.box(-2, 251, 0, 250, kBlack, true);
   canvas_.box(-2, 126, 0, 125, kBlack, true);
   canvas_.box(-2, 1, 0, 0, kBlack, true);
-  canvas_.text(-15, 260, whole(scale_ * 250), kBlack, kLabelPt);
-  canvas_.text(-15, 130, whole(scale_ * 125), kBlack, kLabelPt);
+  // Whole numbers, unless the axis spans less than 10 (a histogram of rare bends): then two
+  // decimals, so that the top and middle labels do not both read "1".
+  const char* pattern = scale_ * 250 < 10 ? "0.00" : "0";
+  canvas_.text(-15, 260, common::format_display(scale_ * 250, pattern), kBlack, kLabelPt);
+  canvas_.text(-15, 130, common::format_display(scale_ * 125, pattern), kBlack, kLabelPt);
   canvas_.text(-15, 10, " 0", kBlack, kLabelPt);
   labelled_scale_ = scale_;
 }
@@ -174,22 +177,32 @@ void SummaryPlot::update_group_wells(const SummaryTables& tables, const SummaryV
   canvas_.set_draw_width(1);
   canvas_.box(10, 2, 30, t / scale_, kBarGrey, true);
   canvas_.text(13, 37, std::to_string(t), kGroupValueGrey, kLabelPt);
-  canvas_.text(5, -5, group_label(tables.groups, group_), kBlack, kLabelPt);
 
-  if (!wells_.empty()) {
-    const double w = std::min(25, common::round_to_int(260.0 / static_cast<double>(wells_.size())));
-    for (std::size_t i = 0; i < wells_.size(); ++i) {
-      const double x0 = 40 + w * static_cast<double>(i);
-      const double h = std::min(255, common::round_to_int(well_values[i] / scale_));
-      canvas_.box(x0, 2, x0 + w, 300, kWhite, true);
-      canvas_.set_draw_width(3);
-      canvas_.box(x0 + 0.1 * w, 2, x0 + 0.9 * w, h, kBlack, false);
-      canvas_.set_draw_width(1);
-      canvas_.box(x0 + 0.1 * w, 2, x0 + 0.9 * w, h, kWhite, true);
-      canvas_.box(x0, -1, x0 + w, -20, kWhite, true);
-      canvas_.text(x0 + 0.1 * w, -5, store::WellLabel(tables.plate.geometry, wells_[i]), kBlack,
-                   kLabelPt);
-    }
+  // 260 units shared by the wells, at most 25 each; rounded down when rounding to the nearest
+  // would push the last well past the picture's right edge (300).
+  const double share = 260.0 / static_cast<double>(std::max<std::size_t>(wells_.size(), 1));
+  double w = std::min(25, common::round_to_int(share));
+  if (40 + w * static_cast<double>(wells_.size()) > 300) w = std::floor(share);
+  for (std::size_t i = 0; i < wells_.size(); ++i) {
+    const double x0 = 40 + w * static_cast<double>(i);
+    const double h = std::min(255, common::round_to_int(well_values[i] / scale_));
+    canvas_.box(x0, 2, x0 + w, 300, kWhite, true);
+    canvas_.set_draw_width(3);
+    canvas_.box(x0 + 0.1 * w, 2, x0 + 0.9 * w, h, kBlack, false);
+    canvas_.set_draw_width(1);
+    canvas_.box(x0 + 0.1 * w, 2, x0 + 0.9 * w, h, kWhite, true);
+  }
+  // The label strips are all erased before any label is printed, so that a label wider than
+  // its well (or the group's name) is not cut by the next strip's erase.
+  for (std::size_t i = 0; i < wells_.size(); ++i) {
+    const double x0 = 40 + w * static_cast<double>(i);
+    canvas_.box(x0, -1, x0 + w, -20, kWhite, true);
+  }
+  canvas_.text(5, -5, group_label(tables.groups, group_), kBlack, kLabelPt);
+  for (std::size_t i = 0; i < wells_.size(); ++i) {
+    const double x0 = 40 + w * static_cast<double>(i);
+    canvas_.text(x0 + 0.1 * w, -5, store::WellLabel(tables.plate.geometry, wells_[i]), kBlack,
+                 kLabelPt);
   }
   draw_axis_boxes();
 }
@@ -231,9 +244,15 @@ void SummaryPlot::update_group_bars(const SummaryTables& tables, const SummaryVa
     const int v = common::round_to_int(static_cast<double>(sum[gi]) / channels[gi]);
     largest = std::max(largest, v);
     draw_bar(k, w, a, v);
-    canvas_.box(a + k * w, -30, a + k * w + 2 * w, -2, kWhite, true);
-    canvas_.text(a + k * w + 0.1 * w, -10, group_label(tables.groups, g), kBlack, kLabelPt);
     canvas_.text(a + k * w + 0.2 * w, 37, whole(v), kBarValueGrey, kLabelPt);
+  }
+  // The label strips are all erased before any label is printed: a name wider than its bar
+  // runs on under the next bar instead of being cut by the next strip's erase.
+  for (int k = 0; k < kBarsPerPage && page_ * kBarsPerPage + k < n; ++k)
+    canvas_.box(a + k * w, -30, a + k * w + 2 * w, -2, kWhite, true);
+  for (int k = 0; k < kBarsPerPage && page_ * kBarsPerPage + k < n; ++k) {
+    const int g = used[static_cast<std::size_t>(page_ * kBarsPerPage + k)];
+    canvas_.text(a + k * w + 0.1 * w, -10, group_label(tables.groups, g), kBlack, kLabelPt);
   }
   draw_axis_boxes();
   // The next update uses the grown scale.
@@ -263,11 +282,12 @@ void SummaryPlot::update_histogram(const SummaryTables& tables, const SummaryVal
       scale_ += 0.2;
   if (scale_ != labelled_scale_) draw_axis_labels();
   canvas_.box(200, 255, 300, 290, kWhite, true);
-  canvas_.text(260, 260, group_label(tables.groups, group_), kBlack, kLabelPt);
   const double w = 300.0 / (kHistogramBinsShown + 1);
   const double a = common::round_to_int(0.35 * w);
   for (int k = 0; k < kHistogramBinsShown; ++k)
     draw_bar(k, w, a, means[static_cast<std::size_t>(k)]);
+  // After the bars: their erase boxes reach up to 275, through the label's line.
+  canvas_.text(260, 260, group_label(tables.groups, group_), kBlack, kLabelPt);
   draw_axis_boxes();
 }
 

@@ -35,14 +35,8 @@ bool LiveDisplayBinding::acquiring() const {
 
 void LiveDisplayBinding::connect_controls() {
   FrmMain& w = w_;
-  connect(w.combogrup, &QComboBox::textActivated, this, [this](const QString& text) {
-    const auto group = acquisition::group_of_entry(text.toStdString());
-    if (!group) return;
-    w_.combogrup->setToolTip(text);
-    display_.choose_group(*group, data());
-    fill_well_list();
-    show_state();
-  });
+  connect(w.combogrup, &QComboBox::textActivated, this,
+          [this](const QString& text) { choose_group_entry(text); });
   connect(w.Cmd_barplot, &QPushButton::clicked, this, [this] {
     display_.show_bars(data());
     show_state();
@@ -158,6 +152,32 @@ void LiveDisplayBinding::show_state() {
   w_.txtzoom->setText(QString::number(display_.zoom()));
 }
 
+void LiveDisplayBinding::choose_group_entry(const QString& text) {
+  const auto group = acquisition::group_of_entry(text.toStdString());
+  if (!group) return;
+  w_.combogrup->setToolTip(text);
+  display_.choose_group(*group, data());
+  fill_well_list();
+  show_state();
+}
+
+void LiveDisplayBinding::acquisition_started() {
+  fill_group_list();
+  if (w_.combogrup->count() > 0) {
+    {
+      const QSignalBlocker block(w_.combogrup);
+      w_.combogrup->setCurrentIndex(0);
+    }
+    choose_group_entry(w_.combogrup->itemText(0));
+    return;
+  }
+  // No group in use: an empty well list and no trace over a fresh axis.
+  display_.set_station(display_.station());
+  fill_well_list();
+  display_.redraw(data());
+  show_state();
+}
+
 void LiveDisplayBinding::activate() {
   fill_group_list();
   if (acquiring()) display_.redraw(data());
@@ -171,6 +191,21 @@ void LiveDisplayBinding::resized() {
 void LiveDisplayBinding::set_station(int station) {
   display_.set_station(station);
   fill_group_list();
+  if (display_.summary().view() == acquisition::SummaryView::GroupWells &&
+      w_.combogrup->count() > 0) {
+    // The wells view stays on its group when the station uses it, else on the first group.
+    int index = 0;
+    for (int i = 0; i < w_.combogrup->count(); ++i)
+      if (acquisition::group_of_entry(w_.combogrup->itemText(i).toStdString()) ==
+          display_.summary().group())
+        index = i;
+    {
+      const QSignalBlocker block(w_.combogrup);
+      w_.combogrup->setCurrentIndex(index);
+    }
+    choose_group_entry(w_.combogrup->itemText(index));
+    return;
+  }
   fill_well_list();
   display_.redraw(data());
   show_state();

@@ -28,12 +28,16 @@ public:
   void resized();
   // Station button: the station's groups, a fresh well list, the current view drawn again.
   void set_station(int station);
+  // A new acquisition: as if the first group of the list were chosen (its wells listed, the
+  // first one traced, the group wells view drawn).
+  void acquisition_started();
 
   acquisition::LiveDisplay& display() { return display_; }
 
 private:
   void connect_controls();
   void fill_group_list();
+  void choose_group_entry(const QString& text);
   void show_state();
   void fill_well_list();
   void pick_from_controls(bool from_row);

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "app/init_window.hpp"
+#include "app/live_display_binding.hpp"
 #include "app/main_display.hpp"
 #include "app/main_window.hpp"
 
@@ -171,6 +172,10 @@ void AcquisitionScreens::set_acquiring(bool running) {
   main_.txt_snr_umbral->setEnabled(!running);
   main_.Txt_description->setReadOnly(running);
   main_.chk_bodybends->setEnabled(!running && main_.project_setup().Plate_format == "w96u");
+}
+
+void AcquisitionScreens::prepare_plots() {
+  if (LiveDisplayBinding* live = main_.live_display()) live->acquisition_started();
 }
 
 void AcquisitionScreens::open_setup() { main_.Cmdsetup_Click(); }

@@ -76,6 +76,7 @@ public:
   void set_autochannel(std::string_view text) override;
   void set_acquisition_name(std::string_view text) override;
   void set_acquiring(bool running) override;
+  void prepare_plots() override;
 
   void open_setup() override;
   void show_main_window() override;

@@ -168,6 +168,42 @@ TEST_F(LiveDisplayTest, GroupWellsShowTheGroupMeanAndOneBarPerWell) {
   EXPECT_TRUE(picact_.contains("box 10,2-30,240 (0,0,0)"));
 }
 
+// Well bars share 260 units, at most 25 each; the last one stays inside the picture (x 300).
+TEST_F(LiveDisplayTest, WellBarsFitThePicture) {
+  struct Case {
+    int wells;
+    double width;
+  };
+  // 12 and 24 wells: rounding to the nearest (22, 11) would end the last bar at 304.
+  for (const Case k : {Case{2, 25}, Case{12, 21}, Case{13, 20}, Case{24, 10}}) {
+    store::PlateFormat& p = project_.plate;
+    p = store::PlateFormat{};
+    p.geometry = {8, 2, 0, 4, 2, 0}; // 8 rows x 4 columns, one beam per well
+    for (int c = 0; c < 32; ++c) {
+      p.map.well_of_channel[static_cast<std::size_t>(c)] = c;
+      p.map.position_of_channel[static_cast<std::size_t>(c)] = 0;
+    }
+    p.map.greatest_well = 31;
+    p.map.greatest_position = 0;
+    p.map.rebuild_well_channel_table();
+    groups().channel_group.fill(store::kFreeGroup);
+    for (int c = 0; c < k.wells; ++c)
+      groups().channel_group[static_cast<std::size_t>(c)] = 1;
+    picact_.calls.clear();
+    display_.choose_group(1, data());
+    const double last = 40 + k.width * (k.wells - 1);
+    EXPECT_TRUE(picact_.contains(
+        fmt::format("box {:g},2-{:g},300 (255,255,255) filled", last, last + k.width)))
+        << k.wells << " wells";
+    EXPECT_EQ(picact_.count(fmt::format("box {:g},2-", last + k.width)), 0) << k.wells;
+    // No label strip is erased after the group's name is printed.
+    const long name = index_of(picact_, "text 5,-5 \"G1_Group1\" (0,0,0) 8pt");
+    ASSERT_GE(name, 0);
+    for (std::size_t i = static_cast<std::size_t>(name); i < picact_.calls.size(); ++i)
+      EXPECT_EQ(picact_.calls[i].find(",-20 (255,255,255) filled"), std::string::npos) << i;
+  }
+}
+
 TEST_F(LiveDisplayTest, AGroupWithoutEnabledChannelsListsNothingAndTracesNothing) {
   display_.choose_group(7, data());
   EXPECT_TRUE(display_.wells().empty());
@@ -195,6 +231,17 @@ TEST_F(LiveDisplayTest, ThirteenGroupsGiveTwoPagesAndTheSecondShowsOneBar) {
   EXPECT_EQ(display_.summary().page_count(), 2);
   EXPECT_TRUE(display_.summary().page_buttons_visible());
   EXPECT_EQ(picact_.count("text") - 3, 2 * 12) << "12 bars: a name and a value each";
+  // Every label strip is erased before the first name is printed: a name wider than its bar
+  // is not cut by the next bar's strip.
+  long last_strip = -1, first_name = -1;
+  for (std::size_t i = 0; i < picact_.calls.size(); ++i) {
+    const std::string& call = picact_.calls[i];
+    if (call.find(",-30-") != std::string::npos) last_strip = static_cast<long>(i);
+    if (first_name < 0 && call.find(",-10 \"G") != std::string::npos)
+      first_name = static_cast<long>(i);
+  }
+  ASSERT_GE(first_name, 0);
+  EXPECT_LT(last_strip, first_name);
 
   picact_.calls.clear();
   EXPECT_TRUE(display_.next_page(data()));
@@ -253,7 +300,19 @@ TEST_F(LiveDisplayTest, HistogramScaleFollowsTheGroupsLargestMeanBin) {
   EXPECT_EQ(display_.summary().page_count(), 96);
   EXPECT_TRUE(display_.summary().page_buttons_visible());
   EXPECT_DOUBLE_EQ(display_.summary().bar_scale(), 37.5 / 250 * 1.2);
-  EXPECT_TRUE(picact_.contains("text 260,260 \"G0_Group0\" (0,0,0) 8pt"));
+  const long label = index_of(picact_, "text 260,260 \"G0_Group0\" (0,0,0) 8pt");
+  ASSERT_GE(label, 0);
+  // The label comes after the bars, whose erase boxes reach through its line.
+  for (std::size_t i = static_cast<std::size_t>(label); i < picact_.calls.size(); ++i)
+    EXPECT_EQ(picact_.calls[i].find(",275 (255,255,255) filled"), std::string::npos) << i;
+  EXPECT_TRUE(picact_.contains("text -15,260 \"45\" (0,0,0) 8pt"));
+  // Rare bends: a largest mean of 1 / 16 spans an axis of 0.075, labelled with decimals.
+  histogram_[3 * store::kChannelSlots + 0] = 1;
+  histogram_[3 * store::kChannelSlots + 1] = 0;
+  picact_.calls.clear();
+  display_.buffer_end(data());
+  EXPECT_TRUE(picact_.contains("text -15,260 \"0.08\" (0,0,0) 8pt"));
+  EXPECT_TRUE(picact_.contains("text -15,130 \"0.04\" (0,0,0) 8pt"));
   display_.next_page(data());
   EXPECT_DOUBLE_EQ(display_.summary().bar_scale(), 1.0); // group 1 has no counts at all
   for (int i = 1; i < 60; ++i)

@@ -1,15 +1,20 @@
 // Renders the start screen and the main window to PNG files for a visual check:
-//   kestrova_window_shots DATA_DIR OUT_DIR [ACQUISITION_FOLDER]
+//   kestrova_window_shots DATA_DIR OUT_DIR [live | ACQUISITION_FOLDER]
 // DATA_DIR is used as the program's data folder; with the virtual instrument built in, the
 // main window is shown connected to it on COM1. The report window shows ACQUISITION_FOLDER
-// when given.
+// when given. With "live" the data folder's latest project (one that can record, on port 1)
+// records one buffer, and the main window is shot in each live display view while the
+// acquisition runs.
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QStyleFactory>
 #include <cstdio>
 #include <filesystem>
+#include <string>
 
 #include "app/app.hpp"
 #include "app/init_window.hpp"
+#include "app/live_display_binding.hpp"
 #include "app/main_window.hpp"
 #include "reports/report_settings_window.hpp"
 #include "reports/report_window.hpp"
@@ -21,16 +26,97 @@
 
 #include "sim/pty_server.hpp"
 
+namespace {
+
+using namespace kestrova;
+
+// Lets window events run for `ms` milliseconds.
+void run_for(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+}
+
+int live_shots(const std::filesystem::path& data, const QString& out) {
+  testing::FakeDialogs dialogs;
+  ui::QtEventPump pump;
+  testing::FakeClock clock;
+  testing::FakeShell shell;
+  app::Services services{dialogs, pump, clock, shell};
+  app::AppOptions options;
+  options.data_dir = data;
+  options.startup_timer_ms = 1;
+  options.port_sources = {};
+  app::App program(options, services);
+  if (program.start() != app::LoadOutcome::Ready) return 1;
+  const std::string plate = program.state().project.setup.Plate_format;
+  sim::InstrumentOptions instrument;
+  if (plate == "w96u") instrument.plate = sim::PlateMap::w96u();
+  sim::PtyServer server(instrument);
+  server.start();
+  server.link(data / "ports" / "COM1");
+  program.start_screen().cmd_option2->click();
+  app::FrmMain& main = program.main_window();
+  main.resize(1024, 768);
+  main.show();
+  run_for(100);
+  if (plate == "w96u") {
+    main.chk_bodybends->setEnabled(true);
+    main.chk_bodybends->click();
+  }
+  dialogs.script_input(std::string("live display"));
+  main.CmdPlay->click();
+  if (!program.state().acquisition.running) {
+    for (const auto& t : dialogs.texts())
+      std::fprintf(stderr, "dialog: %s\n", t.c_str());
+    return 1;
+  }
+  // One buffer end gives the summary its counts.
+  QElapsedTimer t;
+  t.start();
+  while (program.state().acquisition.buffers_done < 1 && t.elapsed() < 60000)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  const auto shoot = [&](const char* view) {
+    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
+      main.resize(size);
+      run_for(700); // a few ticks of the running trace
+      main.grab().save(
+          out + QString("/live_%1_%2x%3.png").arg(view).arg(size.width()).arg(size.height()));
+    }
+  };
+  shoot("wells");
+  main.Cmd_barplot->click();
+  shoot("bars");
+  main.Cmd_gridplot->click();
+  shoot("heatmap");
+  if (plate == "w96u") {
+    main.Cmd_histoplot->click();
+    shoot("histogram");
+  }
+  main.Cmdzoom_plus->click();
+  main.Cmdzoom_plus->click();
+  main.combogrup->setCurrentIndex(main.combogrup->count() - 1);
+  emit main.combogrup->textActivated(main.combogrup->currentText());
+  shoot("wells_last_group_zoom2");
+  main.CmdStop->click();
+  std::printf("buffers %lld, plate %s\n",
+              static_cast<long long>(program.state().acquisition.buffers_done), plate.c_str());
+  return 0;
+}
+
+} // namespace
+
 int main(int argc, char** argv) {
-  using namespace kestrova;
   if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: %s DATA_DIR OUT_DIR [ACQUISITION_FOLDER]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s DATA_DIR OUT_DIR [live | ACQUISITION_FOLDER]\n", argv[0]);
     return 2;
   }
   QApplication qt(argc, argv);
   QApplication::setStyle(QStyleFactory::create("Fusion"));
   const std::filesystem::path data = argv[1];
   const QString out = QString::fromLocal8Bit(argv[2]);
+  if (argc == 4 && std::string(argv[3]) == "live") return live_shots(data, out);
 
   sim::PtyServer server;
   server.start();
