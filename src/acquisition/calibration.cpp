@@ -14,7 +14,6 @@ namespace kestrova::acquisition {
 namespace {
 
 constexpr int kChannels = store::kChannelCount;
-constexpr int kWritePassYield = 21; // channels between event pauses of the write pass
 constexpr int kScanPauseMs = 50;
 constexpr std::string_view kCommError =
     "Communication error. Check COM PORT and equipment connection.";
@@ -283,7 +282,8 @@ CalibrationOutcome Calibrator::FastCalibrate() {
   for (int c = 0; c < kChannels && ctx_.acquisition_active(); ++c) {
     view_->set_autochannel("Writing calibration..." + std::to_string(c));
     view_->set_progress(c, kChannels - 1);
-    if (c % kWritePassYield == 0) ctx_.pump.process_events();
+    // Nine acknowledged frames per channel: events run after each, so the window stays live.
+    ctx_.pump.process_events();
     if (ctx_.protocol.WriteChannelSetting(c, settings_.pinhole[c], settings_.gain[c]) != 1) {
       view_->set_autochannel(kCommError);
       ctx_.dialogs.message(std::string(kCommError));

@@ -416,7 +416,7 @@ TEST_F(CalibrationRun, FailedWritesKeepThePreviousFile) {
   drop_writes = false;
   pump.calls = 0;
   pump.hook = [this](int calls) {
-    if (calls > 19) drop_writes = true; // the write pass lets events run 19 times
+    if (calls > 384) drop_writes = true; // the write pass lets events run once per channel
   };
   EXPECT_EQ(cal->FastCalibrate(), CalibrationOutcome::WriteFailed);
   EXPECT_EQ(stops, 1);
