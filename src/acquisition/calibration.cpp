@@ -318,7 +318,7 @@ CalibrationOutcome Calibrator::FastCalibrate() {
         ctx_.stop_acquisition();
         ctx_.pump.process_events();
         note_limits(states, values, adjusted);
-        return CalibrationOutcome::WriteFailed;
+        return CalibrationOutcome::Stopped;
       }
     }
     ctx_.pump.process_events();
@@ -451,8 +451,8 @@ bool Calibrator::AutoZero(double snr) {
 }
 
 bool Calibrator::fast_calibrate(double /*snr*/) {
-  const CalibrationOutcome outcome = FastCalibrate();
-  return outcome != CalibrationOutcome::WriteFailed && outcome != CalibrationOutcome::Offline;
+  // A failed first pass is told and the acquisition goes on; a failure while adjusting stops it.
+  return FastCalibrate() != CalibrationOutcome::Stopped;
 }
 
 bool Calibrator::auto_zero(double snr) {

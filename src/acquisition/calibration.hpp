@@ -133,7 +133,8 @@ struct CalibrationContext {
 enum class CalibrationOutcome {
   Done,        // "Calibration OK", table saved (also when the acquisition was stopped)
   Offline,     // refused: no instrument
-  WriteFailed, // a channel write was not acknowledged; table not saved
+  WriteFailed, // a write of the first pass was not acknowledged; table not saved
+  Stopped,     // a write while adjusting failed: the acquisition was stopped; table not saved
   SaveFailed,  // adjusted, but calvalue.dat could not be written
 };
 

@@ -12,10 +12,12 @@
 #include "acquisition/calibration.hpp"
 #include "app/headless.hpp"
 #include "sim/pty_server.hpp"
+#include "sim/sim_options.hpp"
 #include "store/config.hpp"
 #include "store/data_template.hpp"
 #include "store/plate_format.hpp"
 #include "store/project_files.hpp"
+#include "store/record_file.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
@@ -159,6 +161,32 @@ TEST_F(CalibrationE2E, StartCalibratesZeroesAndRecalibratesSaturatedBeams) {
     EXPECT_LE(level(c), kBandHigh) << c;
     EXPECT_EQ(setting(c), table.gain[c] * 32 + table.pinhole[c]) << c;
   }
+}
+
+// An instrument that answers every write with a wrong echo: the first write pass fails, the
+// operator is told, calvalue.dat keeps its content and the acquisition goes on uncalibrated.
+TEST_F(CalibrationE2E, UnacknowledgedWritesLeaveTheFileAndAreTold) {
+  sim::InstrumentOptions o;
+  std::string error;
+  ASSERT_TRUE(sim::apply_fault_text("bad-echo", o.faults, error)) << error;
+  serve(o);
+  acquisition::ChannelSettings before;
+  before.pinhole.fill(5);
+  ASSERT_TRUE(acquisition::SaveChannelSettings(tmp_ / "calvalue.dat", before));
+  const auto bytes = store::read_file_bytes(tmp_ / "calvalue.dat");
+  HeadlessProgram program(options(), dialogs_, clock_, shell_);
+  Session& session = program.session();
+  ASSERT_EQ(session.start(), LoadOutcome::Ready);
+  ASSERT_EQ(session.connect(), device::ConnectOutcome::Connected);
+  prepare_project(session);
+  dialogs_.script_input("no echo");
+  EXPECT_EQ(session.start_acquisition(""), acquisition::StartOutcome::Started);
+  const auto messages = dialogs_.messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0], "Ops...Data Writing ERROR: reg(0)... Check COM and Try again");
+  EXPECT_EQ(messages[1], "Communication error. Check COM PORT and equipment connection.");
+  EXPECT_EQ(store::read_file_bytes(tmp_ / "calvalue.dat"), bytes);
+  session.stop_acquisition();
 }
 
 } // namespace
