@@ -213,7 +213,7 @@ bool Calibrator::in_well(int channel) const {
   return ctx_.project.plate.map.well_of_channel[channel] >= 0;
 }
 
-void Calibrator::prepare_channels(std::array<StepState, store::kChannelSlots>& states, bool fast) {
+void Calibrator::prepare_channels(std::array<StepState, store::kChannelSlots>& states) {
   for (int c = 0; c < kChannels; ++c) {
     states[c] = {};
     if (!in_well(c)) {
@@ -224,7 +224,6 @@ void Calibrator::prepare_channels(std::array<StepState, store::kChannelSlots>& s
       settings_.pinhole[c] = kDefaultPinHole;
     }
   }
-  (void)fast;
 }
 
 void Calibrator::discarding_scan(device::BlockRead how) {
@@ -275,7 +274,7 @@ CalibrationOutcome Calibrator::FastCalibrate() {
     SaveChannelSettings(file(), settings_);
   }
   loaded_ = true;
-  prepare_channels(states, true);
+  prepare_channels(states);
   view_->set_progress(-1, kChannels - 1);
 
   // Write pass: every channel gets its setting, finished or not.
@@ -344,7 +343,7 @@ CalibrationOutcome Calibrator::RecalibrateChannels(std::span<const bool> keep) {
   std::array<bool, store::kChannelSlots> adjusted{};
   for (int c = 0; c < kChannels; ++c)
     flag[c] = c < static_cast<int>(keep.size()) ? keep[c] : true;
-  prepare_channels(states, false);
+  prepare_channels(states);
   for (int c = 0; c < kChannels; ++c) {
     if (!in_well(c)) flag[c] = true;
     states[c].finished = flag[c];

@@ -172,7 +172,7 @@ public:
 
 private:
   bool in_well(int channel) const;
-  void prepare_channels(std::array<StepState, store::kChannelSlots>& states, bool fast);
+  void prepare_channels(std::array<StepState, store::kChannelSlots>& states);
   void discarding_scan(device::BlockRead how);
   // Reads every block into `values` (a block that answers short leaves its channels as they
   // are). `whole` reads 192 bytes at once and needs exactly 192.
