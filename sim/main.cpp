@@ -59,6 +59,7 @@ struct CommandLine {
   std::string empty;
   std::string time = "clock";
   std::string saturate;
+  std::string dead;
   std::vector<std::string> faults;
   double scan_ms = 30.0;
   bool verbose = false;
@@ -119,6 +120,8 @@ void add_options(CLI::App& app, CommandLine& cl) {
                  "Light factor of the --saturate channels")
       ->capture_default_str()
       ->check(CLI::Range(1.0, 1000.0));
+  app.add_option("--dead", cl.dead,
+                 "Channels whose beam gives no light at any setting, e.g. 12,40-41");
   app.add_option("--fault", cl.faults,
                  "Fault, repeatable: silent[=N][@CODE] (no reply), short[=N][@CODE] (last byte "
                  "lost), highbyte[=N] (a block value with high byte 16), bad-echo=N[@CODE] (wrong "
@@ -143,6 +146,10 @@ bool finish_options(CommandLine& cl) {
   }
   if (!kestrova::sim::parse_well_list(cl.empty, cl.options.empty_wells, error)) {
     std::fprintf(stderr, "kestrova-sim: --empty: %s\n", error.c_str());
+    return false;
+  }
+  if (!kestrova::sim::parse_well_list(cl.dead, cl.options.dead_beams, error)) {
+    std::fprintf(stderr, "kestrova-sim: --dead: %s\n", error.c_str());
     return false;
   }
   if (!cl.saturate.empty() &&

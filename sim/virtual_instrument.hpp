@@ -120,6 +120,8 @@ struct InstrumentOptions {
   // compounding, each beam at its own rate of 0.75 to 1.25 times this (negative dims).
   double drift_percent_per_min = 0.0;
   Saturation saturation;
+  // Beams whose emitter gives no light: they read the receiver's dark level at every setting.
+  std::vector<int> dead_beams;
   Pacing pacing = Pacing::kInstant;
   FaultSchedule faults;
 };

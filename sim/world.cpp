@@ -71,6 +71,7 @@ World::World(const InstrumentOptions& options)
     rate = drift_rng.uniform(0.75, 1.25);
   set_drift(options.drift_percent_per_min);
   set_saturation(options.saturation);
+  set_dead_beams(options.dead_beams);
   well_of_channel_ = options.plate.well_of_channel;
   for (int c = 0; c < kChannelCount; ++c) {
     // Beams through a well see the liquid; beams between wells pass plastic and see less.
@@ -142,6 +143,13 @@ void World::set_saturation(Saturation saturation) {
   flooded_.fill(false);
   for (int c : saturation_.channels) {
     if (c >= 0 && c < kChannelCount) flooded_[c] = true;
+  }
+}
+
+void World::set_dead_beams(const std::vector<int>& channels) {
+  dead_.fill(false);
+  for (int c : channels) {
+    if (c >= 0 && c < kChannelCount) dead_[c] = true;
   }
 }
 
@@ -219,6 +227,7 @@ double World::clear_level(int channel, std::uint8_t setting) const {
   const int power = setting & 31;
   const int gain = setting >> 5;
   const double step = 8.0 * power + gain;
+  if (dead_[channel]) return kDarkLevel;
   return kDarkLevel +
          kLevelScale * transmission_[channel] * std::pow(kStepRatio, step) * light_factor(channel);
 }

@@ -31,6 +31,7 @@ App::App(AppOptions options, Services& services) : services_(services) {
   session_->acquisition().set_view(acquisition_view_.get());
   session_->set_acquisition_windows(acquisition_view_.get());
   main_->attach_live_display(session_->acquisition(), state().project);
+  main_->attach_calibration(session_->calibration());
   setup_ = std::make_unique<setup_editor::FrmSetup>(*this);
   setup_->setWindowIcon(icon);
   const std::filesystem::path& data_folder = state().project.app_folder;

@@ -110,9 +110,8 @@ void FrmMain::connect_handlers() {
   connect(temp_ctl, &QAction::triggered, this, &FrmMain::temp_ctl_Click);
   connect(mn_userbin, &QAction::triggered, this, [this] { app_.open_report_settings(); });
   bind_light_temperature();
-  connect(mn_technical, &QAction::triggered, this,
-          [this] { not_available("The channel console"); });
   connect(mnstatustest, &QAction::triggered, this, [this] { not_available("The device test"); });
+  connect_calibration();
 }
 
 void FrmMain::not_available(std::string_view what) {

@@ -14,7 +14,9 @@
 #include <QTimer>
 #include <array>
 #include <functional>
+#include <memory>
 
+#include "acquisition/calibration.hpp"
 #include "acquisition/light_temperature.hpp"
 #include "app/main_display.hpp"
 #include "reports/report_bin.hpp"
@@ -222,6 +224,16 @@ public:
   void detach_live_display();
   LiveDisplayBinding* live_display() { return live_display_; }
 
+  // Channel calibration tools (tools frame, technical menu); defined in main_calibration.cpp.
+  void attach_calibration(acquisition::Calibrator& calibrator);
+  void cmd_calibra_Click();
+  void Cmd_autozero_Click();
+  void mnZero_Click(bool checked);
+  void Cmb_organism_Click(int index);
+  void lbl_umbral_Click();
+  void txt_snr_umbral_LostFocus();
+  void mn_technical_Click();
+
 protected:
   bool event(QEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
@@ -249,6 +261,11 @@ private:
 
   // Runs Timeradq exactly while the acquisition wants its ticks.
   void follow_acquisition_timer();
+  void connect_calibration();
+  acquisition::SnrControls snr_controls() const;
+  void show_snr_controls(const acquisition::SnrControls& c);
+  std::unique_ptr<acquisition::CalibrationView> calibration_view_;
+  acquisition::Calibrator* calibrator_ = nullptr;
 
   App& app_;
   LiveDisplayBinding* live_display_ = nullptr; // owned

@@ -67,6 +67,11 @@ Session::Session(AppOptions options, Services& services, SessionViews views)
                                   : std::vector<std::string>{"/run"}});
   cycle_->set_host(&cycle_host_);
   cycle_->set_report(&reports_);
+  calibrator_ = std::make_unique<acquisition::Calibrator>(acquisition::CalibrationContext{
+      state_.project, state_.link, protocol_, services.dialogs, services.pump, services.clock,
+      [this] { return cycle_->state() != acquisition::AcquisitionState::Stopped; },
+      [this] { stop_acquisition(); }});
+  cycle_->set_calibration(calibrator_.get());
 }
 
 Session::~Session() { close_port(); }

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/calibration.hpp"
 #include "acquisition/cycle_interfaces.hpp"
 #include "app/app_state.hpp"
 #include "app/startup_sequence.hpp"
@@ -117,6 +118,8 @@ public:
   // The acquisition engine, for the windows' views, hooks, switches and sinks.
   acquisition::AcquisitionCycle& acquisition() { return *cycle_; }
   const acquisition::AcquisitionCycle& acquisition() const { return *cycle_; }
+  // The channel calibration the start action, the buffer ends and the tools frame use.
+  acquisition::Calibrator& calibration() { return *calibrator_; }
   // Where the acquisition sends the operator (setup window, main window); null for none.
   void set_acquisition_windows(acquisition::AcquisitionHost* windows) {
     cycle_host_.windows = windows;
@@ -178,6 +181,7 @@ private:
   Reports reports_{*this};
   std::optional<acquisition::StartOutcome> autorun_start_; // the start the autorun made
   std::unique_ptr<acquisition::AcquisitionCycle> cycle_;
+  std::unique_ptr<acquisition::Calibrator> calibrator_;
   bool end_told_ = false;
 };
 

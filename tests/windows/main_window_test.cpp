@@ -100,14 +100,62 @@ TEST_F(MainWindow, FixedChecksAndInertItems) {
 TEST_F(MainWindow, ItemsWithoutTheirWindowSaySo) {
   app::App& a = started_app();
   app::FrmMain& m = a.main_window();
+  dialogs_.script_input("Servo4821"); // the technical menu's password
   for (QAction* item : {m.mn_technical, m.mnstatustest})
     item->trigger();
-  EXPECT_EQ(dialogs_.texts(),
+  EXPECT_EQ(dialogs_.messages(),
             (std::vector<std::string>{"The channel console is not available in this version.",
                                       "The device test is not available in this version."}));
   // "User Defined BIN size" has its window.
   m.mn_userbin->trigger();
   EXPECT_TRUE(a.report_settings_window().isVisible());
+}
+
+// The calibration tools: the organism list and the SNR box set the threshold text, the zero
+// switch hides its button, the technical menu wants its password, Fast CALIB refuses offline.
+TEST_F(MainWindow, CalibrationToolsFollowTheirRules) {
+  app::App& a = started_app();
+  app::FrmMain& m = a.main_window();
+  auto& tool = a.state().project.setup.tool_settings[0];
+
+  m.Cmb_organism->setCurrentIndex(1);
+  m.Cmb_organism_Click(1);
+  EXPECT_EQ(m.txt_snr_umbral->text(), "2.1");
+  EXPECT_EQ(tool[0], 1);
+  m.lbl_umbral_Click();
+  EXPECT_EQ(m.lbl_umbral->text(), "> Zero SNR:");
+  EXPECT_FALSE(m.txt_snr_umbral->isHidden());
+
+  m.txt_snr_umbral->setText("0.8");
+  m.txt_snr_umbral_LostFocus();
+  EXPECT_EQ(dialogs_.messages(), std::vector<std::string>{"Invalid value: 1.1 to 5.0"});
+  EXPECT_EQ(m.txt_snr_umbral->text(), "1.8");
+  EXPECT_EQ(m.Cmb_organism->currentIndex(), 2);
+  EXPECT_EQ(tool[3], 18);
+  m.txt_snr_umbral->setText("2,5");
+  m.txt_snr_umbral_LostFocus();
+  EXPECT_EQ(m.txt_snr_umbral->text(), "2.5");
+  EXPECT_EQ(tool[3], 25);
+
+  m.mnZero->click(); // on at start: now off
+  EXPECT_EQ(tool[2], 0);
+  EXPECT_FALSE(m.Cmd_autozero->isHidden());
+  m.mnZero->click();
+  EXPECT_EQ(tool[2], 1);
+  EXPECT_TRUE(m.Cmd_autozero->isHidden());
+
+  dialogs_.clear();
+  dialogs_.script_input("servo4821");
+  m.mn_technical->trigger();
+  // Stopped: the table is only prepared and saved.
+  m.cmd_calibra_Click();
+  EXPECT_EQ(m.lbl_autochannel->text(), "Calibration OK");
+  EXPECT_TRUE(std::filesystem::exists(tmp_ / "calvalue.dat"));
+  EXPECT_FALSE(m.frm_autotext->isVisible());
+  a.state().link.offline = true;
+  m.cmd_calibra_Click();
+  EXPECT_EQ(dialogs_.messages(),
+            (std::vector<std::string>{"Wrong Password", "Operation not possible in OFFLINE mode"}));
 }
 
 // "Light Control" / "Temperature Control": hide a shown panel and clear its tool switch, or

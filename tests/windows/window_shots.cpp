@@ -19,6 +19,7 @@
 #include "reports/report_settings_window.hpp"
 #include "reports/report_window.hpp"
 #include "setup_editor/setup_window.hpp"
+#include "store/config.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
@@ -169,6 +170,26 @@ int main(int argc, char** argv) {
   program.start_screen().cmd_option2->click();
   main.Form_Activate();
   shoot("connected");
+
+  // An acquisition of project 1 whose start calibrates and zeroes every beam, shown running
+  // after the calibration, then stopped.
+  {
+    auto& project = program.state().project;
+    project.config.Actual_Project_Number = 1;
+    project.project_folder = store::project_folder_path(data, 1);
+    std::filesystem::create_directories(project.project_folder);
+    project.setup.tool_settings[0][1] = 1;
+    project.setup.tool_settings[0][2] = 1;
+    project.setup.Aq_lapse = 60;
+    dialogs.script_input(std::string("calibrated"));
+    main.CmdPlay_Click();
+    for (int i = 0; i < 300; ++i)
+      QApplication::processEvents(QEventLoop::AllEvents, 10);
+    shoot("calibrated");
+    std::printf("calibration: %d beams out of reach\n",
+                static_cast<int>(program.session().calibration().out_of_reach().size()));
+    main.CmdStop_Click();
+  }
   program.session().connection().SetLinkLost(true);
   shoot("link_lost");
   // No instrument any more: the next connect goes offline.
