@@ -68,15 +68,15 @@ FactoryRegisters factory_registers(double offset, double slope) {
   return r;
 }
 
-CalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device::LinkState& link,
+FactoryCalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device::LinkState& link,
                                         common::Dialogs& dialogs, std::string_view reference,
                                         const common::CivilTime& now) {
-  CalibrationResult result;
+  FactoryCalibrationResult result;
   const int raw = protocol.ReadTemperatureRaw();
   if (raw < 0) {
     dialogs.message("No temperature reading from the instrument... Check COM and Try again",
                     common::Buttons::Ok);
-    result.outcome = CalibrationOutcome::NoReading;
+    result.outcome = FactoryCalibrationOutcome::NoReading;
     result.status = factory_status_text(link);
     return result;
   }
@@ -84,7 +84,7 @@ CalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device
   if (!v || *v < 4 || *v > 50) {
     dialogs.message("invalid Calibration Parameter: value must be between 4°C and 50°C",
                     common::Buttons::Ok);
-    result.outcome = CalibrationOutcome::BadReference;
+    result.outcome = FactoryCalibrationOutcome::BadReference;
     result.status = factory_status_text(link);
     return result;
   }
@@ -95,7 +95,7 @@ CalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device
     dialogs.message("Calibration out of range: the offset would be beyond ±10.0°C. Check the "
                     "sensor and the reference temperature",
                     common::Buttons::Ok);
-    result.outcome = CalibrationOutcome::OffsetOutOfRange;
+    result.outcome = FactoryCalibrationOutcome::OffsetOutOfRange;
     result.status = factory_status_text(link);
     return result;
   }
@@ -111,7 +111,7 @@ CalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device
   for (const auto& w : writes) {
     if (protocol.WriteRegister(w[0], w[1]) != 1) {
       link.factory_valid = false;
-      result.outcome = CalibrationOutcome::WriteFailed;
+      result.outcome = FactoryCalibrationOutcome::WriteFailed;
       result.status = factory_status_text(link);
       return result;
     }
@@ -119,7 +119,7 @@ CalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device
   link.temperature_offset = offset;
   link.offset_sign = static_cast<std::int16_t>(r.sign);
   link.factory_valid = true;
-  result.outcome = CalibrationOutcome::Written;
+  result.outcome = FactoryCalibrationOutcome::Written;
   result.status = factory_status_text(link);
   return result;
 }

@@ -43,7 +43,7 @@ FactoryRegisters factory_registers(double offset, double slope);
 // Offsets the record can carry: the record read at connection refuses anything outside.
 inline constexpr double kMaxFactoryOffset = 10.0;
 
-enum class CalibrationOutcome {
+enum class FactoryCalibrationOutcome {
   Written,          // every register acknowledged; the link holds the new offset
   NoReading,        // the sensor did not answer; nothing written
   BadReference,     // the reference is not 4 to 50 degrees; nothing written
@@ -51,8 +51,8 @@ enum class CalibrationOutcome {
   WriteFailed,      // a register was never acknowledged; the record is marked invalid
 };
 
-struct CalibrationResult {
-  CalibrationOutcome outcome = CalibrationOutcome::NoReading;
+struct FactoryCalibrationResult {
+  FactoryCalibrationOutcome outcome = FactoryCalibrationOutcome::NoReading;
   double offset = 0;  // the new offset computed (when a reading came)
   std::string status; // txt_mensaje afterwards
 };
@@ -61,7 +61,7 @@ struct CalibrationResult {
 // The instrument's record is first marked invalid (register 128) and only marked valid again
 // after the last register, so an interrupted write is never read back as a valid mix of old and
 // new values. Messages go through `dialogs`.
-CalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device::LinkState& link,
+FactoryCalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device::LinkState& link,
                                         common::Dialogs& dialogs, std::string_view reference,
                                         const common::CivilTime& now);
 

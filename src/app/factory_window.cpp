@@ -74,7 +74,7 @@ void FrmFactory::Timer_temp_Timer() {
 }
 
 void FrmFactory::Cmd_temp_Click() {
-  const acquisition::CalibrationResult r = acquisition::calibrate_temperature(
+  const acquisition::FactoryCalibrationResult r = acquisition::calibrate_temperature(
       app_.session().protocol(), app_.state().link, app_.services().dialogs,
       txt_set_temp->text().toStdString(), common::to_civil(app_.services().clock.now()));
   txt_mensaje->setText(qs(r.status));

@@ -147,7 +147,7 @@ protected:
     };
   }
 
-  CalibrationResult calibrate(std::string_view reference) {
+  FactoryCalibrationResult calibrate(std::string_view reference) {
     return calibrate_temperature(protocol_, link_, dialogs_, reference, {2026, 3, 9, 12, 0, 0, 0});
   }
 
@@ -162,8 +162,8 @@ protected:
 };
 
 TEST_F(FactoryCalibration, CalibrationWritesTheRecordInvalidUntilTheLastRegister) {
-  const CalibrationResult r = calibrate("25.0");
-  EXPECT_EQ(r.outcome, CalibrationOutcome::Written);
+  const FactoryCalibrationResult r = calibrate("25.0");
+  EXPECT_EQ(r.outcome, FactoryCalibrationOutcome::Written);
   EXPECT_NEAR(r.offset, 3.1, 1e-9);
   const std::vector<std::pair<int, int>> expected = {{128, 0xFF}, {129, 3},   {130, 26}, {131, 0},
                                                      {132, 31},   {133, 219}, {134, 0},  {128, 0}};
@@ -205,27 +205,27 @@ TEST_F(FactoryCalibration, RefusalsWriteNothing) {
   struct Case {
     const char* reference;
     int raw;
-    CalibrationOutcome outcome;
+    FactoryCalibrationOutcome outcome;
     std::string message;
   };
   const std::vector<Case> cases = {
-      {"3.9", 100, CalibrationOutcome::BadReference,
+      {"3.9", 100, FactoryCalibrationOutcome::BadReference,
        "invalid Calibration Parameter: value must be between 4°C and 50°C"},
-      {"50.1", 100, CalibrationOutcome::BadReference,
+      {"50.1", 100, FactoryCalibrationOutcome::BadReference,
        "invalid Calibration Parameter: value must be between 4°C and 50°C"},
-      {"", 100, CalibrationOutcome::BadReference,
+      {"", 100, FactoryCalibrationOutcome::BadReference,
        "invalid Calibration Parameter: value must be between 4°C and 50°C"},
       // 45 - 100 x 0.219 = 23.1: the record read at connection would refuse it.
-      {"45", 100, CalibrationOutcome::OffsetOutOfRange,
+      {"45", 100, FactoryCalibrationOutcome::OffsetOutOfRange,
        "Calibration out of range: the offset would be beyond ±10.0°C. Check the sensor and the "
        "reference temperature"},
-      {"25", -1, CalibrationOutcome::NoReading,
+      {"25", -1, FactoryCalibrationOutcome::NoReading,
        "No temperature reading from the instrument... Check COM and Try again"},
   };
   for (const Case& c : cases) {
     dialogs_.clear();
     raw_ = c.raw;
-    const CalibrationResult r = calibrate(c.reference);
+    const FactoryCalibrationResult r = calibrate(c.reference);
     EXPECT_EQ(r.outcome, c.outcome) << c.reference;
     EXPECT_EQ(dialogs_.messages(), std::vector<std::string>{c.message}) << c.reference;
     EXPECT_TRUE(writes_.empty()) << c.reference;
@@ -241,8 +241,8 @@ TEST_F(FactoryCalibration, RefusalsWriteNothing) {
 TEST_F(FactoryCalibration, FailedRegisterWriteFollowsTheLadder) {
   link_.temperature_offset = 1.5;
   failing_ = 132;
-  const CalibrationResult r = calibrate("25.0");
-  EXPECT_EQ(r.outcome, CalibrationOutcome::WriteFailed);
+  const FactoryCalibrationResult r = calibrate("25.0");
+  EXPECT_EQ(r.outcome, FactoryCalibrationOutcome::WriteFailed);
   EXPECT_EQ(
       dialogs_.messages(),
       std::vector<std::string>{"Ops...Data Writing ERROR: reg(132)... Check COM and Try again"});
