@@ -144,14 +144,18 @@ bool SelfTest::scan_twice() {
   return scan_once();
 }
 
-void SelfTest::draw_grid_frame() {
-  if (!grid_) return;
-  grid_->clear(kWhite);
-  grid_->set_world(-75, -75, 2400, 1600);
+void SelfTest::draw_grid_labels() {
   for (int c = 0; c < store::kBeamColumns; ++c)
     grid_->text(kCell * c + 25, -75, std::to_string(c + 1), kRed, kLabelPt);
   for (int r = 0; r < store::kBeamRows; ++r)
     grid_->text(-50, kCell * r, std::string(1, static_cast<char>('A' + r)), kRed, kLabelPt);
+}
+
+void SelfTest::draw_grid_frame() {
+  if (!grid_) return;
+  grid_->clear(kWhite);
+  grid_->set_world(-75, -75, 2400, 1600);
+  draw_grid_labels();
   for (int c = 0; c < store::kBeamColumns; ++c) {
     for (int r = 0; r < store::kBeamRows; ++r) {
       grid_->box(kCell * c, kCell * r, kCell * c + kCell, kCell * r + kCell, kRed, false);
@@ -162,6 +166,8 @@ void SelfTest::draw_grid_frame() {
 
 void SelfTest::draw_grid_values() {
   if (!grid_) return;
+  // The labels too: the window may have wiped the picture since the last tick.
+  draw_grid_labels();
   for (int c = 0; c < store::kBeamColumns; ++c) {
     for (int r = 0; r < store::kBeamRows; ++r) {
       const int v = channels_[static_cast<std::size_t>(c * store::kBeamRows + r)];

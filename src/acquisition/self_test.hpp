@@ -121,6 +121,7 @@ private:
   bool scan_twice(); // false on a short block
   bool scan_once();
   void draw_grid_frame();
+  void draw_grid_labels();
   void draw_grid_values();
   void draw_progress();
   void run_step(int n);

@@ -112,7 +112,8 @@ void FrmMain::connect_handlers() {
   connect(mn_factory, &QAction::triggered, this, [this] { not_available("The factory window"); });
   connect(mn_technical, &QAction::triggered, this,
           [this] { not_available("The channel console"); });
-  connect(mnstatustest, &QAction::triggered, this, [this] { not_available("The device test"); });
+  connect(mnstatustest, &QAction::triggered, this, &FrmMain::mnstatustest_Click);
+  connect(Timer_test, &QTimer::timeout, this, &FrmMain::Timer_test_Timer);
 }
 
 void FrmMain::not_available(std::string_view what) {

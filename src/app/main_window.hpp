@@ -27,6 +27,7 @@ namespace kestrova::app {
 
 class App;
 class LiveDisplayBinding;
+class SelfTestBinding;
 
 // The main window: connection, acquisition, live display and instrument tools. Every
 // control is a member named as in the window's design and carries that name as objectName;
@@ -214,6 +215,11 @@ public:
   void detach_live_display();
   LiveDisplayBinding* live_display() { return live_display_; }
 
+  // "Test DEVICE" and the Timer_test tick of the device self-test.
+  void mnstatustest_Click();
+  void Timer_test_Timer();
+  bool self_test_running() const;
+
 protected:
   bool event(QEvent* e) override;
   void resizeEvent(QResizeEvent* e) override;
@@ -240,6 +246,7 @@ private:
 
   App& app_;
   LiveDisplayBinding* live_display_ = nullptr; // owned
+  SelfTestBinding* self_test_ = nullptr;       // owned (a child object), made at first use
   QWidget* client_ = nullptr;
   double base_point_size_ = 9.0;   // the font's size at 1280 x 800
   double client_point_size_ = 0.0; // the size the controls have now
