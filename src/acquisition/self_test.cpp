@@ -116,7 +116,8 @@ void SelfTest::tick() {
       in_tick_ = false;
       return;
     }
-    draw_grid_values();
+    // The whole picture, not only the cells: the window may have wiped or resized it since.
+    redraw();
     draw_progress();
     run_step(step_);
     ++step_;
@@ -164,10 +165,13 @@ void SelfTest::draw_grid_frame() {
   }
 }
 
+void SelfTest::redraw() {
+  draw_grid_frame();
+  draw_grid_values();
+}
+
 void SelfTest::draw_grid_values() {
   if (!grid_) return;
-  // The labels too: the window may have wiped the picture since the last tick.
-  draw_grid_labels();
   for (int c = 0; c < store::kBeamColumns; ++c) {
     for (int r = 0; r < store::kBeamRows; ++r) {
       const int v = channels_[static_cast<std::size_t>(c * store::kBeamRows + r)];

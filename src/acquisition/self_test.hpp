@@ -107,6 +107,8 @@ public:
   bool start(bool acquisition_active);
   // One Timer_test tick; nothing while the timer is off or when called from inside a tick.
   void tick();
+  // Draws the whole grid again from the last scan (the picture was resized or wiped).
+  void redraw();
 
   bool timer_enabled() const { return timer_enabled_; }
   // The interval the timer runs at now.

@@ -75,6 +75,10 @@ void FrmMain::Timer_test_Timer() {
   }
 }
 
+void FrmMain::redraw_self_test() {
+  if (self_test_running()) self_test_->test().redraw();
+}
+
 bool FrmMain::self_test_running() const { return self_test_ && self_test_->test().timer_enabled(); }
 
 } // namespace kestrova::app

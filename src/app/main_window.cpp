@@ -276,6 +276,7 @@ void FrmMain::Form_Resize() {
   place(PicPanel2, right_panel_layout(layout->pic_panel2.width, layout->pic_panel2.height));
   picturetime->set_world(0, 0, 100, 100);
   if (live_display_) live_display_->resized();
+  redraw_self_test();
   update();
 }
 

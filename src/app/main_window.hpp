@@ -219,6 +219,8 @@ public:
   void mnstatustest_Click();
   void Timer_test_Timer();
   bool self_test_running() const;
+  // Draws the self-test's grid again (after a resize) while the test runs.
+  void redraw_self_test();
 
 protected:
   bool event(QEvent* e) override;

@@ -82,6 +82,14 @@ int main(int argc, char** argv) {
   program.start_screen().cmd_option2->click();
   main.Form_Activate();
   shoot("connected");
+  // The device self-test in its column phase: column 6 lit, the grid and progress drawn.
+  main.resize(1024, 768);
+  main.mnstatustest->trigger();
+  for (int i = 0; i < 45 && main.Timer_test->isActive(); ++i)
+    main.Timer_test_Timer();
+  shoot("self_test");
+  dialogs.script_answer(common::Answer::Cancel);
+  main.mnstatustest->trigger();
   program.session().connection().SetLinkLost(true);
   shoot("link_lost");
   // No instrument any more: the next connect goes offline.
