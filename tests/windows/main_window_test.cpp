@@ -325,6 +325,8 @@ TEST_F(MainWindow, DeviceTestRunsOnItsTimerAndShowsItsLabels) {
   m.cmd_connect->click();
   ASSERT_TRUE(a.state().link.connected);
 
+  m.resize(1024, 768);
+  QApplication::processEvents();
   dialogs_.clear();
   m.mnstatustest->trigger();
   EXPECT_TRUE(m.Timer_test->isActive());
@@ -341,6 +343,16 @@ TEST_F(MainWindow, DeviceTestRunsOnItsTimerAndShowsItsLabels) {
   server.with_instrument([](sim::VirtualInstrument& vi) {
     EXPECT_EQ(vi.channel_setting(3), sim::setting_byte(7, 7));
   });
+
+  // A larger window shows the whole grid at once, not the old picture in a corner: the last
+  // cell (column 24, row P) is filled with its grey.
+  m.Timer_test->stop(); // no tick in between draws it for us
+  m.resize(1920, 1080);
+  QApplication::processEvents();
+  const QPointF last_cell = m.Picact->to_pixel(2350, 1550);
+  const QRgb px = m.Picact->image().pixel(last_cell.toPoint());
+  EXPECT_NE(px, qRgb(255, 255, 255));
+  EXPECT_EQ(qRed(px), qBlue(px));
 
   dialogs_.script_answer(common::Answer::Cancel);
   m.mnstatustest->trigger();
