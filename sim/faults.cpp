@@ -19,4 +19,12 @@ bool within(const std::optional<double>& from, const std::optional<double>& unti
   return !(until && *until > *from && t >= *until);
 }
 
+Fault channel_write_fault(int channel, int count) {
+  Fault f;
+  f.count = count;
+  f.code = channel % 128;
+  f.qualifier = channel < 128 ? 0x80 : 0x81;
+  return f;
+}
+
 } // namespace kestrova::sim

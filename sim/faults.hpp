@@ -24,6 +24,10 @@ struct Fault {
   bool take(const std::array<std::uint8_t, 5>& frame);
 };
 
+// A rule for the setting writes of one channel (0 to 383): with bad_echo, a channel whose writes
+// are never acknowledged.
+Fault channel_write_fault(int channel, int count = Fault::kAlways);
+
 // Matching replies leave the line only `delay_ms` after their frame came.
 struct LateReply {
   Fault when;

@@ -109,6 +109,10 @@ bool VirtualInstrument::cable_connected() const {
 
 void VirtualInstrument::set_noise_scale(double scale) { world_->set_noise_scale(scale); }
 void VirtualInstrument::set_drift(double percent_per_min) { world_->set_drift(percent_per_min); }
+void VirtualInstrument::set_fixed_beams(const std::vector<FixedBeam>& beams) {
+  world_->set_fixed_beams(beams);
+}
+
 void VirtualInstrument::set_saturation(Saturation saturation) {
   world_->set_saturation(std::move(saturation));
 }

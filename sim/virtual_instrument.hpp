@@ -97,6 +97,12 @@ struct Saturation {
   double factor = 2.7;
 };
 
+// A beam whose receiver reads `level` (0 to 4095, before noise) at every setting.
+struct FixedBeam {
+  int channel = 0;
+  double level = 0.0;
+};
+
 struct InstrumentOptions {
   int serial_number = 42; // probe answer: first byte serial / 255, second serial % 255
   PlateMap plate = PlateMap::w96f();
@@ -120,8 +126,11 @@ struct InstrumentOptions {
   // compounding, each beam at its own rate of 0.75 to 1.25 times this (negative dims).
   double drift_percent_per_min = 0.0;
   Saturation saturation;
-  // Beams whose emitter gives no light: they read the receiver's dark level at every setting.
+  // Beams whose emitter gives no light: fixed beams at the receiver's dark level.
   std::vector<int> dead_beams;
+  // Beams that read a fixed level whatever their setting and whatever crosses them (a beam stuck
+  // dark reads about 15, the receiver's dark level).
+  std::vector<FixedBeam> fixed_beams;
   Pacing pacing = Pacing::kInstant;
   FaultSchedule faults;
 };
@@ -187,6 +196,8 @@ public:
   void set_noise_scale(double scale);
   void set_drift(double percent_per_min);
   void set_saturation(Saturation saturation);
+  // Replaces the fixed beams (out-of-range channels are ignored).
+  void set_fixed_beams(const std::vector<FixedBeam>& beams);
 
   FaultSchedule& faults() { return faults_; }
   const FaultSchedule& faults() const { return faults_; }

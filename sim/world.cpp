@@ -71,7 +71,12 @@ World::World(const InstrumentOptions& options)
     rate = drift_rng.uniform(0.75, 1.25);
   set_drift(options.drift_percent_per_min);
   set_saturation(options.saturation);
-  set_dead_beams(options.dead_beams);
+  {
+    std::vector<FixedBeam> fixed = options.fixed_beams;
+    for (int c : options.dead_beams)
+      fixed.push_back({c, kDarkLevel});
+    set_fixed_beams(fixed);
+  }
   well_of_channel_ = options.plate.well_of_channel;
   for (int c = 0; c < kChannelCount; ++c) {
     // Beams through a well see the liquid; beams between wells pass plastic and see less.
@@ -146,11 +151,10 @@ void World::set_saturation(Saturation saturation) {
   }
 }
 
-void World::set_dead_beams(const std::vector<int>& channels) {
-  dead_.fill(false);
-  for (int c : channels) {
-    if (c >= 0 && c < kChannelCount) dead_[c] = true;
-  }
+void World::set_fixed_beams(const std::vector<FixedBeam>& beams) {
+  fixed_level_.fill(-1.0);
+  for (const FixedBeam& b : beams)
+    if (b.channel >= 0 && b.channel < kChannelCount) fixed_level_[b.channel] = b.level;
 }
 
 double World::light_factor(int channel) const {
@@ -224,10 +228,10 @@ void World::step_organism(OrganismState& o, Motion& m, double dt, double vigour)
 }
 
 double World::clear_level(int channel, std::uint8_t setting) const {
+  if (fixed_level_[channel] >= 0.0) return fixed_level_[channel];
   const int power = setting & 31;
   const int gain = setting >> 5;
   const double step = 8.0 * power + gain;
-  if (dead_[channel]) return kDarkLevel;
   return kDarkLevel +
          kLevelScale * transmission_[channel] * std::pow(kStepRatio, step) * light_factor(channel);
 }
@@ -250,6 +254,7 @@ double World::shadow(int channel) const {
 
 double World::beam_level(int channel, std::uint8_t setting) const {
   const double clear = clear_level(channel, setting);
+  if (fixed_level_[channel] >= 0.0) return clear;
   return kDarkLevel + (clear - kDarkLevel) * shadow(channel);
 }
 

@@ -46,8 +46,8 @@ public:
   // Percent per simulated minute, from now on; the light gained or lost so far is kept.
   void set_drift(double percent_per_min);
   void set_saturation(Saturation saturation);
-  // Beams that give no light at any setting (out-of-range channels are ignored).
-  void set_dead_beams(const std::vector<int>& channels);
+  // Beams that read a fixed level at every setting (out-of-range channels are ignored).
+  void set_fixed_beams(const std::vector<FixedBeam>& beams);
   // Factor on a beam's light from drift and flooding (1 without either).
   double light_factor(int channel) const;
 
@@ -89,7 +89,7 @@ private:
   std::array<double, kChannelCount> drift_log_{};  // natural log of each beam's drift factor
   Saturation saturation_;
   std::array<bool, kChannelCount> flooded_{};
-  std::array<bool, kChannelCount> dead_{};
+  std::array<double, kChannelCount> fixed_level_{}; // negative: the beam follows its setting
   double temperature_;
   double ambient_;
   std::uint8_t outputs_ = 0;

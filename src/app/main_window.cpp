@@ -110,7 +110,8 @@ void FrmMain::connect_handlers() {
   connect(temp_ctl, &QAction::triggered, this, &FrmMain::temp_ctl_Click);
   connect(mn_userbin, &QAction::triggered, this, [this] { app_.open_report_settings(); });
   bind_light_temperature();
-  connect(mnstatustest, &QAction::triggered, this, [this] { not_available("The device test"); });
+  connect(mnstatustest, &QAction::triggered, this, &FrmMain::mnstatustest_Click);
+  connect(Timer_test, &QTimer::timeout, this, &FrmMain::Timer_test_Timer);
   connect_calibration();
 }
 
@@ -275,6 +276,7 @@ void FrmMain::Form_Resize() {
   place(PicPanel2, right_panel_layout(layout->pic_panel2.width, layout->pic_panel2.height));
   picturetime->set_world(0, 0, 100, 100);
   if (live_display_) live_display_->resized();
+  redraw_self_test();
   update();
 }
 

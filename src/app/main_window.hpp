@@ -31,6 +31,7 @@ namespace kestrova::app {
 class App;
 class LiveDisplayBinding;
 class FrmFactory;
+class SelfTestBinding;
 
 // The main window: connection, acquisition, live display and instrument tools. Every
 // control is a member named as in the window's design and carries that name as objectName;
@@ -233,6 +234,12 @@ public:
   void lbl_umbral_Click();
   void txt_snr_umbral_LostFocus();
   void mn_technical_Click();
+  // "Test DEVICE" and the Timer_test tick of the device self-test.
+  void mnstatustest_Click();
+  void Timer_test_Timer();
+  bool self_test_running() const;
+  // Draws the self-test's grid again (after a resize) while the test runs.
+  void redraw_self_test();
 
 protected:
   bool event(QEvent* e) override;
@@ -271,6 +278,7 @@ private:
   LiveDisplayBinding* live_display_ = nullptr; // owned
   FrmFactory* factory_window_ = nullptr;       // child, made on first use
   bool checking_field_ = false;
+  SelfTestBinding* self_test_ = nullptr;       // owned (a child object), made at first use
   QWidget* client_ = nullptr;
   double base_point_size_ = 9.0;   // the font's size at 1280 x 800
   double client_point_size_ = 0.0; // the size the controls have now

@@ -16,6 +16,7 @@ namespace {
 using testing::calibrate;
 using testing::recalibrate;
 using testing::scan;
+using testing::write_setting;
 
 constexpr int kBandLow = 1638;
 constexpr int kBandHigh = 1843;
@@ -201,6 +202,39 @@ TEST(VirtualInstrumentBeams, FloodedBeamsSaturateAndStepDownAsFarAsTheSettingAll
     }
   }
   EXPECT_GE(recovered, 48 / 4);
+}
+
+// The beam patterns a device check relies on: every beam lit well above 1638 at gain 7 / power 7
+// and dark well below 1024 at gain 0 / power 0, with organisms in the wells; a fixed beam reads
+// its level at both; a channel with the write fault never echoes and keeps its setting.
+TEST(VirtualInstrumentBeams, FullAndZeroSettingsFixedBeamsAndUnacknowledgedWrites) {
+  InstrumentOptions options;
+  options.noise_scale = 0.0;
+  options.fixed_beams = {{37, 1100.0}, {300, 15.0}};
+  VirtualInstrument vi(options);
+  vi.faults().bad_echo = channel_write_fault(200);
+  const std::array<int, 2> settings{setting_byte(7, 7), setting_byte(0, 0)};
+  for (int setting : settings) {
+    for (int c = 0; c < kChannelCount; ++c)
+      if (c != 200) {
+        ASSERT_EQ(write_setting(vi, c, setting), c < 128 ? c : c - 128) << c;
+      }
+    const auto values = scan(vi);
+    for (int c = 0; c < kChannelCount; ++c) {
+      if (c == 37 || c == 300 || c == 200) continue;
+      if (setting == settings[0])
+        EXPECT_GE(values[c], 1639) << c;
+      else
+        EXPECT_LE(values[c], 1024) << c;
+    }
+    EXPECT_EQ(values[37], 1100);
+    EXPECT_EQ(values[300], 15);
+  }
+  const std::uint8_t before = vi.channel_setting(200);
+  EXPECT_NE(write_setting(vi, 200, setting_byte(7, 7)), 72);
+  EXPECT_NE(write_setting(vi, 200, setting_byte(7, 7)), 72);
+  EXPECT_EQ(vi.channel_setting(200), before);
+  EXPECT_EQ(write_setting(vi, 72, setting_byte(7, 7)), 72); // the same register of bank 0 works
 }
 
 } // namespace

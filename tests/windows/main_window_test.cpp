@@ -7,6 +7,7 @@
 #include "app/version.hpp"
 #include "app_fixture.hpp"
 #include "reports/report_settings_window.hpp"
+#include "sim/pty_server.hpp"
 
 namespace kestrova::testing {
 namespace {
@@ -101,11 +102,9 @@ TEST_F(MainWindow, ItemsWithoutTheirWindowSaySo) {
   app::App& a = started_app();
   app::FrmMain& m = a.main_window();
   dialogs_.script_input("Servo4821"); // the technical menu's password
-  for (QAction* item : {m.mn_technical, m.mnstatustest})
-    item->trigger();
+  m.mn_technical->trigger();
   EXPECT_EQ(dialogs_.messages(),
-            (std::vector<std::string>{"The channel console is not available in this version.",
-                                      "The device test is not available in this version."}));
+            (std::vector<std::string>{"The channel console is not available in this version."}));
   // "User Defined BIN size" has its window.
   m.mn_userbin->trigger();
   EXPECT_TRUE(a.report_settings_window().isVisible());
@@ -356,6 +355,55 @@ TEST_F(MainWindow, HelpAboutAndBack) {
   EXPECT_TRUE(a.start_screen().isVisible());
   EXPECT_FALSE(m.isVisible());
   EXPECT_FALSE(m.lst_report_export->isVisible());
+}
+
+// "Test DEVICE" on a connected instrument: Timer_test first fires after 200 ms, then every
+// 100 ms; the serial number and the banner show; Cancel at a second start takes the banner
+// away and stops the timer.
+TEST_F(MainWindow, DeviceTestRunsOnItsTimerAndShowsItsLabels) {
+  sim::PtyServer server;
+  std::string error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  ASSERT_TRUE(server.link(tmp_ / "ports" / "COM4", &error)) << error;
+  app::App& a = started_app("0,0,4,0");
+  app::FrmMain& m = a.main_window();
+  m.show();
+  m.cmd_connect->click();
+  ASSERT_TRUE(a.state().link.connected);
+
+  m.resize(1024, 768);
+  QApplication::processEvents();
+  dialogs_.clear();
+  m.mnstatustest->trigger();
+  EXPECT_TRUE(m.Timer_test->isActive());
+  EXPECT_EQ(m.Timer_test->interval(), 200);
+  EXPECT_EQ(m.lbl_temperature->text(), "SN42");
+  EXPECT_TRUE(m.lbl_autostart->isVisible());
+  EXPECT_EQ(m.lbl_autostart->text(), "Open and close Kestrova Door to see sensing changes");
+  EXPECT_TRUE(std::filesystem::exists(tmp_ / "testdev42.txt"));
+  m.Timer_test_Timer(); // step 0
+  m.Timer_test_Timer(); // step 1: A1-D1 on
+  EXPECT_EQ(m.Timer_test->interval(), 100);
+  EXPECT_TRUE(m.Timer_test->isActive());
+  EXPECT_TRUE(shown("Turning ON A1-D1"));
+  server.with_instrument([](sim::VirtualInstrument& vi) {
+    EXPECT_EQ(vi.channel_setting(3), sim::setting_byte(7, 7));
+  });
+
+  // A larger window shows the whole grid at once, not the old picture in a corner: the last
+  // cell (column 24, row P) is filled with its grey.
+  m.Timer_test->stop(); // no tick in between draws it for us
+  m.resize(1920, 1080);
+  QApplication::processEvents();
+  const QPointF last_cell = m.Picact->to_pixel(2350, 1550);
+  const QRgb px = m.Picact->image().pixel(last_cell.toPoint());
+  EXPECT_NE(px, qRgb(255, 255, 255));
+  EXPECT_EQ(qRed(px), qBlue(px));
+
+  dialogs_.script_answer(common::Answer::Cancel);
+  m.mnstatustest->trigger();
+  EXPECT_FALSE(m.Timer_test->isActive());
+  EXPECT_FALSE(m.lbl_autostart->isVisible());
 }
 
 } // namespace

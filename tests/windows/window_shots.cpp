@@ -190,6 +190,14 @@ int main(int argc, char** argv) {
                 static_cast<int>(program.session().calibration().out_of_reach().size()));
     main.CmdStop_Click();
   }
+  // The device self-test in its column phase: column 6 lit, the grid and progress drawn.
+  main.resize(1024, 768);
+  main.mnstatustest->trigger();
+  for (int i = 0; i < 45 && main.Timer_test->isActive(); ++i)
+    main.Timer_test_Timer();
+  shoot("self_test");
+  dialogs.script_answer(common::Answer::Cancel);
+  main.mnstatustest->trigger();
   program.session().connection().SetLinkLost(true);
   shoot("link_lost");
   // No instrument any more: the next connect goes offline.
