@@ -281,7 +281,10 @@ TEST_F(HeadlessSession, IdleLinkCheckSeesAnUnpluggedInstrument) {
   }
   EXPECT_TRUE(session.state().link.lost);
   EXPECT_EQ(program.link_status(), "Link lost: COM1, instrument 42 is not answering");
-  server_.replug();
+  server_.replug(); // served by the instrument's thread: wait until the port is back
+  for (int i = 0; i < 200 && !server_.plugged(); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_TRUE(server_.plugged());
   EXPECT_EQ(session.connect(), device::ConnectOutcome::Connected);
   EXPECT_EQ(program.link_status(), "Connected: COM1, instrument 42");
 }
