@@ -68,9 +68,10 @@ FactoryRegisters factory_registers(double offset, double slope) {
   return r;
 }
 
-FactoryCalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device::LinkState& link,
-                                        common::Dialogs& dialogs, std::string_view reference,
-                                        const common::CivilTime& now) {
+FactoryCalibrationResult calibrate_temperature(device::DeviceProtocol& protocol,
+                                               device::LinkState& link, common::Dialogs& dialogs,
+                                               std::string_view reference,
+                                               const common::CivilTime& now) {
   FactoryCalibrationResult result;
   const int raw = protocol.ReadTemperatureRaw();
   if (raw < 0) {

@@ -61,8 +61,9 @@ struct FactoryCalibrationResult {
 // The instrument's record is first marked invalid (register 128) and only marked valid again
 // after the last register, so an interrupted write is never read back as a valid mix of old and
 // new values. Messages go through `dialogs`.
-FactoryCalibrationResult calibrate_temperature(device::DeviceProtocol& protocol, device::LinkState& link,
-                                        common::Dialogs& dialogs, std::string_view reference,
-                                        const common::CivilTime& now);
+FactoryCalibrationResult calibrate_temperature(device::DeviceProtocol& protocol,
+                                               device::LinkState& link, common::Dialogs& dialogs,
+                                               std::string_view reference,
+                                               const common::CivilTime& now);
 
 } // namespace kestrova::acquisition

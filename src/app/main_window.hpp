@@ -278,7 +278,7 @@ private:
   LiveDisplayBinding* live_display_ = nullptr; // owned
   FrmFactory* factory_window_ = nullptr;       // child, made on first use
   bool checking_field_ = false;
-  SelfTestBinding* self_test_ = nullptr;       // owned (a child object), made at first use
+  SelfTestBinding* self_test_ = nullptr; // owned (a child object), made at first use
   QWidget* client_ = nullptr;
   double base_point_size_ = 9.0;   // the font's size at 1280 x 800
   double client_point_size_ = 0.0; // the size the controls have now
