@@ -135,6 +135,12 @@ void FrmMain::Cmdoffline_Click() {
 }
 
 void FrmMain::CmdPlay_Click() {
+  // The device test writes channel settings on the same line: an acquisition waits for it.
+  if (self_test_running()) {
+    app_.services().dialogs.message("Stop the device test before starting an acquisition",
+                                    common::Buttons::Ok, common::Icon::Warning);
+    return;
+  }
   lst_report_export->hide();
   cmd_stack_pos_Click(0);
   app_.session().start_acquisition(Txt_description->text().toStdString(),

@@ -2,6 +2,7 @@
 #include <QMenuBar>
 #include <QStatusBar>
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/about_window.hpp"
 #include "app/main_layout.hpp"
 #include "app/version.hpp"
@@ -389,6 +390,10 @@ TEST_F(MainWindow, DeviceTestRunsOnItsTimerAndShowsItsLabels) {
   server.with_instrument([](sim::VirtualInstrument& vi) {
     EXPECT_EQ(vi.channel_setting(3), sim::setting_byte(7, 7));
   });
+  // No acquisition while the test drives the beams.
+  m.CmdPlay->click();
+  EXPECT_TRUE(shown("Stop the device test before starting an acquisition"));
+  EXPECT_EQ(a.session().acquisition().state(), acquisition::AcquisitionState::Stopped);
 
   // A larger window shows the whole grid at once, not the old picture in a corner: the last
   // cell (column 24, row P) is filled with its grey.
