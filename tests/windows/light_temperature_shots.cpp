@@ -12,22 +12,9 @@
 #include "app/factory_window.hpp"
 #include "app/init_window.hpp"
 #include "app/main_window.hpp"
-#include "sim/pty_server.hpp"
+#include "shot_program.hpp"
 #include "store/data_template.hpp"
 #include "store/project_files.hpp"
-#include "support/fake_clock.hpp"
-#include "support/fake_dialogs.hpp"
-#include "support/fake_shell.hpp"
-#include "ui/qt_event_pump.hpp"
-
-namespace {
-
-void settle() {
-  for (int i = 0; i < 30; ++i)
-    QApplication::processEvents();
-}
-
-} // namespace
 
 int main(int argc, char** argv) {
   using namespace kestrova;
@@ -43,29 +30,20 @@ int main(int argc, char** argv) {
   const QString size =
       QString("%1x%2").arg(screen->geometry().width()).arg(screen->geometry().height());
   const auto shoot = [&](const char* name) {
-    settle();
+    testing::settle(30);
     screen->grabWindow(0).save(out + QString("/%1_%2.png").arg(name, size));
   };
 
-  sim::PtyServer server;
-  server.start();
-  server.link(data / "ports" / "COM1");
-  testing::FakeDialogs dialogs;
-  ui::QtEventPump pump;
-  testing::FakeClock clock;
-  testing::FakeShell shell;
-  app::Services services{dialogs, pump, clock, shell};
+  testing::ShotProgram shots(data);
+  shots.plug_instrument();
+  testing::FakeDialogs& dialogs = shots.dialogs;
   if (!std::filesystem::exists(data / "config.dat")) {
     store::WriteDataFolderTemplate(data, dialogs);
     store::ProjectState fresh;
     store::SaveProject(fresh, data, 0, 0, dialogs);
   }
-  app::AppOptions options;
-  options.data_dir = data;
-  options.startup_timer_ms = 1;
-  options.port_sources = {};
-  app::App program(options, services);
-  if (program.start() != app::LoadOutcome::Ready) return 1;
+  if (!shots.start()) return 1;
+  app::App& program = shots.app();
   program.start_screen().cmd_option2->click();
   app::FrmMain& main = program.main_window();
   main.setGeometry(screen->availableGeometry()); // no window manager to maximise it

@@ -19,44 +19,24 @@
 #include "reports/report_settings_window.hpp"
 #include "reports/report_window.hpp"
 #include "setup_editor/setup_window.hpp"
+#include "shot_program.hpp"
 #include "store/config.hpp"
-#include "support/fake_clock.hpp"
-#include "support/fake_dialogs.hpp"
-#include "support/fake_shell.hpp"
-#include "ui/qt_event_pump.hpp"
-
-#include "sim/pty_server.hpp"
 
 namespace {
 
 using namespace kestrova;
-
-// Lets window events run for `ms` milliseconds.
-void run_for(int ms) {
-  QElapsedTimer t;
-  t.start();
-  while (t.elapsed() < ms)
-    QApplication::processEvents(QEventLoop::AllEvents, 10);
-}
+using testing::run_for;
+using testing::shoot_sizes;
 
 int live_shots(const std::filesystem::path& data, const QString& out) {
-  testing::FakeDialogs dialogs;
-  ui::QtEventPump pump;
-  testing::FakeClock clock;
-  testing::FakeShell shell;
-  app::Services services{dialogs, pump, clock, shell};
-  app::AppOptions options;
-  options.data_dir = data;
-  options.startup_timer_ms = 1;
-  options.port_sources = {};
-  app::App program(options, services);
-  if (program.start() != app::LoadOutcome::Ready) return 1;
+  testing::ShotProgram shots(data);
+  if (!shots.start()) return 1;
+  app::App& program = shots.app();
+  testing::FakeDialogs& dialogs = shots.dialogs;
   const std::string plate = program.state().project.setup.Plate_format;
   sim::InstrumentOptions instrument;
   if (plate == "w96u") instrument.plate = sim::PlateMap::w96u();
-  sim::PtyServer server(instrument);
-  server.start();
-  server.link(data / "ports" / "COM1");
+  shots.plug_instrument(instrument);
   program.start_screen().cmd_option2->click();
   app::FrmMain& main = program.main_window();
   main.resize(1024, 768);
@@ -79,12 +59,7 @@ int live_shots(const std::filesystem::path& data, const QString& out) {
   while (program.state().acquisition.buffers_done < 1 && t.elapsed() < 60000)
     QApplication::processEvents(QEventLoop::AllEvents, 10);
   const auto shoot = [&](const char* view) {
-    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
-      main.resize(size);
-      run_for(700); // a few ticks of the running trace
-      main.grab().save(
-          out + QString("/live_%1_%2x%3.png").arg(view).arg(size.width()).arg(size.height()));
-    }
+    shoot_sizes(main, out, QString("live_") + view, 700); // a few ticks of the running trace
   };
   shoot("wells");
   main.Cmd_barplot->click();
@@ -119,21 +94,11 @@ int main(int argc, char** argv) {
   const QString out = QString::fromLocal8Bit(argv[2]);
   if (argc == 4 && std::string(argv[3]) == "live") return live_shots(data, out);
 
-  sim::PtyServer server;
-  server.start();
-  server.link(data / "ports" / "COM1");
-
-  testing::FakeDialogs dialogs;
-  ui::QtEventPump pump;
-  testing::FakeClock clock;
-  testing::FakeShell shell;
-  app::Services services{dialogs, pump, clock, shell};
-  app::AppOptions options;
-  options.data_dir = data;
-  options.startup_timer_ms = 1;
-  options.port_sources = {};
-  app::App program(options, services);
-  if (program.start() != app::LoadOutcome::Ready) return 1;
+  testing::ShotProgram shots(data);
+  shots.plug_instrument();
+  if (!shots.start()) return 1;
+  app::App& program = shots.app();
+  testing::FakeDialogs& dialogs = shots.dialogs;
   QApplication::processEvents();
   program.start_screen().grab().save(out + "/start_screen.png");
 
@@ -142,13 +107,7 @@ int main(int argc, char** argv) {
   program.start_screen().cmd_option1->click();
   setup_editor::FrmSetup& setup = program.setup_window();
   const auto shoot_setup = [&](const char* state) {
-    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
-      setup.resize(size);
-      for (int i = 0; i < 20; ++i)
-        QApplication::processEvents();
-      setup.grab().save(
-          out + QString("/setup_%1_%2x%3.png").arg(state).arg(size.width()).arg(size.height()));
-    }
+    shoot_sizes(setup, out, QString("setup_") + state);
   };
   shoot_setup("groups");
   setup.chk_advance->click();
@@ -158,15 +117,7 @@ int main(int argc, char** argv) {
   setup.Cmdoffline->click();
 
   app::FrmMain& main = program.main_window();
-  const auto shoot = [&](const char* state) {
-    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
-      main.resize(size);
-      for (int i = 0; i < 20; ++i)
-        QApplication::processEvents();
-      main.grab().save(
-          out + QString("/main_%1_%2x%3.png").arg(state).arg(size.width()).arg(size.height()));
-    }
-  };
+  const auto shoot = [&](const char* state) { shoot_sizes(main, out, QString("main_") + state); };
   program.start_screen().cmd_option2->click();
   main.Form_Activate();
   shoot("connected");
@@ -202,8 +153,7 @@ int main(int argc, char** argv) {
   shoot("link_lost");
   // No instrument any more: the next connect goes offline.
   program.session().disconnect();
-  server.stop();
-  std::filesystem::remove(data / "ports" / "COM1");
+  shots.unplug_instrument();
   dialogs.script_input(std::string());
   program.session().connect();
   program.start_screen().grab().save(out + "/start_screen_offline.png");
@@ -211,21 +161,13 @@ int main(int argc, char** argv) {
   shoot("offline");
 
   // The report settings window and the report window, the latter with its raw-data frame.
-  const auto shoot_window = [&](QWidget& w, const char* name) {
-    for (const QSize size : {QSize(1024, 768), QSize(1920, 1080)}) {
-      w.resize(size);
-      for (int i = 0; i < 20; ++i)
-        QApplication::processEvents();
-      w.grab().save(out + QString("/%1_%2x%3.png").arg(name).arg(size.width()).arg(size.height()));
-    }
-  };
   program.open_report_settings();
-  shoot_window(program.report_settings_window(), "report_settings");
+  shoot_sizes(program.report_settings_window(), out, "report_settings");
   program.report_settings_window().hide();
   reports::FrmReport& report = program.report_window();
   report.open_for(argc == 4 ? std::filesystem::path(argv[3]) : data, false);
   report.Frame_run->show();
-  shoot_window(report, "report");
+  shoot_sizes(report, out, "report");
   report.hide();
   for (const auto& t : dialogs.texts())
     std::printf("dialog: %s\n", t.c_str());
