@@ -1,22 +1,20 @@
 #include <gtest/gtest.h>
 
-#include "support/run_command.hpp"
+#include "report_command.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kestrova::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::q;
 using testing::read_file;
 using testing::TempDir;
 using testing::write_file;
 
 testing::CommandRun run_report(const std::string& args) {
-  return testing::run_command("env LC_ALL=C '" + std::string(KESTROVA_REPORT_EXE) + "' " + args +
-                              " 2>&1");
+  return testing::run_report(args, "LC_ALL=C", testing::ErrorOutput::Merged);
 }
-
-std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
 
 // A little-endian counts.bin record: minutes, channel 0 counting `count`, temperature 25.0.
 std::string counts_record(int minutes, int count) {

@@ -16,7 +16,7 @@
 
 extern char** environ;
 
-#include "support/run_command.hpp"
+#include "report_command.hpp"
 #include "support/temp_dir.hpp"
 #include "workbook/xlsx_probe.hpp"
 
@@ -24,15 +24,10 @@ namespace kestrova::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::q;
+using testing::run_report;
 using testing::TempDir;
 using testing::write_file;
-
-// Runs kestrova-report with `args` (already quoted) and the given environment prefix.
-testing::CommandRun run_report(const std::string& args, const std::string& env = "LC_ALL=C") {
-  return testing::run_command("env " + env + " '" + std::string(KESTROVA_REPORT_EXE) + "' " + args);
-}
-
-std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
 
 TEST(KestrovaReport, ConvertsWithTheLocaleListSeparatorAndCleansUp) {
   TempDir tmp;
