@@ -26,6 +26,7 @@
 #include "acquisition/activity_files.hpp"
 #include "acquisition/cycle_rules.hpp"
 #include "app/headless.hpp"
+#include "e2e/program_on_pty.hpp"
 #include "sim/pty_server.hpp"
 #include "store/config.hpp"
 #include "store/data_template.hpp"
@@ -53,17 +54,10 @@ const common::CivilTime kStart{2026, 1, 15, 10, 30, 0, 0};
 class ProgramRun {
 public:
   explicit ProgramRun(const fs::path& data) : clock_(kStart) {
-    std::string error;
-    if (!server_.start(&error) || !server_.link(data / "ports" / "COM1", &error))
-      throw std::runtime_error(error);
-    AppOptions o;
-    o.data_dir = data;
-    o.port_sources = {};
-    device::CommTimeouts t;
-    t.read_interval_ms = 5;
-    t.read_total_constant_ms = 15;
-    o.port_timeouts = t;
-    program_ = std::make_unique<HeadlessProgram>(o, dialogs_, clock_, shell_);
+    if (const auto served = testing::serve_on(server_, data, 1); !served)
+      throw std::runtime_error(served.message());
+    program_ = std::make_unique<HeadlessProgram>(testing::pty_program_options(data), dialogs_,
+                                                 clock_, shell_);
     Session& session = program_->session();
     if (session.start() != LoadOutcome::Ready) throw std::runtime_error("load");
     if (session.connect() != device::ConnectOutcome::Connected) throw std::runtime_error("link");
@@ -233,12 +227,7 @@ private:
 
 class AcquisitionCrash : public ::testing::Test {
 protected:
-  void SetUp() override {
-    FakeDialogs quiet;
-    store::WriteDataFolderTemplate(tmp_.path(), quiet);
-    store::ProjectState fresh;
-    ASSERT_TRUE(store::SaveProject(fresh, tmp_.path(), 0, 0, quiet));
-  }
+  void SetUp() override { ASSERT_TRUE(testing::write_fresh_data_folder(tmp_.path())); }
   TempDir tmp_;
 };
 

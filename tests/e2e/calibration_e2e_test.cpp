@@ -11,6 +11,7 @@
 #include "acquisition/acquisition_cycle.hpp"
 #include "acquisition/calibration.hpp"
 #include "app/headless.hpp"
+#include "e2e/program_on_pty.hpp"
 #include "sim/pty_server.hpp"
 #include "sim/sim_options.hpp"
 #include "store/config.hpp"
@@ -33,19 +34,14 @@ using acquisition::kBandLow;
 class CalibrationE2E : public ::testing::Test {
 protected:
   void SetUp() override {
-    testing::FakeDialogs quiet;
-    store::WriteDataFolderTemplate(tmp_.path(), quiet);
-    store::ProjectState fresh;
-    ASSERT_TRUE(store::SaveProject(fresh, tmp_.path(), 0, 0, quiet));
+    ASSERT_TRUE(testing::write_fresh_data_folder(tmp_.path()));
     const auto plate = *store::BuiltInPlateFormat("w96f");
     for (int c = 0; c < store::kChannelCount; ++c)
       if (plate.map.well_of_channel[c] >= 0) wells_.push_back(c);
   }
 
   AppOptions options() const {
-    AppOptions o;
-    o.data_dir = tmp_.path();
-    o.port_sources = {};
+    AppOptions o = testing::pty_program_options(tmp_.path());
     device::CommTimeouts t;
     // Each channel write is nine acknowledged frames: short gaps keep the pass of 384 quick.
     t.read_interval_ms = 1;
@@ -60,9 +56,7 @@ protected:
     o.noise_scale = 0;
     o.organisms_per_well = 0;
     server_ = std::make_unique<sim::PtyServer>(std::move(o));
-    std::string error;
-    ASSERT_TRUE(server_->start(&error)) << error;
-    ASSERT_TRUE(server_->link(tmp_ / "ports" / "COM1", &error)) << error;
+    ASSERT_TRUE(testing::serve_on(*server_, tmp_.path(), 1));
   }
 
   // Project 1, w96f, a 40-sample buffer, one minute, start-up calibration and zero on.

@@ -16,6 +16,7 @@
 
 #include "app/headless.hpp"
 #include "app/main_display.hpp"
+#include "e2e/program_on_pty.hpp"
 #include "reports/report_settings.hpp"
 #include "sim/pty_server.hpp"
 #include "store/data_template.hpp"
@@ -35,30 +36,13 @@ using testing::TempDir;
 
 class HeadlessSession : public ::testing::Test {
 protected:
-  void SetUp() override {
-    FakeDialogs quiet;
-    store::WriteDataFolderTemplate(tmp_.path(), quiet);
-    store::ProjectState fresh;
-    ASSERT_TRUE(store::SaveProject(fresh, tmp_.path(), 0, 0, quiet));
-  }
+  void SetUp() override { ASSERT_TRUE(testing::write_fresh_data_folder(tmp_.path())); }
 
   AppOptions options(bool autorun) const {
-    AppOptions o;
-    o.data_dir = tmp_.path();
-    o.autorun = autorun;
-    o.port_sources = {};
-    device::CommTimeouts t;
-    t.read_interval_ms = 5;
-    t.read_total_constant_ms = 15;
-    o.port_timeouts = t;
-    return o;
+    return testing::pty_program_options(tmp_.path(), autorun);
   }
 
-  void serve(int port) {
-    std::string error;
-    ASSERT_TRUE(server_.start(&error)) << error;
-    ASSERT_TRUE(server_.link(tmp_ / "ports" / ("COM" + std::to_string(port)), &error)) << error;
-  }
+  void serve(int port) { ASSERT_TRUE(testing::serve_on(server_, tmp_.path(), port)); }
 
   // Project 1 with a short buffer, a one-minute lapse and no start-up calibration.
   void prepare_project(Session& session, int buffer_length, const std::string& plate) {

@@ -12,6 +12,7 @@
 
 #include "acquisition/acquisition_cycle.hpp"
 #include "app/headless.hpp"
+#include "e2e/program_on_pty.hpp"
 #include "sim/pty_server.hpp"
 #include "store/config.hpp"
 #include "store/data_template.hpp"
@@ -37,12 +38,7 @@ struct Case {
 
 class Thermostat : public ::testing::TestWithParam<Case> {
 protected:
-  void SetUp() override {
-    FakeDialogs quiet;
-    store::WriteDataFolderTemplate(tmp_.path(), quiet);
-    store::ProjectState fresh;
-    ASSERT_TRUE(store::SaveProject(fresh, tmp_.path(), 0, 0, quiet));
-  }
+  void SetUp() override { ASSERT_TRUE(testing::write_fresh_data_folder(tmp_.path())); }
 
   TempDir tmp_;
   FakeDialogs dialogs_;
@@ -57,18 +53,9 @@ TEST_P(Thermostat, DrivesThePlateToTheSetPoint) {
   instrument.time_mode = sim::TimeMode::kClock;
   instrument.time_source = [this] { return sim_seconds_.load(); };
   sim::PtyServer server(instrument);
-  std::string error;
-  ASSERT_TRUE(server.start(&error)) << error;
-  ASSERT_TRUE(server.link(tmp_ / "ports" / "COM1", &error)) << error;
+  ASSERT_TRUE(testing::serve_on(server, tmp_.path(), 1));
 
-  AppOptions o;
-  o.data_dir = tmp_.path();
-  o.port_sources = {};
-  device::CommTimeouts t;
-  t.read_interval_ms = 5;
-  t.read_total_constant_ms = 15;
-  o.port_timeouts = t;
-  HeadlessProgram program(o, dialogs_, clock_, shell_);
+  HeadlessProgram program(testing::pty_program_options(tmp_.path()), dialogs_, clock_, shell_);
   Session& session = program.session();
   ASSERT_EQ(session.start(), LoadOutcome::Ready);
   ASSERT_EQ(session.connect(), device::ConnectOutcome::Connected);
