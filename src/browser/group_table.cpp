@@ -1,7 +1,10 @@
 #include "browser/group_table.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <set>
 
 #include "acquisition/activity_files.hpp"
@@ -13,6 +16,15 @@ namespace kestrova::browser {
 namespace fs = std::filesystem;
 using acquisition::kCountsRecordBytes;
 
+std::array<int, store::kChannelCount> channels_per_group(const ChannelGroups& groups) {
+  std::array<int, store::kChannelCount> n{};
+  for (int k = 0; k < store::kChannelCount; ++k) {
+    const int g = groups[static_cast<std::size_t>(k)];
+    if (g >= 0 && g < store::kChannelCount) ++n[static_cast<std::size_t>(g)];
+  }
+  return n;
+}
+
 namespace {
 
 std::int32_t read_i32(const char* p) {
@@ -22,13 +34,52 @@ std::int32_t read_i32(const char* p) {
       static_cast<std::uint32_t>(u[2]) << 16 | static_cast<std::uint32_t>(u[3]) << 24);
 }
 
-// Counts of channels 0..383 of one record, decoded into `out`.
-void read_counts(const char* record, std::int32_t* out) {
-  const auto* u = reinterpret_cast<const unsigned char*>(record + 4);
-  for (int k = 0; k < store::kChannelCount; ++k)
-    out[k] = static_cast<std::int16_t>(static_cast<std::uint16_t>(u[2 * k]) |
-                                       static_cast<std::uint16_t>(u[2 * k + 1]) << 8);
+// Adds the counts of channels 0..383 of one record to `sums`.
+void add_counts(const char* record, std::int32_t* sums) {
+  if constexpr (std::endian::native == std::endian::little) {
+    std::int16_t raw[store::kChannelCount];
+    std::memcpy(raw, record + 4, sizeof raw);
+    for (int k = 0; k < store::kChannelCount; ++k)
+      sums[k] += raw[k];
+  } else {
+    const auto* u = reinterpret_cast<const unsigned char*>(record + 4);
+    for (int k = 0; k < store::kChannelCount; ++k)
+      sums[k] += static_cast<std::int16_t>(static_cast<std::uint16_t>(u[2 * k]) |
+                                           static_cast<std::uint16_t>(u[2 * k + 1]) << 8);
+  }
 }
+
+// Per-channel sums of a run of records: 32-bit while adding (fast), carried into 64 bits
+// before they could overflow.
+class ChannelSums {
+public:
+  void add(const char* record) {
+    add_counts(record, recent_.data());
+    if (++pending_ == kCarryEvery) carry();
+  }
+  const std::array<std::int64_t, store::kChannelCount>& totals() {
+    carry();
+    return totals_;
+  }
+  void reset() {
+    carry();
+    totals_.fill(0);
+  }
+
+private:
+  // 32768 records of at most 32767 (or -32768) stay within 32 bits.
+  static constexpr int kCarryEvery = 32768;
+  void carry() {
+    for (int k = 0; k < store::kChannelCount; ++k) {
+      totals_[static_cast<std::size_t>(k)] += recent_[static_cast<std::size_t>(k)];
+      recent_[static_cast<std::size_t>(k)] = 0;
+    }
+    pending_ = 0;
+  }
+  std::array<std::int32_t, store::kChannelCount> recent_{};
+  std::array<std::int64_t, store::kChannelCount> totals_{};
+  int pending_ = 0;
+};
 
 // The row of each channel: its group, or the free row.
 std::array<int, store::kChannelCount> channel_rows(const ChannelGroups& groups) {
@@ -40,106 +91,239 @@ std::array<int, store::kChannelCount> channel_rows(const ChannelGroups& groups) 
   return rows;
 }
 
-// Turns the sums of columns [first, last] into averages per channel; returns the largest
-// unrounded average.
-double finish_columns(GroupActivity& table, const std::vector<std::int64_t>& sums, int first,
-                      int last, const std::array<int, store::kChannelCount>& per_group) {
-  double largest = 0;
-  for (int m = first; m <= last; ++m) {
-    const std::size_t base = static_cast<std::size_t>(m - 1) * kGroupRows;
-    for (int g = 0; g < store::kChannelCount; ++g) {
-      const int n = per_group[static_cast<std::size_t>(g)];
-      if (n == 0) {
-        table.cell(g, m) = 0;
-        continue;
-      }
-      const double average =
-          static_cast<double>(sums[base + static_cast<std::size_t>(g)]) / static_cast<double>(n);
-      largest = std::max(largest, average);
-      table.cell(g, m) = common::round_half_even(average);
-    }
-    table.cell(kFreeRow, m) = static_cast<double>(sums[base + kFreeRow]);
-  }
-  return largest;
-}
-
 std::size_t whole_records(std::span<const char> counts) {
   return counts.size() / kCountsRecordBytes;
 }
 
-} // namespace
-
-std::array<int, store::kChannelCount> channels_per_group(const ChannelGroups& groups) {
-  std::array<int, store::kChannelCount> n{};
-  for (int k = 0; k < store::kChannelCount; ++k) {
-    const int g = groups[static_cast<std::size_t>(k)];
-    if (g >= 0 && g < store::kChannelCount) ++n[static_cast<std::size_t>(g)];
+// Builds a group table from records handed over one by one, in a single pass. The largest time
+// stamp T is only known at the end, and two rules depend on it: the number of columns (records
+// beyond the last column are merged into it at the end) and the first record at T, which closes
+// its column. That record is only known at the end too, so the records after the latest new
+// largest time are kept; when that record did not close its column by the bin rule, they are
+// moved on by one column afterwards.
+class GroupAccumulator {
+public:
+  // `expected_columns` only sizes the memory reserved at first.
+  GroupAccumulator(const ChannelGroups& groups, int bin, bool time_resolved,
+                   std::size_t expected_columns = 1)
+      : rows_(channel_rows(groups)), per_group_(channels_per_group(groups)), bin_(std::max(bin, 1)),
+        time_resolved_(time_resolved), bin_end_(bin_) {
+    sums_.reserve(std::min<std::size_t>(expected_columns, std::size_t{1} << 20) * kGroupRows);
+    reach(1);
   }
-  return n;
+
+  void add(const char* record) {
+    channel_sums_.add(record);
+    if (!time_resolved_) return;
+    const std::int32_t t = read_i32(record);
+    const bool new_largest = records_ == 0 || t > largest_;
+    ++records_;
+    const bool closes = t >= bin_end_ - 1;
+    if (new_largest) {
+      largest_ = t;
+      after_largest_.clear();
+      at_largest_ = {column_, bin_end_, closes};
+    } else {
+      after_largest_.insert(after_largest_.end(), record, record + kCountsRecordBytes);
+    }
+    if (closes) {
+      fold();
+      ++column_;
+      bin_end_ += bin_;
+      reach(column_);
+    }
+  }
+
+  GroupActivity finish() {
+    fold();
+    if (time_resolved_ && records_ > 0 && !at_largest_.closed) replay_after_largest();
+    const int n = time_resolved_
+                      ? std::max(1, common::round_to_int(static_cast<double>(largest_) / bin_) + 1)
+                      : 1;
+    // Columns beyond the last one belong to it.
+    reach(n);
+    double* last = column(n);
+    for (std::size_t at = static_cast<std::size_t>(n) * kGroupRows; at < sums_.size(); ++at)
+      last[at % kGroupRows] += sums_[at];
+    sums_.resize(static_cast<std::size_t>(n) * kGroupRows);
+    // Sums become averages per channel in place.
+    double largest = 0;
+    for (int m = 1; m <= n; ++m) {
+      double* cells = column(m);
+      for (int g = 0; g < store::kChannelCount; ++g) {
+        const int channels = per_group_[static_cast<std::size_t>(g)];
+        double& cell = cells[g];
+        if (channels == 0) {
+          cell = 0;
+          continue;
+        }
+        const double average = cell / channels;
+        largest = std::max(largest, average);
+        cell = common::round_half_even(average);
+      }
+    }
+    GroupActivity table;
+    table.bin = bin_;
+    table.columns = n;
+    table.cells = std::move(sums_);
+    table.maximum = common::round_to_int(largest);
+    return table;
+  }
+
+private:
+  struct State {
+    int column = 1;
+    std::int64_t bin_end = 0;
+    bool closed = true;
+  };
+
+  double* column(int m) { return sums_.data() + static_cast<std::size_t>(m - 1) * kGroupRows; }
+  // Columns 1..m exist.
+  void reach(int m) {
+    if (sums_.size() < static_cast<std::size_t>(m) * kGroupRows)
+      sums_.resize(static_cast<std::size_t>(m) * kGroupRows, 0.0);
+  }
+
+  // Moves the channel sums gathered so far into the group rows of the current column. Sums of
+  // 16-bit counts stay exact in a double far beyond any recording.
+  void fold() {
+    double* cells = column(column_);
+    const auto& totals = channel_sums_.totals();
+    for (int k = 0; k < store::kChannelCount; ++k)
+      cells[rows_[static_cast<std::size_t>(k)]] +=
+          static_cast<double>(totals[static_cast<std::size_t>(k)]);
+    channel_sums_.reset();
+  }
+
+  // The first record at the largest time closed its column: the records after it go one column
+  // further on, and the bins after it end one bin later.
+  void replay_after_largest() {
+    State before{at_largest_.column, at_largest_.bin_end, false};
+    State after{at_largest_.column + 1, at_largest_.bin_end + bin_, false};
+    std::int32_t counts[store::kChannelCount];
+    const auto move_on = [&](State& state, std::int32_t t) {
+      if (t >= state.bin_end - 1) {
+        ++state.column;
+        state.bin_end += bin_;
+      }
+    };
+    for (std::size_t at = 0; at < after_largest_.size(); at += kCountsRecordBytes) {
+      const char* record = after_largest_.data() + at;
+      std::fill(std::begin(counts), std::end(counts), 0);
+      add_counts(record, counts);
+      reach(after.column);
+      double* from = column(before.column);
+      double* to = column(after.column);
+      for (int k = 0; k < store::kChannelCount; ++k) {
+        from[rows_[static_cast<std::size_t>(k)]] -= counts[k];
+        to[rows_[static_cast<std::size_t>(k)]] += counts[k];
+      }
+      const std::int32_t t = read_i32(record);
+      move_on(before, t);
+      move_on(after, t);
+    }
+  }
+
+  std::array<int, store::kChannelCount> rows_;
+  std::array<int, store::kChannelCount> per_group_;
+  int bin_;
+  bool time_resolved_;
+  ChannelSums channel_sums_;
+  std::vector<double> sums_; // group rows of columns 1.. as far as reached
+  int column_ = 1;
+  std::int64_t bin_end_;
+  std::int64_t records_ = 0;
+  std::int32_t largest_ = 0;
+  State at_largest_;
+  std::vector<char> after_largest_;
+};
+
+// Reads a counts file in pieces of whole records and hands each record to `add`. False when the
+// file is missing or cannot be read.
+template <typename Add> bool each_record(std::FILE* in, Add add) {
+  // About 128 kB: reused from the heap at every call and kept in the cache while it is added.
+  constexpr std::size_t kPiece = 169 * kCountsRecordBytes;
+  const auto piece = std::make_unique_for_overwrite<char[]>(kPiece);
+  std::size_t held = 0;
+  for (;;) {
+    const std::size_t n = std::fread(piece.get() + held, 1, kPiece - held, in);
+    held += n;
+    const std::size_t whole = held / kCountsRecordBytes * kCountsRecordBytes;
+    for (std::size_t at = 0; at < whole; at += kCountsRecordBytes)
+      add(piece.get() + at);
+    // A torn record at the end is left out.
+    std::memmove(piece.get(), piece.get() + whole, held - whole);
+    held -= whole;
+    if (n == 0) break;
+  }
+  return !std::ferror(in);
 }
+
+using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
+
+File open_counts(const fs::path& file) {
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec)) return {nullptr, std::fclose};
+  return {std::fopen(file.c_str(), "rb"), std::fclose};
+}
+
+// The time stamp of the last whole record, a guess at the largest one; 0 when there is none.
+std::int32_t last_time_stamp(std::FILE* in) {
+  std::int32_t t = 0;
+  if (std::fseek(in, 0, SEEK_END) == 0) {
+    const long size = std::ftell(in);
+    const long records = size / static_cast<long>(kCountsRecordBytes);
+    char stamp[4];
+    if (records > 0 &&
+        std::fseek(in, (records - 1) * static_cast<long>(kCountsRecordBytes), SEEK_SET) == 0 &&
+        std::fread(stamp, 1, 4, in) == 4)
+      t = read_i32(stamp);
+  }
+  std::rewind(in);
+  return t;
+}
+
+} // namespace
 
 GroupActivity group_activity_from_bytes(std::span<const char> counts, const ChannelGroups& groups,
                                         int bin, bool time_resolved) {
-  bin = std::max(bin, 1);
-  const std::size_t records = whole_records(counts);
-  std::int32_t last_time = 0;
-  for (std::size_t r = 0; r < records; ++r) {
-    const std::int32_t t = read_i32(counts.data() + r * kCountsRecordBytes);
-    if (r == 0 || t > last_time) last_time = t;
-  }
-  GroupActivity table;
-  table.bin = bin;
-  const int n = time_resolved
-                    ? std::max(1, common::round_to_int(static_cast<double>(last_time) / bin) + 1)
-                    : 1;
-  table.reset(n);
-  std::vector<std::int64_t> sums(table.cells.size(), 0);
-  const auto rows = channel_rows(groups);
-  std::int32_t values[store::kChannelCount];
-  int column = 1;
-  std::int64_t bin_end = bin;
-  bool last_reached = false;
-  for (std::size_t r = 0; r < records; ++r) {
-    const char* record = counts.data() + r * kCountsRecordBytes;
-    const std::int32_t t = read_i32(record);
-    read_counts(record, values);
-    std::int64_t* cell = sums.data() + static_cast<std::size_t>(column - 1) * kGroupRows;
-    for (int k = 0; k < store::kChannelCount; ++k)
-      cell[rows[static_cast<std::size_t>(k)]] += values[k];
-    if (!time_resolved) continue;
-    const bool at_last = t == last_time && !last_reached;
-    if (t >= last_time) last_reached = true;
-    if (t >= bin_end - 1 || at_last) {
-      // Records past the last column (times out of order) stay in it.
-      if (column < n) ++column;
-      bin_end += bin;
-    }
-  }
-  table.maximum =
-      common::round_to_int(finish_columns(table, sums, 1, n, channels_per_group(groups)));
-  return table;
+  GroupAccumulator table(groups, bin, time_resolved);
+  for (std::size_t r = 0; r < whole_records(counts); ++r)
+    table.add(counts.data() + r * kCountsRecordBytes);
+  return table.finish();
 }
 
 std::optional<GroupActivity> group_activity(const fs::path& acquisition_folder,
                                             const ChannelGroups& groups, int bin,
                                             bool time_resolved, common::Dialogs& dialogs) {
-  const auto bytes = reports::read_counts_file(acquisition_folder / acquisition::kCountsFileName);
-  if (!bytes) {
+  const File in = open_counts(acquisition_folder / acquisition::kCountsFileName);
+  std::size_t expected = 1;
+  if (in && time_resolved && bin > 0)
+    expected = static_cast<std::size_t>(std::max(0, last_time_stamp(in.get()))) /
+                   static_cast<std::size_t>(bin) +
+               2;
+  GroupAccumulator table(groups, bin, time_resolved, expected);
+  if (!in || !each_record(in.get(), [&](const char* record) { table.add(record); })) {
     dialogs.message(reports::kActivityNotFound);
     return std::nullopt;
   }
-  return group_activity_from_bytes(*bytes, groups, bin, time_resolved);
+  return table.finish();
 }
 
 std::array<std::int64_t, store::kChannelCount> channel_totals(std::span<const char> counts) {
-  std::array<std::int64_t, store::kChannelCount> totals{};
-  std::int32_t values[store::kChannelCount];
-  for (std::size_t r = 0; r < whole_records(counts); ++r) {
-    read_counts(counts.data() + r * kCountsRecordBytes, values);
-    for (int k = 0; k < store::kChannelCount; ++k)
-      totals[static_cast<std::size_t>(k)] += values[k];
-  }
-  return totals;
+  ChannelSums sums;
+  for (std::size_t r = 0; r < whole_records(counts); ++r)
+    sums.add(counts.data() + r * kCountsRecordBytes);
+  return sums.totals();
+}
+
+std::optional<std::array<std::int64_t, store::kChannelCount>>
+channel_totals_of_file(const fs::path& counts_file) {
+  ChannelSums sums;
+  const File in = open_counts(counts_file);
+  if (!in || !each_record(in.get(), [&](const char* record) { sums.add(record); }))
+    return std::nullopt;
+  return sums.totals();
 }
 
 double KineticActivity::span_minutes() const {
@@ -203,31 +387,26 @@ std::optional<KineticActivity> kinetic_activity(const fs::path& project_folder,
   KineticActivity out;
   const int n = static_cast<int>(dated.size());
   out.table.reset(n);
-  const auto rows = channel_rows(groups);
-  const auto per_group = channels_per_group(groups);
-  std::vector<std::int64_t> sums(out.table.cells.size(), 0);
-  std::int32_t values[store::kChannelCount];
-  double largest = 0;
+  int largest = 0;
   for (int m = 1; m <= n; ++m) {
     const auto& [date, name] = dated[static_cast<std::size_t>(m - 1)];
     out.folders.push_back(name);
     out.dates.push_back(date);
     out.acquisition_list += " " + name;
     const fs::path folder = project_folder / name;
-    const auto bytes = reports::read_counts_file(folder / acquisition::kCountsFileName);
-    if (!bytes) {
+    // All its records in one column, finished as a table of its own.
+    GroupAccumulator column(groups, 1, false);
+    const File in = open_counts(folder / acquisition::kCountsFileName);
+    if (!in || !each_record(in.get(), [&](const char* record) { column.add(record); })) {
       dialogs.message(std::string(kActivityNotFoundInto) + folder.string());
       continue;
     }
-    std::int64_t* cell = sums.data() + static_cast<std::size_t>(m - 1) * kGroupRows;
-    for (std::size_t r = 0; r < whole_records(*bytes); ++r) {
-      read_counts(bytes->data() + r * kCountsRecordBytes, values);
-      for (int k = 0; k < store::kChannelCount; ++k)
-        cell[rows[static_cast<std::size_t>(k)]] += values[k];
-    }
-    largest = std::max(largest, finish_columns(out.table, sums, m, m, per_group));
+    const GroupActivity one = column.finish();
+    for (int g = 0; g < kGroupRows; ++g)
+      out.table.cell(g, m) = one.cell(g, 1);
+    largest = std::max(largest, one.maximum);
   }
-  out.table.maximum = common::round_to_int(largest);
+  out.table.maximum = largest;
   return out;
 }
 

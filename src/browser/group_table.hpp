@@ -72,6 +72,9 @@ std::optional<GroupActivity> group_activity(const std::filesystem::path& acquisi
 
 // Per-channel totals (channels 0..383) of every record of a counts.bin.
 std::array<std::int64_t, store::kChannelCount> channel_totals(std::span<const char> counts);
+// The same read from a counts.bin; nothing when it is missing or cannot be read.
+std::optional<std::array<std::int64_t, store::kChannelCount>>
+channel_totals_of_file(const std::filesystem::path& counts_file);
 
 // The kinetic-group table: one column per acquisition of the tag, in date order.
 struct KineticActivity {

@@ -147,12 +147,8 @@ void PlotView::show_heat_map() {
   mode_ = PlotMode::HeatMap;
   totals_.reset();
   if (!open_) return;
-  const auto bytes = reports::read_counts_file(acquisition_.folder / acquisition::kCountsFileName);
-  if (!bytes) {
-    dialogs_.message(reports::kActivityNotFound);
-    return;
-  }
-  totals_ = channel_totals(*bytes);
+  totals_ = channel_totals_of_file(acquisition_.folder / acquisition::kCountsFileName);
+  if (!totals_) dialogs_.message(reports::kActivityNotFound);
 }
 
 void PlotView::show_channel_signal(const RealtimePage::Progress& progress) {

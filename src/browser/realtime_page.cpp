@@ -31,8 +31,7 @@ void RealtimePage::open(const fs::path& folder, int buffer_length) {
   file_blocks_.clear();
   page_ = 0;
   page_blocks_ = 0;
-  data_.clear();
-  data_.shrink_to_fit();
+  // The memory of the last page is kept for the next load.
   const std::size_t block_bytes = acquisition::realtime_block_bytes(buffer_length_);
   // Files are numbered from 0 without a gap; histogram files and counts.bin are not real-time.
   for (std::int64_t f = 0;; ++f) {
@@ -63,7 +62,12 @@ bool RealtimePage::load(int page, const Progress& progress) {
   const int count = static_cast<int>(std::min<std::int64_t>(kPageBlocks, blocks_ - first));
   const std::size_t page_block = static_cast<std::size_t>(kPageBlockSamples) * kSlots;
   // Only what this page holds; the memory of a fuller page is kept for the next one.
-  data_.resize(static_cast<std::size_t>(count) * page_block);
+  const std::size_t needed = static_cast<std::size_t>(count) * page_block;
+  if (needed > capacity_) {
+    data_.reset();
+    data_ = std::make_unique_for_overwrite<std::int16_t[]>(needed);
+    capacity_ = needed;
+  }
   const int positions = std::min(buffer_length_ + 1, kPageBlockSamples);
   const std::size_t block_bytes = acquisition::realtime_block_bytes(buffer_length_);
   const std::int64_t per_file = acquisition::kBlocksPerRealtimeFile;
@@ -78,35 +82,37 @@ bool RealtimePage::load(int page, const Progress& progress) {
     File file(std::fopen((folder_ / acquisition::realtime_file_name(f)).c_str(), "rb"));
     const std::int64_t from = std::max(first, f * per_file);
     const std::int64_t to = std::min(first + count, (f + 1) * per_file); // exclusive
-    for (std::int64_t b = from; b < to; ++b) {
-      std::int16_t* dest = data_.data() + static_cast<std::size_t>(b - first) * page_block;
-      bool ok = false;
-      if (file) {
-        const long offset =
-            static_cast<long>((b - f * per_file) * static_cast<std::int64_t>(block_bytes));
-        if (std::fseek(file.get(), offset, SEEK_SET) == 0) {
-          if (positions == kPageBlockSamples && buffer_length_ + 1 == kPageBlockSamples) {
-            ok = std::fread(dest, block_bytes, 1, file.get()) == 1;
-          } else {
-            scratch.resize(block_bytes / sizeof(std::int16_t));
-            ok = std::fread(scratch.data(), block_bytes, 1, file.get()) == 1;
-            if (ok) {
-              std::fill(dest, dest + page_block, std::int16_t{0});
-              std::memcpy(dest, scratch.data(), static_cast<std::size_t>(positions) * kSlots * 2);
-            }
-          }
-        }
+    const auto offset =
+        static_cast<long>((from - f * per_file) * static_cast<std::int64_t>(block_bytes));
+    const bool seek = file && std::fseek(file.get(), offset, SEEK_SET) == 0;
+    std::int16_t* dest = data_.get() + static_cast<std::size_t>(from - first) * page_block;
+    const auto blocks = static_cast<std::size_t>(to - from);
+    std::size_t read = 0; // whole blocks read
+    if (seek && block_bytes == page_block * sizeof(std::int16_t)) {
+      // The file's blocks have the page's layout: one read for the whole run.
+      read = std::fread(dest, block_bytes, blocks, file.get());
+    } else if (seek) {
+      scratch.resize(block_bytes / sizeof(std::int16_t));
+      for (; read < blocks; ++read) {
+        if (std::fread(scratch.data(), block_bytes, 1, file.get()) != 1) break;
+        std::int16_t* block = dest + read * page_block;
+        std::fill(block, block + page_block, std::int16_t{0});
+        std::memcpy(block, scratch.data(), static_cast<std::size_t>(positions) * kSlots * 2);
       }
-      if (!ok) std::fill(dest, dest + page_block, std::int16_t{0});
+    }
+    // Blocks that could not be read (a file changed since it was counted) show nothing.
+    std::fill(dest + read * page_block, dest + blocks * page_block, std::int16_t{0});
+    for (std::size_t b = 0; b < blocks; ++b) {
+      std::int16_t* block = dest + b * page_block;
       if constexpr (std::endian::native == std::endian::big)
         for (std::size_t i = 0; i < page_block; ++i)
-          dest[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(dest[i]) >> 8 |
-                                              static_cast<std::uint16_t>(dest[i]) << 8);
+          block[i] = static_cast<std::int16_t>(static_cast<std::uint16_t>(block[i]) >> 8 |
+                                               static_cast<std::uint16_t>(block[i]) << 8);
       // Position 500 repeats 499, as the views expect 501 positions.
-      std::memcpy(dest + (kPageBlockSamples - 1) * kSlots, dest + (kShownSamples - 1) * kSlots,
+      std::memcpy(block + (kPageBlockSamples - 1) * kSlots, block + (kShownSamples - 1) * kSlots,
                   kSlots * sizeof(std::int16_t));
-      ++loaded;
     }
+    loaded += static_cast<int>(blocks);
   }
   page_ = page;
   page_blocks_ = loaded;

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <span>
 #include <string>
 #include <vector>
@@ -53,7 +54,7 @@ public:
   }
   // The whole block (501 x 385 samples, channel fastest).
   std::span<const std::int16_t> block(int block) const {
-    return {data_.data() +
+    return {data_.get() +
                 static_cast<std::size_t>(block) * kPageBlockSamples * store::kChannelSlots,
             static_cast<std::size_t>(kPageBlockSamples) * store::kChannelSlots};
   }
@@ -64,7 +65,7 @@ public:
   // "page/pages" for the page box.
   std::string page_text() const;
   // Bytes of sample memory held.
-  std::size_t bytes() const { return data_.capacity() * sizeof(std::int16_t); }
+  std::size_t bytes() const { return capacity_ * sizeof(std::int16_t); }
 
 private:
   std::filesystem::path folder_;
@@ -74,7 +75,9 @@ private:
   std::vector<std::int64_t> file_blocks_; // whole blocks of each file
   int page_ = 0;
   int page_blocks_ = 0;
-  std::vector<std::int16_t> data_;
+  // Samples of the page, allocated without being cleared first (a load writes every one).
+  std::unique_ptr<std::int16_t[]> data_;
+  std::size_t capacity_ = 0;
 };
 
 } // namespace kestrova::browser

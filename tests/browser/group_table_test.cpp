@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
+
 #include "browser/group_table.hpp"
+#include "group_table_reference.hpp"
 #include "plot_fixture.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
@@ -87,6 +90,52 @@ TEST(GroupTable, ATornRecordAtTheEndIsLeftOutAndAllZeroCountsGiveMaximumZero) {
   const GroupActivity t = group_activity_from_bytes(bytes, column_groups(3), 5, true);
   EXPECT_EQ(t.columns, 3); // 9 / 5 -> 2, + 1
   EXPECT_EQ(t.maximum, 0);
+}
+
+TEST(GroupTable, OnePassMatchesTheTwoPassWalkWhateverTheOrderOfTimes) {
+  // Times that rise, repeat, jump, fall back (a clock set back) and peak early or late: the
+  // table read in one pass must equal the literal walk, including the record at the largest time.
+  std::mt19937 rng(3);
+  kestrova::testing::TempDir dir;
+  kestrova::testing::FakeDialogs dialogs;
+  for (int trial = 0; trial < 60; ++trial) {
+    const int records = 1 + static_cast<int>(rng() % 80);
+    std::vector<int> times;
+    int t = static_cast<int>(rng() % 5);
+    for (int r = 0; r < records; ++r) {
+      switch (rng() % 6) {
+      case 0:
+        break; // repeat
+      case 1:
+        t += 5 + static_cast<int>(rng() % 20);
+        break; // gap
+      case 2:
+        t = std::max(0, t - static_cast<int>(rng() % 30));
+        break; // back
+      default:
+        t += 1;
+      }
+      times.push_back(t);
+    }
+    const std::string bytes = counts_bytes(
+        records, [&](int r) { return times[r]; },
+        [&](int r, int k) -> std::int16_t { return static_cast<std::int16_t>((r * 7 + k) % 13); });
+    const int bin = 1 + static_cast<int>(rng() % 12);
+    const ChannelGroups groups = column_groups(1 + trial % 24);
+    for (bool resolved : {true, false}) {
+      const GroupActivity expected = testing::literal_group_activity(bytes, groups, bin, resolved);
+      const GroupActivity got = group_activity_from_bytes(bytes, groups, bin, resolved);
+      ASSERT_EQ(got.columns, expected.columns) << trial;
+      EXPECT_EQ(got.cells, expected.cells) << trial;
+      EXPECT_EQ(got.maximum, expected.maximum) << trial;
+    }
+    // The same from the file.
+    kestrova::testing::write_file(dir.path() / "counts.bin", bytes);
+    const auto from_file = group_activity(dir.path(), groups, bin, true, dialogs);
+    ASSERT_TRUE(from_file);
+    EXPECT_EQ(from_file->cells, testing::literal_group_activity(bytes, groups, bin, true).cells)
+        << trial;
+  }
 }
 
 TEST(GroupTable, AMissingCountsFileIsToldAndGivesNothing) {
