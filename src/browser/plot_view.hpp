@@ -88,6 +88,8 @@ public:
   int first_bar() const { return first_bar_; }
   std::string bin_text() const { return std::to_string(bin_); }
   const RealtimePage& page() const { return page_; }
+  // The analysis preview drawn over the page, if any.
+  const std::optional<AnalysisPreview>& preview() const { return preview_; }
   // What `txt_pj_details` shows.
   std::string details() const { return details_text(acquisition_.configuration_summary); }
   // The group table drawn last (bar or line plot).

@@ -7,6 +7,8 @@ kestrova_test(kestrova_browser_plots_tests
     ${CMAKE_CURRENT_LIST_DIR}/plot_draw_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/realtime_page_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/plot_view_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/plot_recording_test.cpp
+    ${PROJECT_SOURCE_DIR}/tests/reports/reanalysis_fixture.cpp
     ${CMAKE_CURRENT_LIST_DIR}/plot_fixture.cpp
   DEPS kestrova_browser_plots kestrova_test_support
   LABEL unit)
