@@ -23,3 +23,14 @@ if(KESTROVA_WINDOWS)
   target_include_directories(kestrova_browser_plots_picture_tests PRIVATE
     ${PROJECT_SOURCE_DIR}/tests/windows)
 endif()
+if(KESTROVA_WINDOWS)
+  # A visual check of the plots: renders every view to PNG files. Built with the tests (so it
+  # cannot rot), run by hand.
+  add_executable(kestrova_plot_shots
+    ${CMAKE_CURRENT_LIST_DIR}/plot_shots.cpp ${CMAKE_CURRENT_LIST_DIR}/plot_fixture.cpp)
+  target_compile_options(kestrova_plot_shots PRIVATE ${KESTROVA_WARNINGS})
+  target_include_directories(kestrova_plot_shots PRIVATE ${PROJECT_SOURCE_DIR}/src
+    ${PROJECT_SOURCE_DIR}/tests)
+  target_link_libraries(kestrova_plot_shots PRIVATE kestrova_browser_plots kestrova_ui
+    kestrova_test_support)
+endif()
