@@ -83,6 +83,11 @@ void PlotView::show_bars() {
   table_ = group_activity(acquisition_.folder, channel_groups(), kBarBin, false, dialogs_);
 }
 
+void PlotView::show_bar_plot() {
+  bin_ = 5;
+  show_bars();
+}
+
 void PlotView::compute_line() {
   table_.reset();
   if (!open_) return;
@@ -170,6 +175,36 @@ void PlotView::set_channel(int channel) {
   if (channel < 0 || channel >= store::kChannelCount) return;
   channel_ = channel;
   preview_.reset();
+}
+
+std::optional<int> PlotView::pick_well(int row, int column, int position) {
+  const store::PlateGeometry& g = acquisition_.plate.geometry;
+  int well = (column - 1) * g.rows + row;
+  if (row < 0 || row >= g.rows || column < 1 || column > g.columns) well = 0;
+  const std::vector<int> beams = beams_of_well(acquisition_.plate, well);
+  if (position < 0 || position >= static_cast<int>(beams.size()) ||
+      beams[static_cast<std::size_t>(position)] < 0)
+    return std::nullopt;
+  set_channel(beams[static_cast<std::size_t>(position)]);
+  return channel_;
+}
+
+std::vector<acquisition::WellEntry> PlotView::group_wells(std::string_view group_entry) const {
+  const int group = group_of_item(group_entry);
+  if (group < 0) return {};
+  return acquisition::group_well_list(acquisition_.groups, acquisition_.channels,
+                                      acquisition_.plate,
+                                      group >= store::kGroupCount ? store::kFreeGroup : group);
+}
+
+std::optional<std::pair<int, int>> PlotView::activate_well(const acquisition::WellEntry& entry) {
+  const int rows = acquisition_.plate.geometry.rows;
+  if (rows < 1 || entry.well < 0) return std::nullopt;
+  const int row = entry.well % rows;
+  const int column = entry.well / rows + 1;
+  pick_well(row, column, 0);
+  if (mode_ != PlotMode::Signal) show_bars();
+  return std::pair{row, column};
 }
 
 std::string PlotView::analyze(std::string_view threshold_text, int mode) {

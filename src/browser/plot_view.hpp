@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "acquisition/live_display_choice.hpp"
 #include "browser/group_table.hpp"
 #include "browser/plot_axis.hpp"
 #include "browser/plot_draw.hpp"
@@ -54,8 +55,10 @@ public:
   // is shown; the line plot and heat map are computed again.
   void activate_item(int index);
 
-  // `Cmd_leegroups`, `Cmd_barplot`: the bar plot from the first bar.
+  // `Cmd_leegroups`: the bar plot from the first bar.
   void show_bars();
+  // `Cmd_barplot`: the same, and the bin box goes back to 5.
+  void show_bar_plot();
   // `Cmd_lineplot`: the time-resolved line plot with the bin of the acquisition lapse.
   void show_line_plot();
   // Double-click on a tag: the kinetic plot of the tag's acquisition list (not relative).
@@ -73,9 +76,20 @@ public:
   void show_channel_signal(const RealtimePage::Progress& progress = {});
   // `scrollpage`: another page of the raw signal (only in the signal view).
   bool set_page(int page, const RealtimePage::Progress& progress = {});
-  // The channel traced and its well's beams; `Combofila`/`Combocol`/`txtsub` and `lstgrup`.
+  // The channel traced; its well's beams are drawn with it.
   void set_channel(int channel);
   int channel() const { return channel_; }
+  // `Combofila` (row letter index from 0), `Combocol` (column from 1) and `txtsub` (beam
+  // position): the well (row + (column - 1) x rows, well 0 when outside the plate) and its
+  // channel at that position, which becomes the traced channel; nothing (the channel stays)
+  // when no channel lies there.
+  std::optional<int> pick_well(int row, int column, int position);
+  // `combogrup` → `lstgrup`: the enabled channels of the entry's group ("999_Free" for the free
+  // channels) that lie in a well, in channel order.
+  std::vector<acquisition::WellEntry> group_wells(std::string_view group_entry) const;
+  // Double-click on a `lstgrup` item: its well at beam position 0 is traced; the channel view
+  // is redrawn in the signal view, the bar plot otherwise. Returns the well's row and column.
+  std::optional<std::pair<int, int>> activate_well(const acquisition::WellEntry& entry);
   // `Cmd_analyze`: the preview over the current page with the threshold box's text and the
   // mode box's index. Returns the threshold used ("0.0" for the box).
   std::string analyze(std::string_view threshold_text, int mode);

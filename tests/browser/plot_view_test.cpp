@@ -152,5 +152,42 @@ TEST_F(PlotViewTest, TheSignalPagesThroughEveryRecordedBlockAndPreviewsDetection
   EXPECT_TRUE(canvas.contains("text 4000,2150 \"59\" (0,0,0) 8pt")); // record 59
 }
 
+TEST_F(PlotViewTest, WellsOfAGroupAndTheChannelOfAWell) {
+  record("20210316_1405", 10, 1);
+  auto a = acquisition("20210316_1405");
+  a.plate = *store::BuiltInPlateFormat("w96f");
+  a.channels.enabled[1] = false;
+  view.open(a);
+  // Group 0 holds beam column 0 (channels 0..15); disabled channel 1 is left out.
+  const auto wells = view.group_wells("000_Group0");
+  ASSERT_FALSE(wells.empty());
+  EXPECT_TRUE(
+      std::none_of(wells.begin(), wells.end(), [](const auto& w) { return w.channel == 1; }));
+  EXPECT_EQ(wells[0].text, store::WellLabel(a.plate.geometry, wells[0].well) + "." +
+                               std::to_string(wells[0].position));
+  EXPECT_TRUE(view.group_wells("999_Free").size() > 0);
+  EXPECT_TRUE(view.group_wells("xyz").empty());
+
+  // The channel at (well, position) is traced; outside the plate well 0 is used; a position
+  // with no channel leaves the channel as it was.
+  const int well = wells.back().well;
+  const int rows = a.plate.geometry.rows;
+  const auto picked = view.pick_well(well % rows, well / rows + 1, 0);
+  ASSERT_TRUE(picked);
+  EXPECT_EQ(a.plate.map.well_of_channel[static_cast<std::size_t>(*picked)], well);
+  EXPECT_EQ(view.channel(), *picked);
+  const auto first = view.pick_well(40, 99, 0);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(a.plate.map.well_of_channel[static_cast<std::size_t>(*first)], 0);
+  EXPECT_FALSE(view.pick_well(0, 1, 50));
+  EXPECT_EQ(view.channel(), *first);
+
+  const auto place = view.activate_well(wells.back());
+  ASSERT_TRUE(place);
+  EXPECT_EQ(*place, (std::pair{well % rows, well / rows + 1}));
+  EXPECT_EQ(view.channel(), *picked);
+  EXPECT_EQ(view.mode(), PlotMode::Bars);
+}
+
 } // namespace
 } // namespace kestrova::browser
