@@ -115,16 +115,18 @@ public:
   void add(const char* record) {
     channel_sums_.add(record);
     if (!time_resolved_) return;
-    const std::int32_t t = read_i32(record);
+    const std::int64_t t = record_time(read_i32(record));
     const bool new_largest = records_ == 0 || t > largest_;
     ++records_;
     const bool closes = t >= bin_end_ - 1;
     if (new_largest) {
       largest_ = t;
       after_largest_.clear();
+      after_largest_times_.clear();
       at_largest_ = {column_, bin_end_, closes};
     } else {
       after_largest_.insert(after_largest_.end(), record, record + kCountsRecordBytes);
+      after_largest_times_.push_back(t);
     }
     if (closes) {
       fold();
@@ -177,6 +179,18 @@ private:
     bool closed = true;
   };
 
+  // Record times run on across midnight: a time stamp more than 1000 minutes below the previous
+  // record's time starts a new day, as every reader of counts.bin takes it.
+  std::int64_t record_time(std::int32_t stamp) {
+    std::int64_t t = day_ * 1440 + stamp;
+    if (records_ > 0 && t < last_time_ - 1000) {
+      ++day_;
+      t += 1440;
+    }
+    last_time_ = t;
+    return t;
+  }
+
   double* column(int m) { return sums_.data() + static_cast<std::size_t>(m - 1) * kGroupRows; }
   // Columns 1..m exist.
   void reach(int m) {
@@ -201,7 +215,7 @@ private:
     State before{at_largest_.column, at_largest_.bin_end, false};
     State after{at_largest_.column + 1, at_largest_.bin_end + bin_, false};
     std::int32_t counts[store::kChannelCount];
-    const auto move_on = [&](State& state, std::int32_t t) {
+    const auto move_on = [&](State& state, std::int64_t t) {
       if (t >= state.bin_end - 1) {
         ++state.column;
         state.bin_end += bin_;
@@ -218,7 +232,7 @@ private:
         from[rows_[static_cast<std::size_t>(k)]] -= counts[k];
         to[rows_[static_cast<std::size_t>(k)]] += counts[k];
       }
-      const std::int32_t t = read_i32(record);
+      const std::int64_t t = after_largest_times_[at / kCountsRecordBytes];
       move_on(before, t);
       move_on(after, t);
     }
@@ -233,9 +247,12 @@ private:
   int column_ = 1;
   std::int64_t bin_end_;
   std::int64_t records_ = 0;
-  std::int32_t largest_ = 0;
+  std::int64_t largest_ = 0;
   State at_largest_;
   std::vector<char> after_largest_;
+  std::vector<std::int64_t> after_largest_times_;
+  std::int64_t day_ = 0;       // days added to the time stamps so far
+  std::int64_t last_time_ = 0; // the previous record's time
 };
 
 // Reads a counts file in pieces of whole records and hands each record to `add`. False when the

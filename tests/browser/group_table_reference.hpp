@@ -25,9 +25,19 @@ inline GroupActivity literal_group_activity(std::span<const char> counts,
     std::memcpy(bytes.data(), counts.data() + r * kRecord, kRecord);
     return acquisition::decode_counts_record(bytes);
   };
-  std::int32_t last = 0;
+  // Record times made monotonic across midnight.
+  std::vector<std::int64_t> times(records);
+  std::int64_t day = 0;
+  for (std::size_t r = 0; r < records; ++r) {
+    times[r] = day * 1440 + decode(r).minutes;
+    if (r > 0 && times[r] < times[r - 1] - 1000) {
+      ++day;
+      times[r] += 1440;
+    }
+  }
+  std::int64_t last = 0;
   for (std::size_t r = 0; r < records; ++r)
-    last = r == 0 ? decode(r).minutes : std::max(last, decode(r).minutes);
+    last = r == 0 ? times[r] : std::max(last, times[r]);
   const int n = time_resolved ? std::max(1, common::round_to_int(double(last) / bin) + 1) : 1;
   std::vector<double> sums(static_cast<std::size_t>(n) * kGroupRows, 0);
   int c = 1;
@@ -42,9 +52,9 @@ inline GroupActivity literal_group_activity(std::span<const char> counts,
           record.slots[static_cast<std::size_t>(k)];
     }
     if (!time_resolved) continue;
-    const bool at_last = record.minutes == last && !reached;
-    if (record.minutes >= last) reached = true;
-    if (record.minutes >= end - 1 || at_last) {
+    const bool at_last = times[r] == last && !reached;
+    if (times[r] >= last) reached = true;
+    if (times[r] >= end - 1 || at_last) {
       if (c < n) ++c;
       end += bin;
     }

@@ -138,6 +138,18 @@ TEST(GroupTable, OnePassMatchesTheTwoPassWalkWhateverTheOrderOfTimes) {
   }
 }
 
+TEST(GroupTable, TimesRunOnAcrossMidnight) {
+  // Time stamps from 1430 that restart at 0 after 1439 run on to 1449. Every record lies past
+  // its bin's end, so each one closes a column.
+  const std::string bytes = counts_bytes(
+      20, [](int r) { return (1430 + r) % 1440; }, ones);
+  const GroupActivity t = group_activity_from_bytes(bytes, column_groups(1), 5, true);
+  ASSERT_EQ(t.columns, 291); // 1449 / 5 -> 290, + 1 (not 1439 / 5 -> 288, + 1)
+  EXPECT_EQ(t.cell(0, 1), 1);
+  EXPECT_EQ(t.cell(0, 20), 1);
+  EXPECT_EQ(t.cell(0, 21), 0);
+}
+
 TEST(GroupTable, AMissingCountsFileIsToldAndGivesNothing) {
   kestrova::testing::TempDir dir;
   kestrova::testing::FakeDialogs dialogs;
