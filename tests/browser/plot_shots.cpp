@@ -6,6 +6,7 @@
 #include "plot_fixture.hpp"
 
 #include <QApplication>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -78,7 +79,12 @@ int main(int argc, char** argv) {
     for (auto [w, h] : {std::pair{640, 420}, std::pair{1200, 760}}) {
       ui::PictureBox box;
       box.resize(w, h);
+      const auto start = std::chrono::steady_clock::now();
       if (!view.draw(box)) ++failures;
+      std::printf(
+          "%s %dx%d: drawn in %.0f ms\n", shot.name, w, h,
+          std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+              .count());
       const fs::path file = out / (std::string(shot.name) + "_" + std::to_string(w) + ".png");
       if (!box.save(file, common::ImageFormat::Png)) ++failures;
     }
