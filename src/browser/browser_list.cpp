@@ -179,6 +179,7 @@ std::vector<ListLine> AcquisitionLines(const fs::path& program_folder,
     if (tags) {
       const auto found = tags->find(name);
       tag_text = found == tags->end() ? std::string() : found->second;
+      line.tags = *tag_text;
     }
     line.text = AcquisitionLine(name, line.title, tag_text);
     line.acquisition_folder = std::move(name);

@@ -72,6 +72,7 @@ struct ListLine {
   std::string project_folder;     // six characters
   std::string acquisition_folder; // acquisition lines only
   std::string title;              // acquisition lines: the title shown between quotes
+  std::string tags;               // acquisition lines: the tag text of tags_id.dat
   std::string project_name;       // project lines: the name after the folder
 };
 
