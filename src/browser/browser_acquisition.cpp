@@ -134,6 +134,20 @@ std::string ConfigurationSummary(const store::SetupValues& setup, char decimal_s
          " SNR=" + SnrText(setup, decimal_separator) + "]";
 }
 
+std::string DetailsText(std::string_view summary) {
+  std::string text;
+  std::size_t start = 0;
+  for (int line = 0; line < 9 && start <= summary.size(); ++line) {
+    std::size_t end = summary.find('\r', start);
+    if (end == std::string_view::npos) end = summary.size();
+    for (const char c : summary.substr(start, end - start))
+      if (c != '\t' && c != '\n') text += c;
+    text += "\r\n";
+    start = end + 1;
+  }
+  return text;
+}
+
 ReportPreset ReportPresetOf(const store::SetupValues& setup, char decimal_separator) {
   return {setup.tool_settings[kOrganismTool][kOrganismSetting], setup.DSP_Method,
           SnrText(setup, decimal_separator)};

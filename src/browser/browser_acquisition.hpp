@@ -72,6 +72,10 @@ std::string SnrText(const store::SetupValues& setup, char decimal_separator = '.
 // the plate format, lapse, detection mode and organism with its SNR.
 std::string ConfigurationSummary(const store::SetupValues& setup, char decimal_separator = '.');
 
+// The configuration summary as the details box shows it: its lines (split at CR) without TABs,
+// CRs and LFs, each followed by CR LF, nine at most.
+std::string DetailsText(std::string_view summary);
+
 ReportPreset ReportPresetOf(const store::SetupValues& setup, char decimal_separator = '.');
 
 // The track command is offered for six-well plates of zebrafish (1) or Drosophila (3).

@@ -88,10 +88,9 @@ public:
   // The pop-up's "Kinetic Group TAG" entry is offered while an acquisition is the selection.
   bool selection_is_acquisition() const { return selection_is_acquisition_; }
 
-  // Protocol comments: a change marks them, a click unmarks them, leaving the box stores them
-  // in the current acquisition when marked.
+  // Protocol comments: a change marks them, leaving the box stores them in the current
+  // acquisition when marked. (A click does not unmark them: typed comments are never dropped.)
   void comments_changed() { comments_dirty_ = true; }
-  void comments_clicked() { comments_dirty_ = false; }
   bool comments_dirty() const { return comments_dirty_; }
   void comments_left(std::string_view text);
 
