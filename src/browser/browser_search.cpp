@@ -37,26 +37,25 @@ std::vector<bool> SearchSelection(const std::filesystem::path& program_folder,
   std::vector<std::string> lower_terms;
   for (const std::string& term : terms)
     if (!term.empty()) lower_terms.push_back(Lowercase(term));
-  const auto holds_a_term = [&](const std::string& lower_text) {
-    return std::any_of(lower_terms.begin(), lower_terms.end(), [&](const std::string& term) {
-      return lower_text.find(term) != std::string::npos;
-    });
-  };
   std::vector<bool> selected(lines.size(), false);
   if (lower_terms.empty()) return selected;
   for (std::size_t i = 0; i < lines.size(); ++i) {
-    if (holds_a_term(Lowercase(lines[i].text))) {
-      selected[i] = true;
-      continue;
-    }
-    if (!lines[i].is_project) continue;
-    for (const ListLine& acquisition :
-         AcquisitionLines(program_folder, lines[i].project_folder, false, false)) {
-      if (holds_a_term(Lowercase(acquisition.text))) {
-        selected[i] = true;
-        break;
+    const std::string text = Lowercase(lines[i].text);
+    std::vector<std::string> missing;
+    for (const std::string& term : lower_terms)
+      if (text.find(term) == std::string::npos) missing.push_back(term);
+    // A project's acquisitions are read only for the terms its own line lacks.
+    if (!missing.empty() && lines[i].is_project) {
+      for (const ListLine& acquisition :
+           AcquisitionLines(program_folder, lines[i].project_folder, false, false)) {
+        const std::string acquisition_text = Lowercase(acquisition.text);
+        std::erase_if(missing, [&](const std::string& term) {
+          return acquisition_text.find(term) != std::string::npos;
+        });
+        if (missing.empty()) break;
       }
     }
+    selected[i] = missing.empty();
   }
   return selected;
 }

@@ -22,9 +22,10 @@ std::vector<std::string> SplitSearchTerms(std::string_view text);
 // ASCII lower case (bytes of other characters unchanged).
 std::string Lowercase(std::string_view text);
 
-// Which lines a search selects: a line matches when its text holds a term, without regard to
-// case; a project line also matches when one of the project's acquisitions on disk (listed or
-// not under it) would give a line, without its tags, that holds a term.
+// Which lines a search selects: a line is selected when it matches every term. A line matches a
+// term when its text holds it, without regard to case; a project line also matches when one of
+// the project's acquisitions on disk (listed or not under it) would give a line, without its
+// tags, that holds it.
 std::vector<bool> SearchSelection(const std::filesystem::path& program_folder,
                                   const std::vector<ListLine>& lines,
                                   const std::vector<std::string>& terms);

@@ -74,7 +74,8 @@ public:
   bool descending() const { return descending_; }
   // "^" for descending, "v" for ascending.
   std::string order_arrow() const { return descending_ ? "^" : "v"; }
-  // Rebuilds the list and selects the lines that match a term of `text`; an empty text resets.
+  // Rebuilds the list and selects the lines that match every term of `text`; an empty text
+  // resets.
   void search(std::string_view text);
 
   // Pop-up menu commands on the current line (the tag commands act on every selected line).

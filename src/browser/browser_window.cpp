@@ -62,12 +62,12 @@ void FrmOffline::build() {
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(4, 4, 4, 4);
   layout->setMenuBar(menu);
-  auto* splitter = new QSplitter(Qt::Horizontal, this);
-  splitter->addWidget(build_list_side());
-  splitter->addWidget(build_plot_area());
-  splitter->setStretchFactor(0, 2);
-  splitter->setStretchFactor(1, 3);
-  layout->addWidget(splitter);
+  splitter_ = new QSplitter(Qt::Horizontal, this);
+  splitter_->addWidget(build_list_side());
+  splitter_->addWidget(build_plot_area());
+  splitter_->setStretchFactor(0, 2);
+  splitter_->setStretchFactor(1, 3);
+  layout->addWidget(splitter_);
 }
 
 void FrmOffline::build_menus() {
@@ -165,6 +165,9 @@ QWidget* FrmOffline::build_list_side() {
   QFont bold = lbl_pj_title->font();
   bold.setBold(true);
   lbl_pj_title->setFont(bold);
+  // Long titles are cut by the window rather than widening it.
+  for (QLabel* title : {lbl_pj_title, lbl_subpj_title})
+    title->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
   v->addWidget(lbl_pj_title);
   v->addWidget(lbl_subpj_title);
 
@@ -228,16 +231,20 @@ QWidget* FrmOffline::build_plot_area() {
   auto* below = new QHBoxLayout;
   auto* groups = new QVBoxLayout;
   frame_plotbutton = named(new QGroupBox(plot_area), "frame_plotbutton");
-  auto* plots = new QHBoxLayout(frame_plotbutton);
+  auto* plots = new QVBoxLayout(frame_plotbutton);
   Cmd_barplot = button(frame_plotbutton, "Cmd_barplot", "Bar Plot");
   Cmd_gridplot = button(frame_plotbutton, "Cmd_gridplot", "Heatmap PLOT");
   Cmd_lineplot = button(frame_plotbutton, "Cmd_lineplot", "Line Plot");
   plots->addWidget(Cmd_barplot);
   plots->addWidget(Cmd_gridplot);
   plots->addWidget(Cmd_lineplot);
-  groups->addWidget(frame_plotbutton);
   lstgrup_plot = named(new QListWidget(plot_area), "lstgrup_plot");
-  groups->addWidget(lstgrup_plot, 1);
+  lstgrup_plot->setMinimumWidth(
+      QFontMetrics(lstgrup_plot->font()).horizontalAdvance("000_Group00") + 32);
+  auto* plot_choice = new QHBoxLayout;
+  plot_choice->addWidget(frame_plotbutton);
+  plot_choice->addWidget(lstgrup_plot, 1);
+  groups->addLayout(plot_choice, 1);
   Frame_bisize = named(new QGroupBox(plot_area), "Frame_bisize");
   auto* bin = new QHBoxLayout(Frame_bisize);
   bin->addWidget(new QLabel("Bin_size:", Frame_bisize));
@@ -245,6 +252,8 @@ QWidget* FrmOffline::build_plot_area() {
   txt_binsize->setMaximumWidth(50);
   cmd_minus = button(Frame_bisize, "cmd_minus", "-");
   cmd_plus = button(Frame_bisize, "cmd_plus", "+");
+  for (QPushButton* b : {cmd_minus, cmd_plus})
+    b->setMaximumWidth(32);
   bin->addWidget(txt_binsize);
   bin->addWidget(cmd_minus);
   bin->addWidget(cmd_plus);
@@ -255,6 +264,10 @@ QWidget* FrmOffline::build_plot_area() {
   auto* well = new QHBoxLayout;
   Combofila = named(new QComboBox(plot_area), "Combofila");
   Combocol = named(new QComboBox(plot_area), "Combocol");
+  for (QComboBox* box : {Combofila, Combocol}) {
+    box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+    box->setMinimumContentsLength(3);
+  }
   txtsub = named(new QLineEdit("0", plot_area), "txtsub");
   txtsub->setMaximumWidth(30);
   lblcanal = named(new QLabel("CH:", plot_area), "lblcanal");
@@ -283,6 +296,9 @@ QWidget* FrmOffline::build_plot_area() {
 
   txt_pj_details = named(new QPlainTextEdit(plot_area), "txt_pj_details");
   txt_pj_details->setReadOnly(true);
+  txt_pj_details->setLineWrapMode(QPlainTextEdit::NoWrap);
+  txt_pj_details->setMinimumWidth(
+      QFontMetrics(txt_pj_details->font()).horizontalAdvance("Microplate format: [w96f]"));
   below->addWidget(txt_pj_details, 1);
   v->addLayout(below);
   return plot_area;
@@ -527,6 +543,15 @@ bool FrmOffline::eventFilter(QObject* watched, QEvent* event) {
       browser_->comments_left(s(Txt_description->toPlainText()));
   }
   return QWidget::eventFilter(watched, event);
+}
+
+void FrmOffline::showEvent(QShowEvent* event) {
+  // Two fifths of the first width go to the list; the operator moves the split afterwards.
+  if (!split_) {
+    split_ = true;
+    splitter_->setSizes({width() * 2 / 5, width() * 3 / 5});
+  }
+  QWidget::showEvent(event);
 }
 
 void FrmOffline::closeEvent(QCloseEvent* event) {

@@ -12,6 +12,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSplitter>
 #include <QTimer>
 #include <QWidget>
 #include <array>
@@ -139,6 +140,7 @@ public:
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
   void closeEvent(QCloseEvent* event) override;
+  void showEvent(QShowEvent* event) override;
 
 private:
   void build();
@@ -154,6 +156,8 @@ private:
   void show_page_controls(bool visible);
   void highlight_header(QLabel* header);
 
+  QSplitter* splitter_ = nullptr;
+  bool split_ = false; // the list and plot sides have been given their first widths
   std::unique_ptr<ExperimentBrowser> browser_;
   BrowserServices services_;
   std::function<void()> show_start_screen_;

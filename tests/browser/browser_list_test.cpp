@@ -191,6 +191,13 @@ TEST_F(BrowserTest, SearchInCapitalsSelectsTheAcquisitionAndItsCollapsedProject)
       << "an expanded project stays expanded and its matching acquisition is selected";
   EXPECT_EQ(browser_.current_line(), 1);
 
+  browser_.search("worms 0316");
+  EXPECT_EQ(browser_.selected(), (std::vector<bool>{false, false, false}))
+      << "every term has to match";
+  browser_.search("Second 0317 worms");
+  EXPECT_EQ(browser_.selected(), (std::vector<bool>{true, false, false}))
+      << "a project matches terms through its line and its acquisitions";
+
   browser_.search("");
   EXPECT_EQ(texts().size(), 2u) << "an empty search collapses everything";
 }

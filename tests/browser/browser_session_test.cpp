@@ -300,5 +300,15 @@ TEST_F(BrowserTest, WatchedFoldersKeepOnlyExistingFolders) {
   EXPECT_EQ(read, browser_.watched_folders()) << "a comma in a folder name reads back";
 }
 
+TEST(BrowserDetails, SummaryLinesWithoutTabsNineAtMost) {
+  store::SetupValues setup;
+  EXPECT_EQ(DetailsText(ConfigurationSummary(setup)),
+            "\r\n***** CONFIG ******\r\nMicroplate format: [w96f]\r\nAcquisition Lapse = "
+            "30min\r\nSetting: Mode1\r\n[C.elegans SNR=1.8]\r\n");
+  EXPECT_EQ(DetailsText("1\r2\r3\r4\r5\r6\r7\r8\r9\r10"),
+            "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n");
+  EXPECT_EQ(SnrText(setup, ','), "1,8");
+}
+
 } // namespace
 } // namespace kestrova::browser
