@@ -184,9 +184,15 @@ void ExperimentBrowser::rename() {
       line.is_project ? dialogs_.input("Enter Name of project", "Rename", line.project_name)
                       : dialogs_.input("Enter Name of acquisition", "Rename", line.title);
   if (!answer || answer->empty()) return;
-  const std::string stored = line.is_project ? store::SetSetupName(path, *answer, dialogs_)
-                                             : store::SetAcquisitionTitle(path, *answer, dialogs_);
-  if (stored.empty()) dialogs_.message("Error Renaming");
+  bool renamed = false;
+  if (line.is_project)
+    renamed = !store::SetSetupName(path, *answer, dialogs_).empty();
+  else if (!store::FileExists(path / store::kAcquisitionIndexFile))
+    // An acquisition without its index file gets one, so that the new title is kept.
+    renamed = store::WriteAcquisitionIndex(path, *answer, "");
+  else
+    renamed = !store::SetAcquisitionTitle(path, *answer, dialogs_).empty();
+  if (!renamed) dialogs_.message("Error Renaming");
   rebuild();
   reselect(position);
 }
@@ -248,10 +254,17 @@ bool ExperimentBrowser::plate_config() {
 
 void ExperimentBrowser::comments_left(std::string_view text) {
   if (!comments_dirty_ || acquisition_path_.empty()) return;
+  comments_dirty_ = false;
+  if (!store::FileExists(acquisition_path_ / store::kAcquisitionIndexFile)) {
+    // Without an index file the comments would be dropped: one is written with an empty title.
+    if (!store::WriteAcquisitionIndex(acquisition_path_, "", text))
+      dialogs_.message("Error writing " +
+                       (acquisition_path_ / store::kAcquisitionIndexFile).string());
+    return;
+  }
   std::error_code ec;
   fs::remove(acquisition_path_ / "subproj.bak", ec);
   store::SetAcquisitionComments(acquisition_path_, text, dialogs_);
-  comments_dirty_ = false;
 }
 
 bool ExperimentBrowser::ask_watched_folder(int i) {

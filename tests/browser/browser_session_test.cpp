@@ -113,6 +113,20 @@ TEST_F(BrowserCommands, RenameProjectAndAcquisition) {
   EXPECT_TRUE(dialogs_.messages().empty());
 }
 
+TEST_F(BrowserCommands, TitleAndCommentsOfAnAcquisitionWithoutIndexFileAreKept) {
+  fs::remove(newer_ / "subproj.dat");
+  open_newer();
+  dialogs_.script_input("named at last");
+  browser_.rename();
+  EXPECT_EQ(store::ReadAcquisitionTitle(newer_), "named at last");
+  open_newer();
+  fs::remove(newer_ / "subproj.dat");
+  browser_.comments_changed();
+  browser_.comments_left("typed\r\nnotes");
+  EXPECT_EQ(store::ReadAcquisitionComments(newer_), "typed\r\nnotes");
+  EXPECT_TRUE(dialogs_.messages().empty());
+}
+
 TEST_F(BrowserCommands, RenameFailureIsTold) {
   fs::remove(older_ / "subproj.dat");
   fs::create_directory(older_ / "subproj.bak"); // the backup copy cannot be made
