@@ -237,6 +237,27 @@ TEST_F(BrowserWindow, CommentsAreStoredWhenTheBoxLosesTheFocusAndBackShowsTheSta
   EXPECT_TRUE(w.browser().acquisition_path().empty());
 }
 
+TEST_F(BrowserWindow, EnterInTheSearchBoxSearchesAndClosingResetsTheViewButtons) {
+  browser::FrmOffline& w = *window_;
+  w.txt_search->setText("second");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(w.txt_search, &enter);
+  EXPECT_EQ(selected_rows(w.Listpj), std::vector<int>{1});
+
+  enter_on(1);
+  enter_on(2);
+  w.cmdchannels->click();
+  EXPECT_EQ(w.cmdchannels->text(), "[Channel Signal]");
+  EXPECT_EQ(w.Cmd_leegroups->text(), "Group Activity");
+  EXPECT_TRUE(w.fmranalizar->isVisible());
+  EXPECT_FALSE(w.lstgrup_plot->isVisible());
+  w.close();
+  EXPECT_EQ(w.cmdchannels->text(), "Channel Signal");
+  EXPECT_FALSE(w.cmdchannels->isEnabled());
+  EXPECT_EQ(w.Cmd_leegroups->text(), "[Group Activity]");
+  EXPECT_EQ(backs_, 1);
+}
+
 using StartScreenBrowser = AppFixture;
 
 TEST_F(StartScreenBrowser, AnalyzeOpensTheBrowserAndBackReturns) {
