@@ -3,6 +3,7 @@ kestrova_test(kestrova_browser_joint_tests
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/joint_report_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/export_files_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/export_report_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/regroup_editor_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/regroup_save_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/joint_fixture.cpp
