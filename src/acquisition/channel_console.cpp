@@ -167,6 +167,7 @@ void ChannelConsole::clear_samples() {
   std::fill(traces_.begin(), traces_.end(), 0);
   latest_.fill(0);
   sample_index_ = 0;
+  filled_ = 0;
 }
 
 void ChannelConsole::start(ConsoleJob kind, common::StepJob job) {
@@ -268,6 +269,7 @@ bool ChannelConsole::read_cycle(bool force) {
   draw_grey_map();
   draw_plot();
   cycle_done_ = true;
+  filled_ = std::min(filled_ + 1, kConsoleSamples);
   sample_index_ = (sample_index_ + 1) % kConsoleSamples;
   return true;
 }
@@ -740,11 +742,12 @@ void ChannelConsole::draw_plot() {
   if (!plot_) return;
   draw_plot_axis();
   const int c = selected_;
+  const int filled = std::max(filled_, 1);
   double mean = 0;
   if (zoom_ >= 1) {
-    for (int i = 0; i < kConsoleSamples; ++i)
+    for (int i = 0; i < filled; ++i)
       mean += samples_[slot(c, i)];
-    mean /= kConsoleSamples;
+    mean /= filled;
   }
   // With zoom n the traces swing n times wider around the signal's mean, kept mid-scale.
   auto y = [&](int value) {
@@ -752,7 +755,7 @@ void ChannelConsole::draw_plot() {
     return std::clamp(kFullScale / 2 + (value - mean) * zoom_, 0.0, kFullScale - 1.0);
   };
   const int newest = (sample_index_ + kConsoleSamples - 1) % kConsoleSamples;
-  for (int i = 1; i < kConsoleSamples; ++i) {
+  for (int i = 1; i < filled; ++i) {
     if (i == newest + 1) continue; // the sweep's gap between the newest and the oldest sample
     plot_->line(i - 1, y(traces_[slot(c, i - 1)]), i, y(traces_[slot(c, i)]), kBlue);
     plot_->line(i - 1, y(samples_[slot(c, i - 1)]), i, y(samples_[slot(c, i)]), kRed);

@@ -254,6 +254,7 @@ private:
   std::vector<std::int16_t> traces_;
   std::array<std::int16_t, store::kChannelSlots> latest_{};
   int sample_index_ = 0;
+  int filled_ = 0; // slots holding a sample since the buffer was cleared
   bool online_ = false;
   bool cycle_done_ = false;
   int selected_ = 0;

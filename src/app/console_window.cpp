@@ -144,7 +144,7 @@ void FrmCorvel::build() {
   lg->addWidget(new QLabel("Reply:", link), 1, 0);
   lg->addWidget(lblout, 1, 1, 1, 3);
   Picwell_out = named(new ui::PictureBox(link), "Picwell_out");
-  Picwell_out->setFixedSize(192, 128);
+  Picwell_out->setFixedSize(132, 88);
   lg->addWidget(Picwell_out, 0, 4, 2, 1);
   right->addWidget(link);
 
@@ -164,17 +164,17 @@ void FrmCorvel::build() {
   Scroll_threshold = scroll_bar(channel, "Scroll_threshold", 20);
   txt_threshold = box(channel, "txt_threshold", "3", true);
   txt_threshold->setMaximumWidth(40);
-  cg->addWidget(lblstatus, 0, 0, 1, 3);
+  cg->addWidget(lblstatus, 0, 0, 1, 2);
+  cg->addWidget(Cmd_setall, 0, 2, 1, 2);
   cg->addWidget(new QLabel("Gain", channel), 1, 0);
-  cg->addWidget(scrollgain, 1, 1);
-  cg->addWidget(txtgain, 1, 2);
+  cg->addWidget(scrollgain, 1, 1, 1, 2);
+  cg->addWidget(txtgain, 1, 3);
   cg->addWidget(new QLabel("Power", channel), 2, 0);
-  cg->addWidget(scrollpower, 2, 1);
-  cg->addWidget(txtpower, 2, 2);
-  cg->addWidget(Cmd_setall, 3, 0, 1, 3);
-  cg->addWidget(new QLabel("Threshold", channel), 4, 0);
-  cg->addWidget(Scroll_threshold, 4, 1);
-  cg->addWidget(txt_threshold, 4, 2);
+  cg->addWidget(scrollpower, 2, 1, 1, 2);
+  cg->addWidget(txtpower, 2, 3);
+  cg->addWidget(new QLabel("Threshold", channel), 3, 0);
+  cg->addWidget(Scroll_threshold, 3, 1, 1, 2);
+  cg->addWidget(txt_threshold, 3, 3);
   right->addWidget(channel);
 
   auto* calibration = named(new QGroupBox("Calibration", this), "frame_calibration");
@@ -197,48 +197,52 @@ void FrmCorvel::build() {
   picturecal->setFixedHeight(14);
   kg->addWidget(new QLabel("Target %", calibration), 0, 0);
   kg->addWidget(Txtajuste, 0, 1);
-  kg->addWidget(Combomode, 0, 2, 1, 2);
-  kg->addWidget(Cmdcalibrar, 1, 0, 1, 4);
-  kg->addWidget(lblcalibrando, 2, 0, 1, 4);
-  kg->addWidget(Cmdsend, 3, 0, 1, 2);
-  kg->addWidget(Command1, 3, 2, 1, 2);
-  kg->addWidget(new QLabel("Gain", calibration), 4, 0);
-  kg->addWidget(txt_ganancia, 4, 1);
-  kg->addWidget(new QLabel("Power", calibration), 4, 2);
-  kg->addWidget(txt_power, 4, 3);
-  kg->addWidget(cmd_setcalibra, 5, 0, 1, 4);
-  kg->addWidget(picturecal, 6, 0, 1, 4);
+  kg->addWidget(Combomode, 0, 2, 1, 3);
+  kg->addWidget(Cmdcalibrar, 1, 0, 1, 3);
+  kg->addWidget(lblcalibrando, 1, 3, 1, 2);
+  kg->addWidget(Cmdsend, 2, 0, 1, 2);
+  kg->addWidget(Command1, 2, 2, 1, 3);
+  kg->addWidget(new QLabel("Gain", calibration), 3, 0);
+  kg->addWidget(txt_ganancia, 3, 1);
+  kg->addWidget(new QLabel("Power", calibration), 3, 2);
+  kg->addWidget(txt_power, 3, 3);
+  kg->addWidget(cmd_setcalibra, 3, 4);
+  kg->addWidget(picturecal, 4, 0, 1, 5);
   right->addWidget(calibration);
 
   auto* test = named(new QGroupBox("Gain test", this), "frame_test");
   auto* tg = new QHBoxLayout(test);
   cmdTEST = button(test, "cmdTEST", "TEST CURVA DE GANANCIA");
   txt_test = box(test, "txt_test", "", true);
-  tg->addWidget(cmdTEST);
-  tg->addWidget(txt_test);
-  right->addWidget(test);
+  auto* tv = new QVBoxLayout;
+  tv->addWidget(cmdTEST);
+  tv->addWidget(txt_test);
+  tg->addLayout(tv);
+  auto* test_and_dots = new QHBoxLayout;
+  test_and_dots->addWidget(test);
 
   auto* dots = named(new QGroupBox("Dots", this), "frame_dots");
-  auto* dg = new QHBoxLayout(dots);
+  auto* dg = new QGridLayout(dots);
   menos = button(dots, "menos", "-");
   txt_brillo = box(dots, "txt_brillo", "", true);
   mas = button(dots, "mas", "+");
   pix_menos = button(dots, "pix_menos", "-");
   txt_pixsize = box(dots, "txt_pixsize", "", true);
   pix_mas = button(dots, "pix_mas", "+");
-  dg->addWidget(new QLabel("Grey", dots));
-  for (QWidget* w : {static_cast<QWidget*>(menos), static_cast<QWidget*>(txt_brillo),
-                     static_cast<QWidget*>(mas)})
-    dg->addWidget(w);
-  dg->addWidget(new QLabel("Size", dots));
-  for (QWidget* w : {static_cast<QWidget*>(pix_menos), static_cast<QWidget*>(txt_pixsize),
-                     static_cast<QWidget*>(pix_mas)})
-    dg->addWidget(w);
+  dg->addWidget(new QLabel("Grey", dots), 0, 0);
+  dg->addWidget(menos, 0, 1);
+  dg->addWidget(txt_brillo, 0, 2);
+  dg->addWidget(mas, 0, 3);
+  dg->addWidget(new QLabel("Size", dots), 1, 0);
+  dg->addWidget(pix_menos, 1, 1);
+  dg->addWidget(txt_pixsize, 1, 2);
+  dg->addWidget(pix_mas, 1, 3);
   for (QPushButton* b : {menos, mas, pix_menos, pix_mas})
-    b->setMaximumWidth(32);
+    b->setMaximumWidth(40);
   txt_brillo->setMaximumWidth(44);
   txt_pixsize->setMaximumWidth(44);
-  right->addWidget(dots);
+  test_and_dots->addWidget(dots);
+  right->addLayout(test_and_dots);
 
   right->addStretch();
   auto* nav = new QHBoxLayout;
@@ -363,8 +367,7 @@ void FrmCorvel::show_display_settings() {
 
 void FrmCorvel::Combo_position_Click() {
   console_->select_channel(
-      acquisition::console_channel(Combofila->currentIndex(), Combocol->currentIndex() + 1),
-      false);
+      acquisition::console_channel(Combofila->currentIndex(), Combocol->currentIndex() + 1), false);
   show_channel();
 }
 
