@@ -227,7 +227,8 @@ void ChannelConsole::tick() {
   if (job_.running()) return;
   const ConsoleJob ended = job_kind_;
   job_kind_ = ConsoleJob::None;
-  if (ended == ConsoleJob::Live) {
+  // A short block ends the live loop and the gain test alike and takes the console offline.
+  if (!online_) {
     view_->set_online_lamp(false);
   } else if (ended != ConsoleJob::Calibration) {
     resume_live();
@@ -268,7 +269,6 @@ bool ChannelConsole::read_cycle(bool force) {
   }
   draw_grey_map();
   draw_plot();
-  cycle_done_ = true;
   filled_ = std::min(filled_ + 1, kConsoleSamples);
   sample_index_ = (sample_index_ + 1) % kConsoleSamples;
   return true;

@@ -256,7 +256,6 @@ private:
   int sample_index_ = 0;
   int filled_ = 0; // slots holding a sample since the buffer was cleared
   bool online_ = false;
-  bool cycle_done_ = false;
   int selected_ = 0;
   int zoom_ = 0;
   int brightness_ = 120;

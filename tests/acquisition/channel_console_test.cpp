@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -108,8 +109,8 @@ protected:
   }
 
   // An instrument that echoes writes (except to `deaf` channels' addresses of bank `deaf_bank`)
-  // and answers blocks with every value = `level`.
-  void instrument(int level, int deaf_address = -1, int deaf_bank = -1) {
+  // and answers blocks with every value = `level`; the block at `short_block` comes a byte short.
+  void instrument(int level, int deaf_address = -1, int deaf_bank = -1, int short_block = -1) {
     io_.respond = [=](int, std::string_view f) -> std::string {
       const int q = static_cast<unsigned char>(f[1]);
       const int code = static_cast<unsigned char>(f[2]);
@@ -123,13 +124,16 @@ protected:
           block.push_back(static_cast<char>(level >> 8));
           block.push_back(static_cast<char>(level & 0xFF));
         }
+        if (static_cast<unsigned char>(f[3]) == short_block) block.pop_back();
         return block;
       }
       if (code == 0x21) return std::string(1, char(90));
+      if (code == 0x11) return std::string(1, f[3]);
       return {};
     };
   }
 
+  testing::TempDir dir_;
   testing::FakeSerialIo io_;
   testing::FakeClock clock_;
   testing::FakeDialogs dialogs_;
@@ -214,6 +218,81 @@ TEST_F(ConsoleOnLine, ThresholdFeedsTheDetectionTrace) {
   EXPECT_EQ(console_.sample(7, 0), 1000);
   EXPECT_EQ(console_.trace(7, 0), 900);
   EXPECT_EQ(console_.trace(8, 0), 970); // default threshold 3
+}
+
+void run(ChannelConsole& console, testing::FakeClock& clock) {
+  for (int i = 0; i < 100000 && console.timer_enabled() && console.job() != ConsoleJob::Live; ++i) {
+    clock.advance_ms(console.interval_ms());
+    console.tick();
+  }
+}
+
+TEST_F(ConsoleOnLine, CalibrationStopsWhenABlockFailsThreeTimes) {
+  instrument(1600, -1, -1, 32);
+  ASSERT_TRUE(console_.start_calibration(80, kModeMaxGain));
+  run(console_, clock_);
+  EXPECT_EQ(console_.last_end(), ConsoleEnd::ReadFailed);
+  EXPECT_FALSE(console_.timer_enabled());
+  EXPECT_EQ(dialogs_.messages(),
+            std::vector<std::string>{"Ops...Data Sending ERROR reg(32)... Try again"});
+  EXPECT_EQ(std::count(clock_.sleeps().begin(), clock_.sleeps().end(), 200), 2);
+  // Block 32 was asked three times, block 64 never.
+  int asked_32 = 0;
+  int asked_64 = 0;
+  for (const std::string& f : io_.frames()) {
+    if (f[2] == 0x30 && f[3] == 32) ++asked_32;
+    if (f[2] == 0x30 && f[3] == 64) ++asked_64;
+  }
+  EXPECT_EQ(asked_32, 3);
+  EXPECT_EQ(asked_64, 0);
+}
+
+TEST_F(ConsoleOnLine, GainTestStopsOnAShortBlockAndKeepsOnlyWholeEntries) {
+  project_.app_folder = dir_.path();
+  instrument(1000);
+  // The first setting's 23 read cycles answer whole; a block of the second comes short.
+  auto whole = io_.respond;
+  int blocks = 0;
+  io_.respond = [whole, &blocks](int port, std::string_view f) -> std::string {
+    std::string reply = whole(port, f);
+    if (f[2] == 0x30 && ++blocks == 23 * 4 + 10) reply.pop_back();
+    return reply;
+  };
+  console_.go_online();
+  ASSERT_TRUE(console_.start_gain_test());
+  run(console_, clock_);
+  EXPECT_EQ(console_.last_end(), ConsoleEnd::ReadFailed);
+  EXPECT_FALSE(console_.online());
+  EXPECT_FALSE(console_.timer_enabled()); // no live loop after a COM error
+  EXPECT_EQ(dialogs_.messages(), std::vector<std::string>{"COM Error"});
+  const auto raw = store::read_file_bytes(dir_.path() / kGainTestRawFile);
+  const auto mean = store::read_file_bytes(dir_.path() / kGainTestMeanFile);
+  ASSERT_TRUE(raw && mean);
+  EXPECT_EQ(std::count(raw->begin(), raw->end(), '\n'), 22);
+  EXPECT_TRUE(raw->starts_with("p=0,g=0\r\n[0] 1000 1000 "));
+  EXPECT_EQ(
+      *mean, "[p0,g0]" + [] {
+        std::string s;
+        for (int c = 0; c < 384; ++c)
+          s += " 1000";
+        return s;
+      }() + "\r\n");
+}
+
+TEST_F(ConsoleOnLine, GainTestStopsWhenTheInstrumentIgnoresSetAll) {
+  project_.app_folder = dir_.path();
+  instrument(1000);
+  auto echo = io_.respond;
+  io_.respond = [echo](int port, std::string_view f) -> std::string {
+    return f[2] == 0x11 ? std::string{} : echo(port, f);
+  };
+  ASSERT_TRUE(console_.start_gain_test());
+  run(console_, clock_);
+  EXPECT_EQ(console_.last_end(), ConsoleEnd::WriteFailed);
+  EXPECT_EQ(
+      dialogs_.messages(),
+      std::vector<std::string>{"Communication error. Check COM PORT and equipment connection."});
+  EXPECT_FALSE(fs::exists(dir_.path() / kGainTestMeanFile));
 }
 
 TEST_F(ConsoleOnLine, ZoomBrightnessAndDotSizeStayInTheirRanges) {

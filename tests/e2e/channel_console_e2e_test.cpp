@@ -54,9 +54,11 @@ class ChannelConsoleE2E : public ::testing::Test {
 protected:
   ChannelConsoleE2E() {
     device::CommTimeouts t;
-    t.read_interval_ms = 1;
-    t.read_total_constant_ms = 5;
-    t.reply_gap_ms = 1; // the instrument answers at once: a complete reply ends quickly
+    // Whole replies end their reads at once; the wide limits only keep a busy machine, where
+    // the instrument's thread may wait its turn, from cutting a block short.
+    t.read_interval_ms = 20;
+    t.read_total_constant_ms = 250;
+    t.reply_gap_ms = 1; // a one-byte reply ends after a millisecond of quiet
     ports_.set_timeouts(t);
     project_.app_folder = data_.path();
   }
