@@ -13,6 +13,8 @@
 
 #include "app/app.hpp"
 #include "app/init_window.hpp"
+#include "app/live_display_binding.hpp"
+#include "app/main_window.hpp"
 
 namespace kestrova::app {
 
@@ -319,6 +321,10 @@ void FrmCorvel::open_window() {
   show();
   raise();
   console_->load();
+  // The channel the main window traces is the one the console starts on.
+  if (LiveDisplayBinding* live = app_.main_window().live_display())
+    if (const int traced = live->display().channel(); traced >= 0)
+      console_->select_channel(traced, false);
   show_channel();
   show_display_settings();
   txtzoom->setText(QString::number(console_->zoom()));

@@ -5,6 +5,7 @@
 
 #include "acquisition/acquisition_cycle.hpp"
 #include "app/console_window.hpp"
+#include "app/live_display_binding.hpp"
 #include "app_fixture.hpp"
 #include "setup_editor/setup_window.hpp"
 #include "sim/pty_server.hpp"
@@ -42,7 +43,15 @@ TEST_F(ConsoleWindow, TechnicalMenuOpensTheLoadedConsole) {
   app::App& a = started_app();
   a.state().project.setup.Cal_value = 70;
   a.state().project.setup.Cal_mode = 0;
+  // The main window traces a channel of row C, column 5: the console starts on it.
+  app::FrmMain& m = a.main_window();
+  m.Combofila->setCurrentIndex(2);
+  m.Combocol->setCurrentIndex(4);
+  const int traced = m.live_display()->display().channel();
+  ASSERT_GE(traced, 0);
   app::FrmCorvel& w = open(a);
+  EXPECT_EQ(w.console().selected_channel(), traced);
+  EXPECT_EQ(w.lblcanal->text(), QString::number(traced));
   EXPECT_TRUE(w.isVisible());
   EXPECT_FALSE(a.main_window().isVisible());
   EXPECT_TRUE(dialogs_.messages().empty());
