@@ -161,24 +161,34 @@ template <int C> struct Lanes {
 // Envelopes starting from x[first], and their sums over k = 2..498, into the thresholds.
 template <int C> void envelopes(Lanes<C>& w, int first, bool second_pass, double thr) {
   D<C> sum_ul, sum_x;
-  // One vector of lanes at a time keeps the working values in registers.
-  for (int i = 0; i < C; ++i) {
-    Vec lo = w.x[first].c[i], hi = lo;
-    w.up[0].c[i] = w.up[1].c[i] = lo;
-    Vec su = vsplat(0.0), sx = vsplat(0.0);
-    Vec xp = w.x[1].c[i], xc = w.x[2].c[i];
-    for (int k = 2; k <= 498; ++k) {
-      const Vec xn = w.x[k + 1].c[i];
-      lo = vselect(vlt(xc, vmin(xp, xn)), xc, lo);
-      hi = vselect(vgt(xc, vmax(xp, xn)), xc, hi);
-      w.up[k].c[i] = hi;
-      su = vadd(su, vsub(hi, lo));
-      sx = vadd(sx, xc);
-      xp = xc;
-      xc = xn;
+  // P vectors of lanes at a time keep the working values in registers (AVX-512 has 32 of them,
+  // the others 16) while their sums, serial in k, overlap.
+  constexpr int P = kWidth == 8 && C % 4 == 0 ? 4 : C % 2 == 0 ? 2 : 1;
+  for (int i = 0; i < C; i += P) {
+    Vec lo[P], hi[P], su[P], sx[P], xp[P], xc[P];
+    for (int p = 0; p < P; ++p) {
+      lo[p] = hi[p] = w.x[first].c[i + p];
+      w.up[0].c[i + p] = w.up[1].c[i + p] = lo[p];
+      su[p] = sx[p] = vsplat(0.0);
+      xp[p] = w.x[1].c[i + p];
+      xc[p] = w.x[2].c[i + p];
     }
-    sum_ul.c[i] = su;
-    sum_x.c[i] = sx;
+    for (int k = 2; k <= 498; ++k) {
+      for (int p = 0; p < P; ++p) {
+        const Vec xn = w.x[k + 1].c[i + p];
+        lo[p] = vselect(vlt(xc[p], vmin(xp[p], xn)), xc[p], lo[p]);
+        hi[p] = vselect(vgt(xc[p], vmax(xp[p], xn)), xc[p], hi[p]);
+        w.up[k].c[i + p] = hi[p];
+        su[p] = vadd(su[p], vsub(hi[p], lo[p]));
+        sx[p] = vadd(sx[p], xc[p]);
+        xp[p] = xc[p];
+        xc[p] = xn;
+      }
+    }
+    for (int p = 0; p < P; ++p) {
+      sum_ul.c[i + p] = su[p];
+      sum_x.c[i + p] = sx[p];
+    }
   }
   for (int j = 0; j < Lanes<C>::kLanes; ++j) {
     const int amplitude = common::round_to_int(sum_ul[j] / 497.0);

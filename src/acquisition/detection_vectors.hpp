@@ -2,13 +2,15 @@
 
 // Internal to the detection kernels: a vector of kWidth doubles (Vec), the mask its comparisons
 // give (Mask) and the operations detection needs, for the instruction set the including
-// translation unit is built for. Define one of
-//   KESTROVA_LANES_AVX512  (compiled with -mavx512f), namespace detail::avx512
-//   KESTROVA_LANES_AVX2    (compiled with -mavx2), namespace detail::avx2
-//   KESTROVA_LANES_BASELINE                         namespace detail::baseline
-// before including it. Each set has a namespace of its own (KESTROVA_LANES_NS), so the same
-// inline functions built for different instruction sets never meet at link time. The baseline
-// uses SSE2 where the target has it and the compiler's generic vectors elsewhere.
+// code that includes it is built for. Define one of
+//   KESTROVA_LANES_AVX512   namespace detail::avx512
+//   KESTROVA_LANES_AVX2     namespace detail::avx2
+//   KESTROVA_LANES_BASELINE namespace detail::baseline
+// before including it. The wider sets are included inside a region of their translation unit
+// that builds every function for that set (see detection_kernel_avx2.cpp). Each set has a
+// namespace of its own (KESTROVA_LANES_NS), so the same inline functions built for different
+// instruction sets never meet at link time. The baseline uses SSE2 where the target has it and
+// the compiler's generic vectors elsewhere.
 //
 // Every operation is exact and acts on each lane as the scalar operation would, so all sets
 // give the same numbers. min and max are a < b ? a : b and a > b ? a : b, as the SSE2
@@ -17,25 +19,12 @@
 #include <cstdint>
 
 #if defined(KESTROVA_LANES_AVX512) || defined(KESTROVA_LANES_AVX2)
-// GCC 12's AVX-512 intrinsics start some results from a deliberately undefined value and then
-// warn about it where they are inlined; the warning concerns the header, not its callers.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic pop
-#endif
+#include "acquisition/detection_intrinsics.hpp"
 #elif defined(KESTROVA_LANES_BASELINE) && defined(__SSE2__) && !defined(KESTROVA_DETECTION_GENERIC)
 #include <emmintrin.h>
 #endif
 
 #if defined(KESTROVA_LANES_AVX512)
-#if !defined(__AVX512F__)
-#error "the AVX-512 detection kernel needs -mavx512f"
-#endif
 #define KESTROVA_LANES_NS avx512
 namespace kestrova::acquisition::detail::KESTROVA_LANES_NS {
 
@@ -75,9 +64,6 @@ inline void store8(const Vec* in, std::int16_t* p) {
 }
 
 #elif defined(KESTROVA_LANES_AVX2)
-#if !defined(__AVX2__)
-#error "the AVX2 detection kernel needs -mavx2"
-#endif
 #define KESTROVA_LANES_NS avx2
 namespace kestrova::acquisition::detail::KESTROVA_LANES_NS {
 
