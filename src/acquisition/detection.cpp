@@ -56,6 +56,7 @@ double round_even(double v) {
 } // namespace
 
 detail::LaneKernel::~LaneKernel() = default;
+detail::ChannelKernel::~ChannelKernel() = default;
 
 bool detection_kernel_available(DetectionKernel kernel) { return processor_has(kernel); }
 
@@ -71,7 +72,7 @@ ActivityDetector::ActivityDetector() : ActivityDetector(default_detection_kernel
 
 ActivityDetector::ActivityDetector(DetectionKernel kernel)
     : kernel_(processor_has(kernel) ? kernel : DetectionKernel::Baseline),
-      lanes_(make_kernel(kernel_)) {
+      lanes_(make_kernel(kernel_)), single_(detail::make_channel_kernel()) {
   flags_.fill('0');
 }
 
@@ -85,7 +86,7 @@ std::int16_t ActivityDetector::detect_activity(RawBlock block, int channel, doub
                                                std::int32_t time) {
   if (channel < 0 || channel >= kChannelSlots) return 0;
   const std::int16_t count =
-      lanes_->count_one(block, channel, threshold, method, {line_, marks_, flags_});
+      single_->count_one(block, channel, threshold, method, {line_, marks_, flags_});
   if (export_flag == 1) append_raw_export(export_folder, channel, time, flags_);
   return count;
 }

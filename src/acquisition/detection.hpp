@@ -54,7 +54,8 @@ bool set_default_detection_kernel(DetectionKernel kernel);
 
 namespace detail {
 class LaneKernel;
-}
+class ChannelKernel;
+} // namespace detail
 
 // Counts activity in raw sample blocks. It owns what the signal views read after a count: the
 // detection line of the channel counted last, the detection marks (set to -1 where methods 0, 1
@@ -63,7 +64,7 @@ class LaneKernel;
 class ActivityDetector {
 public:
   ActivityDetector();
-  // With the given kernel; an unavailable one gives the baseline.
+  // With the given kernel for groups of channels; an unavailable one gives the baseline.
   explicit ActivityDetector(DetectionKernel kernel);
   ~ActivityDetector();
   ActivityDetector(const ActivityDetector&) = delete;
@@ -89,7 +90,7 @@ public:
                           std::span<std::int16_t, kBodyBendBins> histogram, double threshold);
 
   DetectionKernel kernel() const { return kernel_; }
-  // The most channels detect_channels counts at once with this detector's kernel (8 or 16).
+  // The most channels detect_channels counts at once with this detector's kernel (8, 16 or 32).
   int group_lanes() const;
 
   const std::array<std::int16_t, kTraceLength>& detection_line() const { return line_; }
@@ -103,7 +104,8 @@ private:
   std::array<std::int16_t, kTraceLength> line_{};
   std::array<std::int16_t, kTraceLength> marks_{};
   std::array<char, kDetectionSamples> flags_{};
-  std::unique_ptr<detail::LaneKernel> lanes_;
+  std::unique_ptr<detail::LaneKernel> lanes_;     // groups of channels
+  std::unique_ptr<detail::ChannelKernel> single_; // one channel at a time
 };
 
 // Appends one raw export line ("<time> <500 flags>\r\n") to folder/ch<channel>.raw; false when

@@ -32,6 +32,10 @@ void load_lanes(Lanes<C>& w, const RawBlock& block, const int* channels, int use
           load8(p, &w.x[k].c[i]);
       }
   }
+  if (used == 1) {
+    for (; k < positions; ++k)
+      w.x[k] = splat<C>(block.at(channels[0], k));
+  }
   if (k < positions) {
     int lane_channel[Lanes<C>::kLanes];
     for (int j = 0; j < Lanes<C>::kLanes; ++j)
@@ -95,27 +99,20 @@ void count_set(Lanes<C>& w, const RawBlock& block, const int* channels, int used
   store_lanes(w, block, channels, used);
 }
 
-// One channel in one vector; a group in GroupVectors vectors.
+// Groups of channels in GroupVectors vectors.
 template <int GroupVectors> class Kernel final : public LaneKernel {
 public:
   int group_lanes() const override { return Lanes<GroupVectors>::kLanes; }
 
-  std::int16_t count_one(const RawBlock& block, int channel, double threshold, int method,
-                         const Published& out) override {
-    count_set(single_, block, &channel, 1, threshold, method, out);
-    return static_cast<std::int16_t>(single_.count[0]);
-  }
-
   void count_group(const RawBlock& block, const int* channels, int used, double threshold,
                    int method, const Published& out, std::int16_t* counts) override {
-    count_set(group_, block, channels, used, threshold, method, out);
+    count_set(lanes_, block, channels, used, threshold, method, out);
     for (int j = 0; j < used; ++j)
-      counts[j] = static_cast<std::int16_t>(group_.count[j]);
+      counts[j] = static_cast<std::int16_t>(lanes_.count[j]);
   }
 
 private:
-  Lanes<1> single_;
-  Lanes<GroupVectors> group_;
+  Lanes<GroupVectors> lanes_;
 };
 
 } // namespace kestrova::acquisition::detail::KESTROVA_LANES_NS
