@@ -21,7 +21,10 @@ bool processor_has(DetectionKernel kernel) {
 #if defined(KESTROVA_DETECTION_X86_KERNELS)
   __builtin_cpu_init();
   if (kernel == DetectionKernel::Avx2) return __builtin_cpu_supports("avx2");
-  if (kernel == DetectionKernel::Avx512) return __builtin_cpu_supports("avx512f");
+  // The AVX-512 kernel also uses AVX2 instructions; a processor (or virtual machine) that
+  // reports AVX-512 without AVX2 gets a narrower kernel.
+  if (kernel == DetectionKernel::Avx512)
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx2");
 #endif
   return kernel == DetectionKernel::Baseline;
 }
