@@ -51,5 +51,6 @@ Runner setup_xlsx(CLI::App& command);
 Runner setup_generate(CLI::App& command);
 Runner setup_wells(CLI::App& command);
 Runner setup_reanalyze(CLI::App& command);
+Runner setup_track(CLI::App& command);
 
 } // namespace kestrova::tools

@@ -24,6 +24,7 @@ constexpr Subcommand kSubcommands[] = {
     {"wells", "Export the binned activity as one text file per well or per channel", setup_wells},
     {"reanalyze", "Count the activity again from the real-time files, then write the report",
      setup_reanalyze},
+    {"track", "Write the travel distances of the animals of a w6 acquisition", setup_track},
 };
 
 // What a signal handler may reach has to live outside every object: the flag the work checks
