@@ -142,6 +142,13 @@ std::int16_t ActivityDetector::detect_activity(RawBlock block, int channel, doub
 void ActivityDetector::detect_channels(RawBlock block, std::span<const int> channels,
                                        double threshold, std::int16_t method,
                                        std::span<std::int16_t> counts) {
+  detect_channels(block, channels, threshold, method, counts, {});
+}
+
+void ActivityDetector::detect_channels(
+    RawBlock block, std::span<const int> channels, double threshold, std::int16_t method,
+    std::span<std::int16_t> counts,
+    std::span<std::array<std::int16_t, kTraceLength>> channel_marks) {
   Lanes<kGroupChunks>& w = work_->group;
   constexpr int kLanes = Lanes<kGroupChunks>::kLanes;
   std::size_t i = 0;
@@ -155,6 +162,7 @@ void ActivityDetector::detect_channels(RawBlock block, std::span<const int> chan
       const int c = channels[i];
       if (c < 0 || c >= kChannelSlots) {
         if (i < counts.size()) counts[i] = 0;
+        if (i < channel_marks.size()) channel_marks[i].fill(0);
         continue;
       }
       if (std::find(group, group + used, c) != group + used) break;
@@ -164,14 +172,22 @@ void ActivityDetector::detect_channels(RawBlock block, std::span<const int> chan
     }
     if (used == 0) continue;
     load_lanes(w, block, group, used);
-    if (detail::count_lanes(w, threshold, method)) {
+    const bool counted = detail::count_lanes(w, threshold, method);
+    if (counted) {
       publish(w, used, method, line_, marks_, flags_);
     } else {
       flags_.fill('0');
     }
     store_lanes(w, block, group, used);
-    for (int j = 0; j < used; ++j)
+    for (int j = 0; j < used; ++j) {
       if (index[j] < counts.size()) counts[index[j]] = static_cast<std::int16_t>(w.count[j]);
+      if (index[j] >= channel_marks.size()) continue;
+      auto& m = channel_marks[index[j]];
+      m.fill(0);
+      if (counted && method != 2)
+        for (int u = 0; u < kS; ++u)
+          if (w.hit[u][j]) m[u] = -1;
+    }
   }
 }
 

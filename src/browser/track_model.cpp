@@ -4,6 +4,8 @@
 #include <charconv>
 #include <cmath>
 #include <string>
+#include <system_error>
+#include <thread>
 
 namespace kestrova::browser {
 
@@ -31,8 +33,19 @@ TrackModel::TrackModel(std::vector<std::vector<int>> wells, std::int64_t blocks,
     : wells_(std::move(wells)), blocks_(std::max<std::int64_t>(blocks, 0)), threshold_(threshold),
       reader_(std::move(reader)), detector_(std::make_unique<acquisition::ActivityDetector>()),
       marks_(store::kChannelSlots) {
-  for (auto& channels : wells_)
+  std::vector<bool> seen(kChannels, false);
+  for (auto& channels : wells_) {
     std::erase_if(channels, [](int c) { return c < 0 || c >= kChannels; });
+    for (const int c : channels)
+      if (!seen[c]) {
+        seen[c] = true;
+        tracked_.push_back(c);
+      }
+  }
+  if (std::thread::hardware_concurrency() > 1)
+    helper_ = std::make_unique<acquisition::ActivityDetector>();
+  counts_.resize(tracked_.size());
+  tracked_marks_.resize(tracked_.size());
   reset();
 }
 
@@ -57,21 +70,43 @@ std::int64_t TrackModel::total_steps() const {
 void TrackModel::detect_block() {
   for (auto& m : marks_)
     m.fill(0);
+  for (auto& list : by_sample_)
+    list.clear();
   if (!reader_ || !reader_(block_, samples_) || samples_.empty() ||
       samples_.size() % store::kChannelSlots != 0) {
     unreadable_.push_back(block_);
     return;
   }
-  // Each channel is detected on its own, with the marks cleared first, so its marks are its own.
-  auto& shared_marks = detector_->detection_marks();
-  for (const auto& channels : wells_) {
-    for (const int c : channels) {
-      shared_marks.fill(0);
-      detector_->detect_activity(acquisition::RawBlock{samples_}, c, threshold_,
-                                 kMethodThresholdAverage, 0, std::string(), 0);
-      marks_[c] = shared_marks;
+  // Every channel's own marks, counted eight channels at a time; with a helper detector the
+  // channels are shared out in two halves that touch different samples of the block.
+  const acquisition::RawBlock block{samples_};
+  const std::span<const int> all(tracked_);
+  const std::size_t half = helper_ && tracked_.size() >= 16 ? tracked_.size() / 2 / 8 * 8 : 0;
+  const auto second_half = [&] {
+    helper_->detect_channels(block, all.subspan(half), threshold_, kMethodThresholdAverage,
+                             std::span(counts_).subspan(half),
+                             std::span(tracked_marks_).subspan(half));
+  };
+  std::thread helper;
+  if (half > 0) {
+    try {
+      helper = std::thread(second_half);
+    } catch (const std::system_error&) {
+      second_half(); // no thread to be had: this one counts both halves
     }
   }
+  const std::size_t mine = half > 0 ? half : tracked_.size();
+  detector_->detect_channels(block, all.first(mine), threshold_, kMethodThresholdAverage,
+                             std::span(counts_).first(mine), std::span(tracked_marks_).first(mine));
+  if (helper.joinable()) helper.join();
+  for (std::size_t i = 0; i < tracked_.size(); ++i)
+    marks_[tracked_[i]] = tracked_marks_[i];
+  // Marks are sparse (one per dip): list them by sample, by well and beam position within it,
+  // so a step looks only at the beams interrupted at its sample.
+  for (std::size_t w = 0; w < wells_.size(); ++w)
+    for (const int c : wells_[w])
+      for (int u = 0; u < kTrackBlockSamples; ++u)
+        if (marks_[c][u] == -1) by_sample_[u].push_back({static_cast<int>(w), c});
 }
 
 void TrackModel::close_block() {
@@ -99,29 +134,29 @@ bool TrackModel::step() {
 }
 
 void TrackModel::place_animals() {
-  for (std::size_t w = 0; w < wells_.size(); ++w) {
+  const auto& marked = by_sample_[sample_];
+  for (std::size_t i = 0; i < marked.size();) {
     TrackWellStep found;
+    found.well = marked[i].well;
     double columns = 0, rows = 0;
-    for (const int c : wells_[w]) {
-      if (marks_[c][sample_] != -1) continue;
+    for (; i < marked.size() && marked[i].well == found.well; ++i) {
+      const int c = marked[i].channel;
       found.interrupted.push_back(c);
       columns += store::beam_column(c);
       rows += store::beam_row(c);
     }
-    if (found.interrupted.empty()) continue;
     const double count = static_cast<double>(found.interrupted.size());
     const TrackPoint p{columns / count, rows / count};
-    auto& h = history_[w];
+    auto& h = history_[found.well];
     // An animal seen for the first time starts where it is: its first position adds nothing.
     for (TrackPoint& slot : h)
       if (!slot.known()) slot = p;
     found.history = h;
     std::copy_backward(h.begin(), h.end() - 1, h.end());
     h[0] = p;
-    cumulative_[w] += std::hypot(h[0].x - h[1].x, h[0].y - h[1].y);
-    found.well = static_cast<int>(w);
+    cumulative_[found.well] += std::hypot(h[0].x - h[1].x, h[0].y - h[1].y);
     found.position = p;
-    found.cumulative = cumulative_[w];
+    found.cumulative = cumulative_[found.well];
     moved_.push_back(std::move(found));
   }
 }

@@ -107,8 +107,17 @@ private:
   double threshold_;
   TrackBlockReader reader_;
   std::unique_ptr<acquisition::ActivityDetector> detector_;
+  std::unique_ptr<acquisition::ActivityDetector> helper_; // a second core's, when there is one
   std::vector<std::int16_t> samples_;
-  std::vector<std::array<std::int16_t, acquisition::kTraceLength>> marks_;
+  std::vector<std::array<std::int16_t, acquisition::kTraceLength>> marks_; // by channel
+  std::vector<int> tracked_; // every channel of a well, once
+  std::vector<std::int16_t> counts_;
+  std::vector<std::array<std::int16_t, acquisition::kTraceLength>> tracked_marks_;
+  struct Marked {
+    int well;
+    int channel;
+  };
+  std::array<std::vector<Marked>, kTrackBlockSamples> by_sample_; // marks of the current block
 
   std::int64_t steps_ = 0;
   std::int64_t block_ = 0;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 
 #include "browser/track_fixture.hpp"
 #include "browser/track_model.hpp"
@@ -129,6 +130,51 @@ TEST(TrackModel, AnUnreadableBlockIsTrackedEmptyAndReported) {
   EXPECT_EQ(model.unreadable_blocks(), std::vector<std::int64_t>{1});
   EXPECT_EQ(model.block_distance(0, 1), 0);
   EXPECT_EQ(model.block_distance(0, 2), 0) << "the animal never left (2,3)";
+}
+
+// The track takes every channel's own marks from the eight-channel count; they must be the
+// marks of that channel counted alone, on noisy signals with dips, for each method that marks.
+TEST(DetectionChannelMarks, EqualTheMarksOfEachChannelCountedAlone) {
+  std::mt19937 rng(5);
+  auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<std::int16_t> block(501 * store::kChannelSlots, 0);
+  for (int c = 0; c < store::kChannelCount; ++c) {
+    const int level = uniform(800, 3000), noise = uniform(1, 40);
+    for (int k = 0; k < 500; ++k)
+      block[k * store::kChannelSlots + c] =
+          static_cast<std::int16_t>(level + uniform(-noise, noise));
+    for (int d = uniform(0, 12); d > 0; --d) {
+      const int at = uniform(0, 495);
+      for (int k = at; k < std::min(500, at + uniform(1, 20)); ++k)
+        block[k * store::kChannelSlots + c] = static_cast<std::int16_t>(level / uniform(2, 4));
+    }
+  }
+  // Not in channel order, with a gap, and more than one group of eight.
+  std::vector<int> channels;
+  for (int c = 0; c < store::kChannelCount; c += 3)
+    channels.push_back((c * 7) % store::kChannelCount);
+  for (const std::int16_t method : {0, 1, 3}) {
+    SCOPED_TRACE(method);
+    const double threshold = method == 3 ? 0.8 : 1.8;
+    std::vector<std::int16_t> lanes_block = block;
+    acquisition::ActivityDetector lanes;
+    std::vector<std::int16_t> counts(channels.size());
+    std::vector<std::array<std::int16_t, acquisition::kTraceLength>> marks(channels.size());
+    lanes.detect_channels(acquisition::RawBlock{lanes_block}, channels, threshold, method, counts,
+                          marks);
+    std::vector<std::int16_t> single_block = block;
+    acquisition::ActivityDetector single;
+    int marked = 0;
+    for (std::size_t i = 0; i < channels.size(); ++i) {
+      single.detection_marks().fill(0);
+      const std::int16_t count = single.detect_activity(acquisition::RawBlock{single_block},
+                                                        channels[i], threshold, method, 0, "", 0);
+      ASSERT_EQ(counts[i], count) << channels[i];
+      ASSERT_EQ(marks[i], single.detection_marks()) << channels[i];
+      marked += static_cast<int>(std::count(marks[i].begin(), marks[i].end(), -1));
+    }
+    EXPECT_GT(marked, 100);
+  }
 }
 
 TEST(TrackThreshold, ReadsTheTypedValueOrFallsBackTo18) {
