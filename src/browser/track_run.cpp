@@ -116,6 +116,13 @@ void TrackRun::draw(common::Canvas& canvas) const {
     if (model_->history(w)[0].known()) draw_track_label(canvas, *inputs_, w, model_->cumulative(w));
 }
 
+bool TrackRun::export_picture(common::Canvas& canvas, const fs::path& program_folder) {
+  const fs::path file = program_folder / "trackimg.bmp";
+  if (!canvas.save(file, common::ImageFormat::Bmp)) return false;
+  (void)shell_.open(file);
+  return true;
+}
+
 std::string TrackRun::page_text() const {
   if (!model_) return {};
   return std::to_string(model_->steps_done()) + "/" + std::to_string(model_->total_steps());

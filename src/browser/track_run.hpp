@@ -66,6 +66,10 @@ public:
   // Clears the canvas and draws the plate with every known distance label.
   void draw(common::Canvas& canvas) const;
 
+  // Export .BMP: saves the picture as <program_folder>/trackimg.bmp and opens it. A picture
+  // that cannot be saved is not opened; false then.
+  bool export_picture(common::Canvas& canvas, const std::filesystem::path& program_folder);
+
   // "<step>/<steps in all>" for the page box.
   std::string page_text() const;
 

@@ -15,7 +15,8 @@ inline constexpr std::int16_t kDipLevel = 1000;
 inline constexpr int kDipSamples = 4;
 
 // The animal at `sample` of `block` interrupts `channels`: each dips for kDipSamples samples
-// from there, so the detection marks that sample (and no other) on each of them.
+// from there, so the detection marks that sample (and no other) on each of them. Samples 0 and 1
+// are not for dips: the envelopes start from sample 1, so a dip there hides the block's level.
 struct Dip {
   std::int64_t block = 0;
   int sample = 0;

@@ -192,6 +192,17 @@ TEST_F(TrackRunTest, DrawsEachStepAndSavesItsFrame) {
   EXPECT_TRUE(canvas.calls.empty()) << "a step where no animal was seen draws and saves nothing";
 }
 
+TEST_F(TrackRunTest, ExportBmpSavesThePictureAndOpensItWhenSaved) {
+  FakeCanvas canvas;
+  EXPECT_TRUE(run_.export_picture(canvas, tmp_.path()));
+  const std::string file = (tmp_ / "trackimg.bmp").string();
+  EXPECT_EQ(canvas.calls, std::vector<std::string>{"save " + file + " bmp"});
+  EXPECT_EQ(shell_.calls, std::vector<std::string>{"open " + file});
+  canvas.save_result = false;
+  EXPECT_FALSE(run_.export_picture(canvas, tmp_.path()));
+  EXPECT_EQ(shell_.calls.size(), 1u);
+}
+
 TEST(TrackFiles, RefusesWhatItCannotTrackWithAMessageAndChangesNothing) {
   struct Case {
     const char* name;
