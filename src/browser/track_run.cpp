@@ -12,6 +12,8 @@ TrackRun::TrackRun(common::Clock& clock, common::Shell& shell) : clock_(clock), 
 TrackRun::~TrackRun() = default;
 
 std::string TrackRun::open(const fs::path& folder, const TrackOptions& options) {
+  ++opened_;
+  finishing_ = false;
   open_ = false;
   playing_ = false;
   problem_.clear();
@@ -38,7 +40,7 @@ std::string TrackRun::open(const fs::path& folder, const TrackOptions& options) 
 }
 
 void TrackRun::toggle() {
-  if (!open_) return;
+  if (!open_ || finishing_) return;
   if (playing_) {
     playing_ = false;
     return;
@@ -51,7 +53,7 @@ void TrackRun::toggle() {
 }
 
 TrackTick TrackRun::tick(common::Canvas* canvas) {
-  if (!open_ || !playing_) return TrackTick::Idle;
+  if (!open_ || !playing_ || finishing_) return TrackTick::Idle;
   if (model_->step()) {
     if (canvas) {
       draw_track_step(*canvas, *inputs_, *model_);
@@ -68,12 +70,19 @@ TrackTick TrackRun::tick(common::Canvas* canvas) {
 
 std::optional<fs::path> TrackRun::finish(common::EventPump& pump,
                                          const std::function<bool()>& stop) {
-  if (!open_) return std::nullopt;
+  if (!open_ || finishing_) return std::nullopt;
   playing_ = false;
+  finishing_ = true;
+  const std::uint64_t run = opened_;
   while (model_->step()) {
     pump.process_events();
-    if (stop && stop()) return std::nullopt;
+    if (opened_ != run) return std::nullopt; // another track was opened meanwhile
+    if (stop && stop()) {
+      finishing_ = false;
+      return std::nullopt;
+    }
   }
+  finishing_ = false;
   auto file = write_csv();
   open_ = false;
   return file;

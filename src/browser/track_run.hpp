@@ -5,6 +5,7 @@
 // and the distance table written into the acquisition folder and opened. kestrova-report runs
 // the same object without a display.
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -56,7 +57,9 @@ public:
 
   // Export Data: runs the remaining steps without drawing, letting events run after each, then
   // writes the table and opens it, and closes the view (the next open starts again). `stop`,
-  // asked after each step, ends the run early without writing anything. The file written.
+  // asked after each step, ends the run early without writing anything. While it runs, the
+  // track button and timer ticks do nothing; an open() from an event ends it without writing.
+  // The file written.
   std::optional<std::filesystem::path> finish(common::EventPump& pump,
                                               const std::function<bool()>& stop = {});
 
@@ -87,6 +90,8 @@ private:
   std::unique_ptr<TrackModel> model_;
   bool open_ = false;
   bool playing_ = false;
+  bool finishing_ = false;
+  std::uint64_t opened_ = 0; // counts open() calls, so Export Data sees one made by an event
   std::string problem_;
   std::optional<std::filesystem::path> table_file_;
 };

@@ -192,6 +192,35 @@ TEST_F(TrackRunTest, DrawsEachStepAndSavesItsFrame) {
   EXPECT_TRUE(canvas.calls.empty()) << "a step where no animal was seen draws and saves nothing";
 }
 
+// Export Data lets window events run: a press of the track button or a timer tick among them
+// changes nothing, and opening another track ends it without a table.
+TEST_F(TrackRunTest, EventsDuringExportDataNeitherStepNorBreakIt) {
+  ASSERT_EQ(run_.open(folder_, {}), "");
+  FakeEventPump pump;
+  pump.hook = [&](int) {
+    run_.toggle();
+    EXPECT_EQ(run_.tick(nullptr), TrackTick::Idle);
+    EXPECT_FALSE(run_.finish(pump)) << "no second Export Data inside the first";
+  };
+  const auto file = run_.finish(pump);
+  ASSERT_TRUE(file);
+  EXPECT_EQ(read_file(*file), expected_table(folder_));
+
+  TempDir other;
+  testing::write_acquisition(other / "20260116_0900", walk());
+  ASSERT_EQ(run_.open(folder_, {}), "");
+  pump.hook = [&](int calls) {
+    if (calls == 1200) {
+      ASSERT_EQ(run_.open(other / "20260116_0900", {}), "");
+    }
+  };
+  EXPECT_FALSE(run_.finish(pump));
+  EXPECT_EQ(pump.calls, 1200);
+  EXPECT_TRUE(run_.is_open()) << "the track opened by the event stays open";
+  EXPECT_EQ(run_.page_text(), "0/999");
+  EXPECT_FALSE(fs::exists(other / "20260116_0900" / "report.csv"));
+}
+
 TEST_F(TrackRunTest, ExportBmpSavesThePictureAndOpensItWhenSaved) {
   FakeCanvas canvas;
   EXPECT_TRUE(run_.export_picture(canvas, tmp_.path()));
