@@ -1,8 +1,12 @@
 #include "browser/track_files.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cerrno>
 #include <cmath>
 #include <ctime>
+#include <fcntl.h>
+#include <unistd.h>
 
 #include "acquisition/activity_files.hpp"
 #include "common/number_format.hpp"
@@ -205,11 +209,42 @@ TrackLoad load_track_inputs(const fs::path& folder, const TrackPlateSource& plat
   return load;
 }
 
-bool read_track_block(const fs::path& folder, int buffer_length, std::int64_t block,
-                      std::vector<std::int16_t>& samples) {
-  auto read = acquisition::read_realtime_block(folder, block, buffer_length);
-  if (!read) return false;
-  samples = std::move(*read);
+RealtimeBlocks::RealtimeBlocks(fs::path folder, int buffer_length)
+    : folder_(std::move(folder)),
+      block_bytes_(acquisition::realtime_block_bytes(acquisition::valid_buffer_length(buffer_length)
+                                                         ? buffer_length
+                                                         : acquisition::kDefaultBufferLength)) {}
+
+RealtimeBlocks::~RealtimeBlocks() {
+  if (fd_ >= 0) ::close(fd_);
+}
+
+bool RealtimeBlocks::read(std::int64_t block, std::vector<std::int16_t>& samples) {
+  if (block < 0) return false;
+  const std::int64_t number = block / acquisition::kBlocksPerRealtimeFile;
+  if (number != number_) {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = ::open((folder_ / acquisition::realtime_file_name(number)).c_str(), O_RDONLY | O_CLOEXEC);
+    number_ = fd_ >= 0 ? number : -1;
+    if (fd_ < 0) return false;
+  }
+  samples.resize(block_bytes_ / 2);
+  std::byte* target = reinterpret_cast<std::byte*>(samples.data());
+  if constexpr (std::endian::native != std::endian::little) {
+    bytes_.resize(block_bytes_);
+    target = bytes_.data();
+  }
+  const auto offset =
+      static_cast<off_t>((block % acquisition::kBlocksPerRealtimeFile) * block_bytes_);
+  for (std::size_t done = 0; done < block_bytes_;) {
+    const ssize_t got =
+        ::pread(fd_, target + done, block_bytes_ - done, offset + static_cast<off_t>(done));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    done += static_cast<std::size_t>(got);
+  }
+  if constexpr (std::endian::native != std::endian::little)
+    acquisition::decode_samples(bytes_, samples);
   return true;
 }
 

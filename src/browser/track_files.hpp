@@ -62,9 +62,26 @@ bool track_offered(std::string_view plate_name, int organism);
 // Found"), or real-time files that do not hold every block tracked (the file is named).
 TrackLoad load_track_inputs(const std::filesystem::path& folder, const TrackPlateSource& plate);
 
-// Reads block b of the folder's real-time files for buffer length B into `samples`.
-bool read_track_block(const std::filesystem::path& folder, int buffer_length, std::int64_t block,
-                      std::vector<std::int16_t>& samples);
+// Reads blocks of a folder's real-time files for buffer length B, keeping the file of the
+// current number open and reading straight into the caller's samples, so a run over many
+// blocks allocates nothing per block.
+class RealtimeBlocks {
+public:
+  RealtimeBlocks(std::filesystem::path folder, int buffer_length);
+  ~RealtimeBlocks();
+  RealtimeBlocks(const RealtimeBlocks&) = delete;
+  RealtimeBlocks& operator=(const RealtimeBlocks&) = delete;
+
+  // Block b as (B + 1) x 385 samples; false when it is missing, short or unreadable.
+  bool read(std::int64_t block, std::vector<std::int16_t>& samples);
+
+private:
+  std::filesystem::path folder_;
+  std::size_t block_bytes_;
+  std::vector<std::byte> bytes_; // big-endian hosts decode through it
+  int fd_ = -1;
+  std::int64_t number_ = -1;
+};
 
 // A distance in beam pitches as millimetres, whole, halves away from zero: 5 -> "23".
 std::string track_millimetres(double pitches);

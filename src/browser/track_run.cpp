@@ -28,12 +28,11 @@ std::string TrackRun::open(const fs::path& folder, const TrackOptions& options) 
     fs::create_directory(folder / "bmp", ec); // a folder that cannot be made loses frames only
   }
   inputs_ = std::move(load.inputs);
-  const fs::path data = inputs_->folder;
-  const int buffer_length = inputs_->buffer_length;
+  auto files = std::make_shared<RealtimeBlocks>(inputs_->folder, inputs_->buffer_length);
   model_ = std::make_unique<TrackModel>(
       inputs_->well_channels(), inputs_->blocks(), track_threshold(options.threshold_text),
-      [data, buffer_length](std::int64_t block, std::vector<std::int16_t>& samples) {
-        return read_track_block(data, buffer_length, block, samples);
+      [files](std::int64_t block, std::vector<std::int16_t>& samples) {
+        return files->read(block, samples);
       });
   open_ = true;
   return {};
