@@ -84,7 +84,14 @@ void draw_track_label(common::Canvas& canvas, const TrackInputs& inputs, int wel
 }
 
 void draw_track_step(common::Canvas& canvas, const TrackInputs& inputs, const TrackModel& model) {
-  for (const TrackWellStep& s : model.last_step()) {
+  const auto& moved = model.last_step();
+  auto next = moved.begin();
+  for (int well = 0; well < model.wells(); ++well) {
+    if (next == moved.end() || next->well != well) {
+      draw_track_label(canvas, inputs, well, model.cumulative(well));
+      continue;
+    }
+    const TrackWellStep& s = *next++;
     for (const int ch : model.channels_of(s.well))
       canvas.circle(track_world(store::beam_column(ch)), track_world(store::beam_row(ch)), 2,
                     kTrackBeam);

@@ -25,8 +25,9 @@ inline double track_world(double beam) { return 100 * beam + 50; }
 // letters.
 void draw_track_plate(common::Canvas& canvas, const TrackInputs& inputs);
 
-// Draws what the model's last step found: for each well that moved, its beams, the interrupted
-// ones, the marker at its new position and its last five positions; then its distance label.
+// Draws what the model's last step found, well by well: for a well whose animal was seen, its
+// beams, the interrupted ones, the marker at its new position and its last five positions; then
+// every well's distance label.
 void draw_track_step(common::Canvas& canvas, const TrackInputs& inputs, const TrackModel& model);
 
 // The distance label of a well at its place on the plate: a white box, then the cumulative

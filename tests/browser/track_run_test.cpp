@@ -180,16 +180,21 @@ TEST_F(TrackRunTest, DrawsEachStepAndSavesItsFrame) {
                                          "text -79,-44.33 \"23mm\" (0,0,0) 10pt",
                                          "save " + (folder_ / "bmp" / "00020.bmp").string() +
                                              " bmp"};
-  ASSERT_GE(canvas.calls.size(), path.size());
-  EXPECT_EQ(std::vector<std::string>(canvas.calls.end() - static_cast<long>(path.size()),
-                                     canvas.calls.end()),
-            path);
-  EXPECT_EQ(canvas.count("circle "), static_cast<int>(run_.model()->channels_of(0).size()) + 3)
+  const std::size_t beams = run_.model()->channels_of(0).size();
+  ASSERT_EQ(canvas.calls.size(), beams + path.size() + 5 * 2);
+  EXPECT_EQ(canvas.count("circle "), static_cast<int>(beams) + 3)
       << "the well's beams, then the marker of its one interrupted beam";
+  EXPECT_EQ(std::vector<std::string>(canvas.calls.begin() + static_cast<long>(beams),
+                                     canvas.calls.begin() + static_cast<long>(beams) + 10),
+            std::vector<std::string>(path.begin(), path.begin() + 10));
+  EXPECT_EQ(canvas.calls.back(), path.back());
+  EXPECT_EQ(canvas.calls[canvas.calls.size() - 2], "text 1659.66,825 \"0mm\" (0,0,0) 10pt")
+      << "then the labels of the other wells, B3 last";
 
   canvas.calls.clear();
   run_.tick(&canvas);
-  EXPECT_TRUE(canvas.calls.empty()) << "a step where no animal was seen draws and saves nothing";
+  EXPECT_EQ(canvas.count("text "), 6) << "a step where no animal was seen shows the labels";
+  EXPECT_EQ(canvas.count("save "), 0) << "and saves no frame";
 }
 
 // Export Data lets window events run: a press of the track button or a timer tick among them
