@@ -10,6 +10,7 @@
 #include "app/logo.hpp"
 #include "app/main_views.hpp"
 #include "app/main_window.hpp"
+#include "browser/browser_window.hpp"
 #include "reports/report_settings_window.hpp"
 #include "reports/report_window.hpp"
 #include "setup_editor/setup_window.hpp"
@@ -46,11 +47,16 @@ App::App(AppOptions options, Services& services) : services_(services) {
       reports::ReportServices{services.dialogs, services.shell, services.pump, services.clock},
       [this] { return main_->mn_userbin->isChecked(); });
   report_->setWindowIcon(icon);
+  browser_ = std::make_unique<browser::FrmOffline>(
+      data_folder, browser::BrowserServices{services.dialogs, services.shell, services.clock},
+      [this] { init_->show(); });
+  browser_->setWindowIcon(icon);
   session_->set_report_window(this);
 }
 
 App::~App() {
   session_->set_report_window(nullptr);
+  browser_.reset();
   report_.reset();
   report_settings_.reset();
   setup_.reset();
@@ -115,6 +121,13 @@ std::optional<reports::GenerateResult> App::open_report_window(const std::filesy
   return report_->run_autoreport(!session_->options().exit_when_complete);
 }
 
+void App::open_browser() {
+  init_->hide();
+  browser_->Form_Load();
+  browser_->show();
+  browser_->raise();
+}
+
 void App::open_setup() {
   init_->hide();
   main_->hide();
@@ -140,6 +153,7 @@ void App::show_notes_in_main(const std::string& notes) {
 void App::program_ended() {
   main_->Timerinicio->stop();
   setup_->hide();
+  browser_->hide();
   about_->hide();
   init_->hide();
   main_->hide();

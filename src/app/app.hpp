@@ -13,6 +13,10 @@ class FrmReportSet;
 class FrmReport;
 } // namespace kestrova::reports
 
+namespace kestrova::browser {
+class FrmOffline;
+}
+
 namespace kestrova::app {
 
 class FrmMain;
@@ -45,6 +49,10 @@ public:
   setup_editor::FrmSetup& setup_window() { return *setup_; }
   reports::FrmReportSet& report_settings_window() { return *report_settings_; }
   reports::FrmReport& report_window() { return *report_; }
+  browser::FrmOffline& browser_window() { return *browser_; }
+  // Opens the experiment browser (from the start screen or the channel console): the window is
+  // loaded afresh and shown, the start screen hidden.
+  void open_browser();
   // "User Defined BIN size": stores the configuration the menu mark stands for and shows the
   // report settings window.
   void open_report_settings();
@@ -80,6 +88,7 @@ private:
   std::unique_ptr<setup_editor::FrmSetup> setup_;
   std::unique_ptr<reports::FrmReportSet> report_settings_;
   std::unique_ptr<reports::FrmReport> report_;
+  std::unique_ptr<browser::FrmOffline> browser_;
   std::unique_ptr<StartupScreens> startup_view_;
   std::unique_ptr<ConnectionScreens> connection_view_;
   std::unique_ptr<AcquisitionScreens> acquisition_view_;

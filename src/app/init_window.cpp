@@ -83,16 +83,11 @@ void FrmInit::build() {
   Label1->installEventFilter(this);
 }
 
-void FrmInit::not_available(std::string_view what) {
-  app_.services().dialogs.message(not_available_text(what), common::Buttons::Ok,
-                                  common::Icon::Information);
-}
-
 void FrmInit::cmd_option1_Click() { app_.open_setup(); }
 
 void FrmInit::cmd_option2_Click() { app_.run_latest_project(); }
 
-void FrmInit::cmd_option3_Click() { not_available("The experiment browser"); }
+void FrmInit::cmd_option3_Click() { app_.open_browser(); }
 
 void FrmInit::cmd_option4_Click() {
   if (app_.session().quit_from_start_screen()) app_.session().end_program();

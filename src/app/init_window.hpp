@@ -40,8 +40,6 @@ protected:
 
 private:
   void build();
-  // A choice whose window is not part of this version: says so and keeps the start screen.
-  void not_available(std::string_view what);
 
   App& app_;
 };

@@ -21,6 +21,7 @@ PictureBox::PictureBox(QWidget* parent) : QWidget(parent) {
 void PictureBox::ensure_image() const {
   const QSize wanted = size().expandedTo(QSize(1, 1));
   if (image_.size() == wanted) return;
+  finish_painting();
   QImage grown(wanted, QImage::Format_RGB32);
   grown.fill(background_);
   if (!image_.isNull()) {
@@ -38,9 +39,20 @@ QPointF PictureBox::to_pixel(double x, double y) const {
   return {px, py};
 }
 
+QPainter& PictureBox::painter() {
+  ensure_image();
+  if (!painter_) painter_ = std::make_unique<QPainter>(&image_);
+  return *painter_;
+}
+
+void PictureBox::finish_painting() const { painter_.reset(); }
+
 void PictureBox::touched(const QRectF& pixels) {
   const int margin = draw_width_ + 2;
-  update(pixels.toAlignedRect().adjusted(-margin, -margin, margin, margin));
+  const QRect r = pixels.toAlignedRect().adjusted(-margin, -margin, margin, margin);
+  if (dirty_.contains(r)) return; // already asked for: the common case on a busy page
+  dirty_ |= r;
+  update(dirty_);
 }
 
 void PictureBox::set_world(double left, double top, double right, double bottom) {
@@ -52,6 +64,7 @@ void PictureBox::set_world(double left, double top, double right, double bottom)
 
 void PictureBox::clear(common::Rgb background) {
   ensure_image();
+  finish_painting();
   background_ = to_qcolor(background);
   image_.fill(background_);
   update();
@@ -63,26 +76,24 @@ void PictureBox::line(double x1, double y1, double x2, double y2, common::Rgb co
   ensure_image();
   const QPointF a = to_pixel(x1, y1);
   const QPointF b = to_pixel(x2, y2);
-  {
-    QPainter p(&image_);
-    p.setPen(QPen(to_qcolor(colour), draw_width_));
-    p.drawLine(a, b);
-  }
+  QPainter& p = painter();
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(QPen(to_qcolor(colour), draw_width_));
+  p.drawLine(a, b);
   touched(QRectF(a, b).normalized());
 }
 
 void PictureBox::box(double x1, double y1, double x2, double y2, common::Rgb colour, bool filled) {
   ensure_image();
   const QRectF r = QRectF(to_pixel(x1, y1), to_pixel(x2, y2)).normalized();
-  {
-    QPainter p(&image_);
-    if (filled) {
-      p.fillRect(r, to_qcolor(colour));
-    } else {
-      p.setPen(QPen(to_qcolor(colour), draw_width_));
-      p.setBrush(Qt::NoBrush);
-      p.drawRect(r);
-    }
+  QPainter& p = painter();
+  p.setRenderHint(QPainter::Antialiasing, false);
+  if (filled) {
+    p.fillRect(r, to_qcolor(colour));
+  } else {
+    p.setPen(QPen(to_qcolor(colour), draw_width_));
+    p.setBrush(Qt::NoBrush);
+    p.drawRect(r);
   }
   touched(r);
 }
@@ -93,13 +104,11 @@ void PictureBox::circle(double cx, double cy, double radius, common::Rgb colour,
   const double scale = (right_ == left_) ? 1.0 : width() / std::abs(right_ - left_);
   const double r = std::abs(radius) * scale;
   const QRectF bounds(c.x() - r, c.y() - r, 2 * r, 2 * r);
-  {
-    QPainter p(&image_);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(to_qcolor(colour), draw_width_));
-    p.setBrush(filled ? QBrush(to_qcolor(colour)) : QBrush(Qt::NoBrush));
-    p.drawEllipse(bounds);
-  }
+  QPainter& p = painter();
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setPen(QPen(to_qcolor(colour), draw_width_));
+  p.setBrush(filled ? QBrush(to_qcolor(colour)) : QBrush(Qt::NoBrush));
+  p.drawEllipse(bounds);
   touched(bounds);
 }
 
@@ -110,25 +119,26 @@ void PictureBox::text(double x, double y, std::string_view text, common::Rgb col
   const QString s = QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
   QFont font = this->font();
   font.setPointSizeF(size_pt > 0 ? size_pt : 8.0);
-  QRectF drawn;
-  {
-    QPainter p(&image_);
-    p.setFont(font);
-    p.setPen(to_qcolor(colour));
-    drawn = p.boundingRect(QRectF(at, QSizeF(1e5, 1e5)), Qt::AlignLeft | Qt::AlignTop, s);
-    p.drawText(drawn, Qt::AlignLeft | Qt::AlignTop, s);
-  }
+  QPainter& p = painter();
+  p.setFont(font);
+  p.setPen(to_qcolor(colour));
+  const QRectF drawn =
+      p.boundingRect(QRectF(at, QSizeF(1e5, 1e5)), Qt::AlignLeft | Qt::AlignTop, s);
+  p.drawText(drawn, Qt::AlignLeft | Qt::AlignTop, s);
   touched(drawn);
 }
 
 bool PictureBox::save(const std::filesystem::path& file, common::ImageFormat format) {
   ensure_image();
+  finish_painting();
   const char* kind = format == common::ImageFormat::Bmp ? "BMP" : "PNG";
   return image_.save(QString::fromStdString(file.string()), kind);
 }
 
 void PictureBox::paintEvent(QPaintEvent* event) {
   ensure_image();
+  finish_painting();
+  dirty_ = QRect();
   QPainter p(this);
   const QRect r = event->rect();
   p.drawImage(r, image_, r);

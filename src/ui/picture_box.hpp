@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QImage>
+#include <QPainter>
 #include <QWidget>
+#include <memory>
 
 #include "common/canvas.hpp"
 
 namespace kestrova::ui {
 
 // A drawing surface widget. Everything is drawn into a persistent image, so the drawing
-// survives being covered or hidden; each call repaints only the pixels it touched.
+// survives being covered or hidden. One painter stays open on the image across drawing calls
+// (a signal page is 100,000 lines); the repaint asked for covers what was drawn since the last
+// paint.
 class PictureBox final : public QWidget, public common::Canvas {
   Q_OBJECT
 
@@ -27,6 +31,7 @@ public:
   // The backing image (what the widget shows), at the widget's current size.
   const QImage& image() const {
     ensure_image();
+    finish_painting();
     return image_;
   }
   // Pixel position of a world point under the current world window.
@@ -39,9 +44,16 @@ protected:
 private:
   // Follows the widget's size, keeping what was drawn (also before the first resize event).
   void ensure_image() const;
+  // The painter on the image, opened on first use.
+  QPainter& painter();
+  // Closes the painter so the image can be read, replaced or filled.
+  void finish_painting() const;
   void touched(const QRectF& pixels);
 
   mutable QImage image_;
+  mutable std::unique_ptr<QPainter> painter_;
+  QRect dirty_; // pixels drawn since the last repaint request
+  bool repaint_posted_ = false;
   QColor background_{Qt::white};
   double left_ = 0;
   double top_ = 0;

@@ -124,15 +124,6 @@ TEST_F(StartScreen, ExitThenNoKeepsTheStartScreen) {
   EXPECT_FALSE(a.start_screen().isVisible());
 }
 
-// "Setup a New Project" opens the setup window now (tests/windows/setup_window_test.cpp).
-TEST_F(StartScreen, ChoicesWithoutTheirWindowSaySoAndStay) {
-  app::App& a = started_app();
-  a.start_screen().cmd_option3->click();
-  EXPECT_EQ(dialogs_.texts(),
-            (std::vector<std::string>{"The experiment browser is not available in this version."}));
-  EXPECT_TRUE(a.start_screen().isVisible());
-}
-
 TEST_F(StartScreen, LogoDoubleClickOpensTheMakersSite) {
   app::App& a = started_app();
   QMouseEvent dbl(QEvent::MouseButtonDblClick, QPointF(5, 5), QPointF(5, 5), Qt::LeftButton,

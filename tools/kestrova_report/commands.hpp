@@ -51,6 +51,8 @@ Runner setup_xlsx(CLI::App& command);
 Runner setup_generate(CLI::App& command);
 Runner setup_wells(CLI::App& command);
 Runner setup_reanalyze(CLI::App& command);
+Runner setup_list(CLI::App& command);
+Runner setup_tag(CLI::App& command);
 Runner setup_track(CLI::App& command);
 
 } // namespace kestrova::tools

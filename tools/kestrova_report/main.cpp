@@ -24,6 +24,9 @@ constexpr Subcommand kSubcommands[] = {
     {"wells", "Export the binned activity as one text file per well or per channel", setup_wells},
     {"reanalyze", "Count the activity again from the real-time files, then write the report",
      setup_reanalyze},
+    {"list", "List the projects and acquisitions of the data folder, one tab-separated line each",
+     setup_list},
+    {"tag", "Add a kinetic-group tag to an acquisition, or clear its tags", setup_tag},
     {"track", "Write the travel distances of the animals of a w6 acquisition", setup_track},
 };
 

@@ -1,0 +1,131 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "store/setup_file.hpp"
+#include "store/subproj.hpp"
+#include "support/run_command.hpp"
+#include "support/temp_dir.hpp"
+
+namespace kestrova::tools {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::read_file;
+using testing::TempDir;
+using testing::write_file;
+
+testing::CommandRun run_report(const std::string& args) {
+  return testing::run_command("env LC_ALL=C KESTROVA_HOME= HOME=/nonexistent '" +
+                              std::string(KESTROVA_REPORT_EXE) + "' " + args + " 2>&1");
+}
+
+std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
+
+// Two projects; project 1 holds a listed, an archived and an uncounted acquisition.
+struct DataFolder {
+  DataFolder() {
+    for (int n : {1, 2}) {
+      store::SetupValues setup;
+      setup.Name = n == 1 ? "Screen\tone" : "Second";
+      fs::create_directories(tmp / ("p0000" + std::to_string(n)));
+      EXPECT_TRUE(store::write_setup_file(tmp / ("p0000" + std::to_string(n)), n, setup));
+    }
+    acquisition("p00001/20210316_1405", "first", true);
+    acquisition("p00001/20210317_0900_s2", "second", true);
+    acquisition("p00001/20210316_1405removed202603041507", "archived", true);
+    acquisition("p00001/20210318_0900", "no counts", false);
+    acquisition("p00002/20220101_0000", "other", true);
+  }
+  void acquisition(const std::string& folder, const std::string& title, bool counts) {
+    fs::create_directories(tmp / folder);
+    if (counts) write_file(tmp / folder / "counts.bin", "");
+    EXPECT_TRUE(store::WriteAcquisitionIndex(tmp / folder, title, ""));
+  }
+  std::string dir() const { return q(tmp.path()); }
+  std::string path(const std::string& folder) const { return (tmp / folder).string(); }
+
+  TempDir tmp;
+};
+
+TEST(KestrovaReportList, ListsWhatTheBrowserListsOneTabSeparatedLineEach) {
+  DataFolder d;
+  write_file(d.tmp / "p00001" / "tags_id.dat", "20210317_0900_s2 [K1] [K2]\r\n");
+  const auto r = run_report("list --data-dir " + d.dir());
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(r.output, "p00001\t\tScreen one\t\t" + d.path("p00001") + "\n" +
+                          "p00001\t20210316_1405\tfirst\t\t" + d.path("p00001/20210316_1405") +
+                          "\n" + "p00001\t20210317_0900_s2\tsecond\t[K1] [K2]\t" +
+                          d.path("p00001/20210317_0900_s2") + "\n" + "p00002\t\tSecond\t\t" +
+                          d.path("p00002") + "\n" + "p00002\t20220101_0000\tother\t\t" +
+                          d.path("p00002/20220101_0000") + "\n");
+
+  const auto project = run_report("--data-dir " + d.dir() + " list --project 2");
+  ASSERT_EQ(project.exit_code, 0) << project.output;
+  EXPECT_EQ(project.output, "p00002\t\tSecond\t\t" + d.path("p00002") + "\n" +
+                                "p00002\t20220101_0000\tother\t\t" +
+                                d.path("p00002/20220101_0000") + "\n");
+
+  const auto tagged = run_report("list --data-dir " + d.dir() + " --tag '[K2]'");
+  ASSERT_EQ(tagged.exit_code, 0) << tagged.output;
+  EXPECT_EQ(tagged.output, "p00001\t20210317_0900_s2\tsecond\t[K1] [K2]\t" +
+                               d.path("p00001/20210317_0900_s2") + "\n");
+  EXPECT_EQ(run_report("list --data-dir " + d.dir() + " --tag '[K']").output, "")
+      << "a tag is matched whole";
+}
+
+TEST(KestrovaReportList, MissingProjectOrDataFolderIsAnError) {
+  DataFolder d;
+  const auto r = run_report("list --data-dir " + d.dir() + " --project 9");
+  EXPECT_EQ(r.exit_code, 1);
+  EXPECT_EQ(r.output, "kestrova-report: no project p00009 in " + d.tmp.path().string() + "\n");
+  const auto none = run_report("list");
+  EXPECT_EQ(none.exit_code, 1);
+  EXPECT_EQ(none.output, "kestrova-report: no data folder /nonexistent/Kestrova\n");
+}
+
+TEST(KestrovaReportTag, AddsOnceAndClears) {
+  DataFolder d;
+  const std::string acq = q(d.tmp / "p00001" / "20210316_1405");
+  for (int i = 0; i < 2; ++i) {
+    const auto r = run_report("tag " + acq + " '[K2]'");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_EQ(r.output, "20210316_1405\t[K2]\n");
+  }
+  EXPECT_EQ(read_file(d.tmp / "p00001" / "tags_id.dat"), "20210316_1405 [K2]\r\n");
+  EXPECT_EQ(run_report("tag " + acq + " '[K3]'").output, "20210316_1405\t[K2] [K3]\n");
+  const auto cleared = run_report("tag " + acq + " --clear");
+  ASSERT_EQ(cleared.exit_code, 0) << cleared.output;
+  EXPECT_EQ(read_file(d.tmp / "p00001" / "tags_id.dat"), "20210316_1405\r\n");
+}
+
+TEST(KestrovaReportTag, RefusesWhatItCannotDo) {
+  DataFolder d;
+  const std::string acq = q(d.tmp / "p00001" / "20210316_1405");
+  struct Case {
+    std::string args;
+    std::string told;
+  };
+  const Case cases[] = {
+      {"tag " + acq, "tag needs a TAG or --clear"},
+      {"tag " + acq + " '[K1] [K2]'", "a tag holds no spaces"},
+      {"tag " + acq + " '[K1]' --clear", "TAG excludes --clear"},
+      {"tag " + q(d.tmp / "p00001") + " '[K1]'", "is not an acquisition folder"},
+      {"tag " + q(d.tmp / "p00001" / "nothing_here") + " '[K1]'", "nothing_here"},
+  };
+  for (const Case& c : cases) {
+    const auto r = run_report(c.args);
+    EXPECT_NE(r.exit_code, 0) << c.args;
+    EXPECT_NE(r.output.find(c.told), std::string::npos) << c.args << "\n" << r.output;
+  }
+  EXPECT_FALSE(fs::exists(d.tmp / "p00001" / "tags_id.dat"));
+
+  fs::create_directory(d.tmp / "p00001" / "tags_id.dat.tmp"); // the new file cannot be made
+  const auto r = run_report("tag " + acq + " '[K1]'");
+  EXPECT_EQ(r.exit_code, 1) << r.output;
+  EXPECT_NE(r.output.find("cannot write"), std::string::npos) << r.output;
+}
+
+} // namespace
+} // namespace kestrova::tools

@@ -1,0 +1,278 @@
+// The experiment browser window on a data folder with acquisitions: opening it, the list's
+// double-click, Enter, headers, search and pop-up menu, the opened acquisition's controls, and
+// the way in and out through the start screen.
+
+#include <QApplication>
+#include <QFocusEvent>
+#include <QKeyEvent>
+#include <QMouseEvent>
+
+#include "app_fixture.hpp"
+#include "browser/browser_window.hpp"
+#include "store/channel_tables.hpp"
+#include "store/config.hpp"
+#include "store/setup_file.hpp"
+#include "store/subproj.hpp"
+#include "ui/picture_box.hpp"
+
+namespace kestrova::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+void make_project(const fs::path& data, int n, const std::string& name) {
+  const fs::path folder = data / store::ProjectFolderName(n);
+  fs::create_directories(folder);
+  store::SetupValues setup;
+  setup.Name = name;
+  ASSERT_TRUE(store::write_setup_file(folder, n, setup));
+}
+
+fs::path make_acquisition(const fs::path& data, int n, const std::string& name,
+                          const std::string& title, const std::string& comments) {
+  const fs::path folder = data / store::ProjectFolderName(n) / name;
+  fs::create_directories(folder);
+  write_file(folder / "counts.bin", "");
+  store::SetupValues setup;
+  setup.Aq_lapse = 15;
+  EXPECT_TRUE(store::write_setup_file(folder, n, setup));
+  EXPECT_TRUE(store::SaveChannelTables(folder, store::ChannelTables{}, store::GroupTables{}));
+  EXPECT_TRUE(store::WriteAcquisitionIndex(folder, title, comments));
+  return folder;
+}
+
+std::vector<std::string> items(const QListWidget* list) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < list->count(); ++i)
+    texts.push_back(list->item(i)->text().toStdString());
+  return texts;
+}
+
+std::vector<int> selected_rows(const QListWidget* list) {
+  std::vector<int> rows;
+  for (int i = 0; i < list->count(); ++i)
+    if (list->item(i)->isSelected()) rows.push_back(i);
+  return rows;
+}
+
+class BrowserWindow : public ::testing::Test {
+protected:
+  void SetUp() override {
+    ensure_qt_application();
+    fs::copy_file(fs::path(KESTROVA_SOURCE_DIR) / "data" / "w96f.dat", tmp_ / "w96f.dat");
+    make_project(tmp_.path(), 1, "Screen");
+    make_project(tmp_.path(), 2, "Other");
+    first_ = make_acquisition(tmp_.path(), 1, "20210316_1405", "larvae run", "dose 1 mM");
+    make_acquisition(tmp_.path(), 1, "20210317_0900_s2", "second", "");
+    write_file(tmp_ / "p00001" / "tags_id.dat", "20210316_1405 [K1]\r\n");
+    window_ = std::make_unique<browser::FrmOffline>(
+        tmp_.path(), browser::BrowserServices{dialogs_, shell_, clock_}, [this] { ++backs_; });
+    window_->Form_Load();
+    window_->show();
+  }
+
+  // Makes `row` the only selected and current line, then presses Enter in the list.
+  void enter_on(int row) {
+    QListWidget* list = window_->Listpj;
+    list->clearSelection();
+    list->setCurrentRow(row);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(list, &enter);
+  }
+  void click(QWidget* label) {
+    QMouseEvent release(QEvent::MouseButtonRelease, QPointF(2, 2),
+                        label->mapToGlobal(QPointF(2, 2)), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(label, &release);
+  }
+
+  TempDir tmp_;
+  FakeDialogs dialogs_;
+  FakeShell shell_;
+  FakeClock clock_{{2026, 3, 4, 15, 42, 7, 0}};
+  fs::path first_;
+  int backs_ = 0;
+  std::unique_ptr<browser::FrmOffline> window_;
+};
+
+TEST_F(BrowserWindow, OpensWithTheProjectsCollapsedAndThePlotControlsAtRest) {
+  browser::FrmOffline& w = *window_;
+  EXPECT_EQ(w.windowTitle().toStdString(),
+            "<Kestrova> Acquisition Software  --------> Report analysis");
+  EXPECT_EQ(items(w.Listpj),
+            (std::vector<std::string>{"+         \tp00002_Other", "+ 2021.0316\tp00001_Screen"}));
+  EXPECT_EQ(w.lbl_orden->text(), "^");
+  EXPECT_EQ(w.lbl_pj_title->text(), "My Project");
+  EXPECT_EQ(w.lbl_subpj_title->text(), "  My Acquisition");
+  EXPECT_FALSE(w.Txt_description->isVisible());
+  EXPECT_FALSE(w.chk_bmp->isVisible());
+  EXPECT_FALSE(w.scrollpage->isVisible());
+  EXPECT_FALSE(w.cmdchannels->isEnabled());
+  EXPECT_EQ(w.Cmd_report->text(), "[ REPORT ]");
+  EXPECT_EQ(w.cmb_modeanalisis->count(), 2);
+  EXPECT_EQ(w.cmb_modeanalisis->currentText(), "Mode:0");
+  EXPECT_EQ(w.frmtxt_threshold->text(), "1.8");
+  ASSERT_EQ(w.menu->actions().size(), 1) << "only File is in the menu bar";
+  EXPECT_EQ(w.txtfolder[0]->text(), "_folder1");
+  EXPECT_TRUE(w.plot_area->isAncestorOf(w.Picreal));
+  EXPECT_FALSE(w.plot_area->isAncestorOf(w.Listpj));
+}
+
+TEST_F(BrowserWindow, OpeningAProjectAndAnAcquisitionFillsTheControls) {
+  browser::FrmOffline& w = *window_;
+  enter_on(1);
+  ASSERT_EQ(items(w.Listpj),
+            (std::vector<std::string>{"+         \tp00002_Other", "+ 2021.0316\tp00001_Screen",
+                                      "  > 2021.0317_s2\t ACQ09:00 \"second\"\t\t",
+                                      "  > 2021.0316\t ACQ14:05 \"larvae run\"\t\t[K1]"}));
+  EXPECT_EQ(selected_rows(w.Listpj), std::vector<int>{1}) << "the opened line is selected again";
+  EXPECT_TRUE(w.Cmd_leegroups->isEnabled());
+  EXPECT_FALSE(w.Cmd_report->isEnabled());
+
+  enter_on(3);
+  EXPECT_TRUE(w.cmdchannels->isEnabled());
+  EXPECT_TRUE(w.Cmd_analyze->isEnabled());
+  EXPECT_TRUE(w.Cmd_report->isEnabled());
+  EXPECT_EQ(w.lbl_pj_title->text(), "p00001_Screen");
+  EXPECT_EQ(w.lbl_subpj_title->text(), " 2021.0316\t ACQ14:05 \"larvae run\"\t\t[K1]");
+  EXPECT_TRUE(w.Txt_description->isVisible());
+  EXPECT_EQ(w.Txt_description->toPlainText(), "dose 1 mM");
+  EXPECT_TRUE(w.List_tags->isVisible());
+  EXPECT_EQ(items(w.List_tags), std::vector<std::string>{"[K1]"});
+  EXPECT_EQ(w.Combofila->count(), 8);
+  EXPECT_EQ(w.Combocol->count(), 12);
+  EXPECT_EQ(w.lstgrup_plot->item(0)->text(), "000_Group0");
+  EXPECT_EQ(w.lstgrup_plot->currentRow(), 0);
+  EXPECT_EQ(w.combogrup->itemText(w.combogrup->count() - 1), "999_Free");
+  EXPECT_FALSE(w.combogrup->isVisible()) << "group activity view";
+  EXPECT_TRUE(w.frame_plotbutton->isVisible());
+  EXPECT_FALSE(w.cmd_track->isVisible());
+  EXPECT_NE(w.txt_pj_details->toPlainText().indexOf("Acquisition Lapse = 15min"), -1);
+  EXPECT_EQ(w.browser().acquisition_path(), first_);
+
+  enter_on(2);
+  EXPECT_FALSE(w.List_tags->isVisible());
+  EXPECT_FALSE(w.lbl_tagplot->isVisible());
+  EXPECT_EQ(w.Txt_description->toPlainText(), "Protocol Comments:");
+  EXPECT_TRUE(dialogs_.texts().empty()) << dialogs_.texts().front();
+}
+
+TEST_F(BrowserWindow, HeadersSearchAndWatchedFolders) {
+  browser::FrmOffline& w = *window_;
+  enter_on(1);
+  click(w.lbl_date);
+  EXPECT_EQ(w.lbl_orden->text(), "v");
+  EXPECT_EQ(items(w.Listpj).front(), "+ 2021.0316\tp00001_Screen");
+  EXPECT_EQ(items(w.Listpj).size(), 4u);
+  click(w.lblproject);
+  EXPECT_EQ(items(w.Listpj).size(), 2u) << "reset collapses every project";
+
+  w.txt_search->setText("LARVAE");
+  w.cmd_lupa->click();
+  EXPECT_EQ(selected_rows(w.Listpj), std::vector<int>{0}) << "the collapsed project is selected";
+  EXPECT_TRUE(w.txt_search->text().isEmpty());
+
+  w.Timer_button->stop();
+  QEvent enter(QEvent::Enter);
+  QApplication::sendEvent(w.lbl_date, &enter);
+  EXPECT_NE(w.lbl_date->styleSheet().indexOf("#2e8b3a"), -1);
+  EXPECT_TRUE(w.Timer_button->isActive());
+  w.Timer_button_Timer();
+  EXPECT_EQ(w.lbl_date->styleSheet().indexOf("#2e8b3a"), -1);
+
+  dialogs_.script_input(tmp_.path().string());
+  w.txtfolder[2]->trigger();
+  EXPECT_EQ(w.txtfolder[2]->text().toStdString(), tmp_.path().string());
+  EXPECT_NE(read_file(tmp_ / "foldview.dat").find(tmp_.path().string()), std::string::npos);
+}
+
+TEST_F(BrowserWindow, PopUpMenuCommands) {
+  browser::FrmOffline& w = *window_;
+  enter_on(1);
+  w.Listpj_MouseUp_Right(QPoint(10, 10));
+  EXPECT_TRUE(w.mnrename->isVisible());
+  EXPECT_FALSE(w.mntag_jk->menuAction()->isVisible()) << "no acquisition is the selection";
+  w.mnrename->hide();
+
+  enter_on(3);
+  w.Listpj_MouseUp_Right(QPoint(10, 10));
+  EXPECT_TRUE(w.mntag_jk->menuAction()->isVisible());
+  w.mnrename->hide();
+  w.tagjk[2]->trigger();
+  EXPECT_EQ(items(w.Listpj)[3], "  > 2021.0316\t ACQ14:05 \"larvae run\"\t\t[K1] [K2]");
+  EXPECT_EQ(selected_rows(w.Listpj), std::vector<int>{3});
+
+  dialogs_.script_input("renamed");
+  w.lst_rename->trigger();
+  EXPECT_EQ(items(w.Listpj)[3], "  > 2021.0316\t ACQ14:05 \"renamed\"\t\t[K1] [K2]");
+
+  w.lst_explorefind->trigger();
+  EXPECT_EQ(shell_.calls, std::vector<std::string>{"reveal " + first_.string()});
+
+  w.Listpj->setCurrentRow(3);
+  w.lst_delete->trigger();
+  EXPECT_EQ(items(w.Listpj).size(), 3u);
+  EXPECT_TRUE(fs::exists(tmp_ / "p00001" / "20210316_1405removed202603041507" / "subproj.dat"));
+
+  dialogs_.clear();
+  w.Listpj->setCurrentRow(0);
+  w.lst_delete->trigger();
+  EXPECT_EQ(dialogs_.messages(),
+            std::vector<std::string>{"Remove function only available for subprojects"});
+}
+
+TEST_F(BrowserWindow, CommentsAreStoredWhenTheBoxLosesTheFocusAndBackShowsTheStartScreen) {
+  browser::FrmOffline& w = *window_;
+  enter_on(1);
+  enter_on(3);
+  w.Txt_description->setPlainText("new protocol");
+  QFocusEvent out(QEvent::FocusOut);
+  QApplication::sendEvent(w.Txt_description, &out);
+  EXPECT_EQ(store::ReadAcquisitionComments(first_), "new protocol");
+  EXPECT_EQ(store::ReadAcquisitionTitle(first_), "larvae run");
+
+  w.Cmd_main->click();
+  EXPECT_EQ(backs_, 1);
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_TRUE(w.browser().acquisition_path().empty());
+}
+
+TEST_F(BrowserWindow, EnterInTheSearchBoxSearchesAndClosingResetsTheViewButtons) {
+  browser::FrmOffline& w = *window_;
+  w.txt_search->setText("second");
+  QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+  QApplication::sendEvent(w.txt_search, &enter);
+  EXPECT_EQ(selected_rows(w.Listpj), std::vector<int>{1});
+
+  enter_on(1);
+  enter_on(2);
+  w.cmdchannels->click();
+  EXPECT_EQ(w.cmdchannels->text(), "[Channel Signal]");
+  EXPECT_EQ(w.Cmd_leegroups->text(), "Group Activity");
+  EXPECT_TRUE(w.fmranalizar->isVisible());
+  EXPECT_FALSE(w.lstgrup_plot->isVisible());
+  w.close();
+  EXPECT_EQ(w.cmdchannels->text(), "Channel Signal");
+  EXPECT_FALSE(w.cmdchannels->isEnabled());
+  EXPECT_EQ(w.Cmd_leegroups->text(), "[Group Activity]");
+  EXPECT_EQ(backs_, 1);
+}
+
+using StartScreenBrowser = AppFixture;
+
+TEST_F(StartScreenBrowser, AnalyzeOpensTheBrowserAndBackReturns) {
+  app::App& a = started_app();
+  make_project(tmp_.path(), 4, "Four");
+  a.start_screen().cmd_option3->click();
+  browser::FrmOffline& w = a.browser_window();
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_FALSE(a.start_screen().isVisible());
+  EXPECT_EQ(items(w.Listpj), std::vector<std::string>{"+         \tp00004_Four"});
+  w.Cmd_main->click();
+  EXPECT_TRUE(a.start_screen().isVisible());
+  EXPECT_FALSE(w.isVisible());
+  EXPECT_TRUE(dialogs_.texts().empty());
+}
+
+} // namespace
+} // namespace kestrova::testing
