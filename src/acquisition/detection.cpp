@@ -97,8 +97,17 @@ std::int16_t ActivityDetector::detect_activity(RawBlock block, int channel, doub
 void ActivityDetector::detect_channels(RawBlock block, std::span<const int> channels,
                                        double threshold, std::int16_t method,
                                        std::span<std::int16_t> counts) {
+  detect_channels(block, channels, threshold, method, counts, {});
+}
+
+void ActivityDetector::detect_channels(
+    RawBlock block, std::span<const int> channels, double threshold, std::int16_t method,
+    std::span<std::int16_t> counts,
+    std::span<std::array<std::int16_t, kTraceLength>> channel_marks) {
   constexpr int kMaxLanes = 64;
   const int lanes = std::min(lanes_->group_lanes(), kMaxLanes);
+  // Which lanes counted at each sample, kept only when the caller wants each channel's marks.
+  std::array<std::uint64_t, kDetectionSamples> hits{};
   std::size_t i = 0;
   while (i < channels.size()) {
     // A group holds distinct channels in range, so each lane sees the block as it would if
@@ -110,6 +119,7 @@ void ActivityDetector::detect_channels(RawBlock block, std::span<const int> chan
       const int c = channels[i];
       if (c < 0 || c >= kChannelSlots) {
         if (i < counts.size()) counts[i] = 0;
+        if (i < channel_marks.size()) channel_marks[i].fill(0);
         continue;
       }
       if (std::find(group, group + used, c) != group + used) break;
@@ -119,9 +129,18 @@ void ActivityDetector::detect_channels(RawBlock block, std::span<const int> chan
     }
     if (used == 0) continue;
     std::int16_t got[kMaxLanes];
-    lanes_->count_group(block, group, used, threshold, method, {line_, marks_, flags_}, got);
-    for (int j = 0; j < used; ++j)
+    detail::Published out{line_, marks_, flags_};
+    if (!channel_marks.empty()) out.lane_hits = &hits;
+    lanes_->count_group(block, group, used, threshold, method, out, got);
+    for (int j = 0; j < used; ++j) {
       if (index[j] < counts.size()) counts[index[j]] = got[j];
+      if (index[j] >= channel_marks.size()) continue;
+      auto& m = channel_marks[index[j]];
+      m.fill(0);
+      if (method != 2)
+        for (int u = 0; u < kDetectionSamples; ++u)
+          if ((hits[u] >> j) & 1) m[u] = -1;
+    }
   }
 }
 

@@ -83,6 +83,11 @@ public:
   // group_lanes() channels at a time; counts[i] receives the count of channels[i].
   void detect_channels(RawBlock block, std::span<const int> channels, double threshold,
                        std::int16_t method, std::span<std::int16_t> counts);
+  // The same, and channel_marks[i] receives the detection marks of channels[i] alone: what the
+  // shared marks would hold had they been cleared before counting that channel by itself.
+  void detect_channels(RawBlock block, std::span<const int> channels, double threshold,
+                       std::int16_t method, std::span<std::int16_t> counts,
+                       std::span<std::array<std::int16_t, kTraceLength>> channel_marks);
 
   // Clears `histogram` and counts into entry d the intervals of d samples (2..49) between body
   // bends of the channel. Always returns 1.

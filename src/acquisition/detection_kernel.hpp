@@ -17,6 +17,9 @@ struct Published {
   std::array<std::int16_t, kTraceLength>& line;
   std::array<std::int16_t, kTraceLength>& marks;
   std::array<char, kDetectionSamples>& flags;
+  // When set: bit j of entry u is set where lane j counted at sample u (all clear when the
+  // group counted nothing).
+  std::array<std::uint64_t, kDetectionSamples>* lane_hits = nullptr;
 };
 
 // Counts groups of channels of a raw block side by side, with its own working memory.

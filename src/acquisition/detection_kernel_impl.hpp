@@ -77,6 +77,7 @@ template <int C> void publish(const Lanes<C>& w, int used, int method, const Pub
   for (int u = 0; u < kS; ++u) {
     const std::uint64_t hit = w.hit[u].bits();
     out.flags[u] = (hit >> last) & 1 ? '1' : '0';
+    if (out.lane_hits) (*out.lane_hits)[u] = hit & lanes;
     if (method != 2 && (hit & lanes) != 0) out.marks[u] = -1;
   }
   if (method == 2) {
@@ -92,10 +93,12 @@ template <int C>
 void count_set(Lanes<C>& w, const RawBlock& block, const int* channels, int used, double threshold,
                int method, const Published& out) {
   load_lanes(w, block, channels, used);
-  if (count_lanes(w, threshold, method))
+  if (count_lanes(w, threshold, method)) {
     publish(w, used, method, out);
-  else
+  } else {
     out.flags.fill('0');
+    if (out.lane_hits) out.lane_hits->fill(0);
+  }
   store_lanes(w, block, channels, used);
 }
 

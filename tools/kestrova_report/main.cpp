@@ -28,6 +28,7 @@ constexpr Subcommand kSubcommands[] = {
      setup_list},
     {"tag", "Add a kinetic-group tag to an acquisition, or clear its tags", setup_tag},
     {"joint", "Write the joint report of a project's acquisitions that carry a tag", setup_joint},
+    {"track", "Write the travel distances of the animals of a w6 acquisition", setup_track},
 };
 
 // What a signal handler may reach has to live outside every object: the flag the work checks
