@@ -24,26 +24,10 @@ namespace {
 
 std::string error_loading(const fs::path& file) { return "Error loading " + file.string(); }
 
-// The lines of a text file without their line ends.
-std::optional<std::vector<std::string>> file_lines(const fs::path& file) {
-  auto text = store::read_text_file(file);
-  if (!text) return std::nullopt;
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text->size()) {
-    std::size_t end = text->find_first_of("\r\n", start);
-    if (end == std::string::npos) end = text->size();
-    lines.push_back(text->substr(start, end - start));
-    if (end + 1 < text->size() && (*text)[end] == '\r' && (*text)[end + 1] == '\n') ++end;
-    start = end + 1;
-  }
-  return lines;
-}
-
 // The setup values a track needs: plate name (line 2), real-time buffer length (line 4) and
 // organism (line 10).
 bool read_setup(const fs::path& file, TrackInputs& in) {
-  const auto lines = file_lines(file);
+  const auto lines = store::read_text_lines(file);
   if (!lines || lines->size() < 10) return false;
   int number = 0;
   std::string name, working;

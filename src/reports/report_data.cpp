@@ -18,24 +18,6 @@ namespace {
 
 std::string error_loading(const fs::path& file) { return "Error loading " + file.string(); }
 
-// The lines of a text file without their line ends.
-std::optional<std::vector<std::string>> file_lines(const fs::path& file) {
-  auto text = store::read_text_file(file);
-  if (!text) return std::nullopt;
-  std::vector<std::string> lines;
-  std::size_t start = 0;
-  while (start < text->size()) {
-    std::size_t end = text->find_first_of("\r\n", start);
-    if (end == std::string::npos) end = text->size();
-    lines.push_back(text->substr(start, end - start));
-    if (end < text->size() && (*text)[end] == '\r' && end + 1 < text->size() &&
-        (*text)[end + 1] == '\n')
-      ++end;
-    start = end + 1;
-  }
-  return lines;
-}
-
 // Reads a group file: a header, then records (number, value) into entries 0, 1, 2, ...
 template <typename Store>
 bool read_group_file(const fs::path& file, int entries, Store&& store_entry) {
@@ -85,7 +67,7 @@ std::optional<AcquisitionLayout> load_acquisition_layout(const fs::path& folder,
   AcquisitionLayout layout;
   const fs::path setup = folder / store::kSetupFileName;
   {
-    auto lines = file_lines(setup);
+    auto lines = store::read_text_lines(setup);
     std::string name, working, plate;
     int number = 0;
     if (!lines || lines->size() < 2 ||
@@ -138,7 +120,7 @@ std::optional<AcquisitionLayout> load_acquisition_layout(const fs::path& folder,
 }
 
 std::string setting_text_from_setup(const fs::path& folder, char decimal_separator) {
-  auto lines = file_lines(folder / store::kSetupFileName);
+  auto lines = store::read_text_lines(folder / store::kSetupFileName);
   if (!lines || lines->size() < 10) return {};
   int v[6] = {};
   if (!store::RecordReader((*lines)[3]).read(v[0], v[1], v[2], v[3], v[4], v[5])) return {};

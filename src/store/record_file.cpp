@@ -311,6 +311,21 @@ std::optional<std::string> read_text_file(const fs::path& file) {
   return common::decode_text(*bytes);
 }
 
+std::optional<std::vector<std::string>> read_text_lines(const fs::path& file) {
+  auto text = read_text_file(file);
+  if (!text) return std::nullopt;
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < text->size()) {
+    std::size_t end = text->find_first_of("\r\n", start);
+    if (end == std::string::npos) end = text->size();
+    lines.push_back(text->substr(start, end - start));
+    if (end + 1 < text->size() && (*text)[end] == '\r' && (*text)[end + 1] == '\n') ++end;
+    start = end + 1;
+  }
+  return lines;
+}
+
 int CountLines(const fs::path& file) {
   const auto bytes = read_file_bytes(file);
   if (!bytes || bytes->empty()) return 0;

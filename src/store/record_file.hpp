@@ -20,6 +20,7 @@
 #include <string>
 #include <string_view>
 #include <variant>
+#include <vector>
 
 #include "common/dialogs.hpp"
 
@@ -139,6 +140,10 @@ std::optional<std::string> read_file_bytes(const fs::path& file);
 
 // Reads a whole text file decoded to UTF-8; nullopt when missing or unreadable.
 std::optional<std::string> read_text_file(const fs::path& file);
+
+// The lines of a text file (read as read_text_file does) without their line ends: CR LF, LF or
+// a lone CR.
+std::optional<std::vector<std::string>> read_text_lines(const fs::path& file);
 
 // The .bak companion of a .dat file: same folder, same base name.
 fs::path backup_path(const fs::path& file);

@@ -213,6 +213,25 @@ TEST(RecordFile, CountLines) {
   EXPECT_EQ(CountLines(dir / "f.dat"), 0);
 }
 
+TEST(RecordFile, TextLinesEndAtEveryKindOfLineEnd) {
+  TempDir dir;
+  using Lines = std::vector<std::string>;
+  const std::pair<std::string, Lines> cases[] = {
+      {"", {}},
+      {"a", {"a"}},
+      {"a\r\nb\r\n", {"a", "b"}},
+      {"a\nb", {"a", "b"}},
+      {"a\rb\r", {"a", "b"}},
+      {"a\r\n\r\nb", {"a", "", "b"}},
+      {"a\n\rb", {"a", "", "b"}}, // LF then CR is two line ends, not one
+  };
+  for (const auto& [bytes, lines] : cases) {
+    write_file(dir / "f.dat", bytes);
+    EXPECT_EQ(read_text_lines(dir / "f.dat"), std::optional<Lines>(lines)) << bytes;
+  }
+  EXPECT_EQ(read_text_lines(dir / "missing.dat"), std::nullopt);
+}
+
 TEST(RecordFile, FileExistsOnlyForFiles) {
   TempDir dir;
   write_file(dir / "f.dat", "x");
