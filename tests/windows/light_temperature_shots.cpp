@@ -13,8 +13,6 @@
 #include "app/init_window.hpp"
 #include "app/main_window.hpp"
 #include "shot_program.hpp"
-#include "store/data_template.hpp"
-#include "store/project_files.hpp"
 
 int main(int argc, char** argv) {
   using namespace kestrova;
@@ -37,11 +35,7 @@ int main(int argc, char** argv) {
   testing::ShotProgram shots(data);
   shots.plug_instrument();
   testing::FakeDialogs& dialogs = shots.dialogs;
-  if (!std::filesystem::exists(data / "config.dat")) {
-    store::WriteDataFolderTemplate(data, dialogs);
-    store::ProjectState fresh;
-    store::SaveProject(fresh, data, 0, 0, dialogs);
-  }
+  shots.ensure_data_folder();
   if (!shots.start()) return 1;
   app::App& program = shots.app();
   program.start_screen().cmd_option2->click();

@@ -12,6 +12,8 @@
 
 #include "app/app.hpp"
 #include "sim/pty_server.hpp"
+#include "store/data_template.hpp"
+#include "store/project_files.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
@@ -49,6 +51,15 @@ inline void shoot_sizes(QWidget& w, const QString& out, const QString& name, int
 class ShotProgram {
 public:
   explicit ShotProgram(std::filesystem::path data) : data_(std::move(data)) {}
+
+  // Makes the data folder a first run would leave (template and default project) unless it
+  // holds a configuration already.
+  void ensure_data_folder() {
+    if (std::filesystem::exists(data_ / "config.dat")) return;
+    store::WriteDataFolderTemplate(data_, dialogs);
+    store::ProjectState fresh;
+    store::SaveProject(fresh, data_, 0, 0, dialogs);
+  }
 
   // Starts the virtual instrument and links it as DATA/ports/COM1.
   void plug_instrument(sim::InstrumentOptions instrument = {}) {
