@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+#include "acquisition/live_display_choice.hpp"
 #include "browser/browser_session.hpp"
 
 namespace kestrova::ui {
