@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSplitter>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
 #include "browser/plot_draw.hpp"
@@ -302,8 +303,11 @@ QWidget* FrmOffline::build_plot_area() {
   txt_pj_details = named(new QPlainTextEdit(plot_area), "txt_pj_details");
   txt_pj_details->setReadOnly(true);
   txt_pj_details->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // The longest summary line, the box's frame and its document margins.
   txt_pj_details->setMinimumWidth(
-      QFontMetrics(txt_pj_details->font()).horizontalAdvance("Microplate format: [w96f]"));
+      QFontMetrics(txt_pj_details->font()).horizontalAdvance("Microplate format: [w96f]") +
+      2 * txt_pj_details->frameWidth() +
+      2 * static_cast<int>(txt_pj_details->document()->documentMargin()) + 8);
   below->addWidget(txt_pj_details, 1);
   v->addLayout(below);
   return plot_area;
