@@ -60,6 +60,8 @@ struct CommandLine {
   std::string time = "clock";
   std::string saturate;
   std::string dead;
+  std::string fixed;
+  int unacked = -1;
   std::vector<std::string> faults;
   double scan_ms = 30.0;
   bool verbose = false;
@@ -122,6 +124,11 @@ void add_options(CLI::App& app, CommandLine& cl) {
       ->check(CLI::Range(1.0, 1000.0));
   app.add_option("--dead", cl.dead,
                  "Channels whose beam gives no light at any setting, e.g. 12,40-41");
+  app.add_option("--fixed", cl.fixed,
+                 "Beams that read a fixed level at every setting, e.g. 12:1600,40-41:15");
+  app.add_option("--unacked", cl.unacked,
+                 "Channel (0 to 383) whose setting writes are never acknowledged")
+      ->check(CLI::Range(0, 383));
   app.add_option("--fault", cl.faults,
                  "Fault, repeatable: silent[=N][@CODE] (no reply), short[=N][@CODE] (last byte "
                  "lost), highbyte[=N] (a block value with high byte 16), bad-echo=N[@CODE] (wrong "
@@ -152,6 +159,11 @@ bool finish_options(CommandLine& cl) {
     std::fprintf(stderr, "kestrova-sim: --dead: %s\n", error.c_str());
     return false;
   }
+  if (!kestrova::sim::parse_fixed_beams(cl.fixed, cl.options.fixed_beams, error)) {
+    std::fprintf(stderr, "kestrova-sim: --fixed: %s\n", error.c_str());
+    return false;
+  }
+  if (cl.unacked >= 0) cl.options.faults.bad_echo = kestrova::sim::channel_write_fault(cl.unacked);
   if (!cl.saturate.empty() &&
       !kestrova::sim::parse_saturation(cl.saturate, cl.options.saturation, error)) {
     std::fprintf(stderr, "kestrova-sim: --saturate: %s\n", error.c_str());

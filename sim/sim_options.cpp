@@ -256,4 +256,28 @@ bool parse_well_list(std::string_view text, std::vector<int>& wells, std::string
   return false;
 }
 
+bool parse_fixed_beams(std::string_view text, std::vector<FixedBeam>& beams, std::string& error) {
+  error.clear();
+  std::vector<FixedBeam> out;
+  while (!text.empty()) {
+    const std::size_t comma = text.find(',');
+    const std::string_view item = text.substr(0, comma);
+    text = comma == std::string_view::npos ? std::string_view{} : text.substr(comma + 1);
+    const std::size_t colon = item.find(':');
+    std::vector<int> channels;
+    double level = 0.0;
+    if (colon == std::string_view::npos ||
+        !parse_number_list(item.substr(0, colon), kChannelCount - 1, channels) ||
+        channels.empty() || !parse_seconds(item.substr(colon + 1), level) || level > 4095.0) {
+      error = "invalid fixed beam '" + std::string(item) +
+              "' (CHANNELS:LEVEL, channels 0 to 383, level 0 to 4095, e.g. 12:1600,40-41:15)";
+      return false;
+    }
+    for (int c : channels)
+      out.push_back({c, level});
+  }
+  beams = std::move(out);
+  return true;
+}
+
 } // namespace kestrova::sim

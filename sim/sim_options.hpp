@@ -34,6 +34,9 @@ bool parse_time_mode(std::string_view text, TimeMode& mode);
 // it); the factor is left as it is.
 bool parse_saturation(std::string_view text, Saturation& saturation, std::string& error);
 
+// "12:1600,40-41:15": beams that read a fixed level (0 to 4095) at every setting.
+bool parse_fixed_beams(std::string_view text, std::vector<FixedBeam>& beams, std::string& error);
+
 // "3,5,10-12" -> {3, 5, 10, 11, 12}. False on anything else (an empty text gives no wells).
 bool parse_well_list(std::string_view text, std::vector<int>& wells, std::string& error);
 

@@ -113,6 +113,12 @@ void VirtualInstrument::set_fixed_beams(const std::vector<FixedBeam>& beams) {
   world_->set_fixed_beams(beams);
 }
 
+void VirtualInstrument::set_beam_level(int channel, double level) {
+  world_->set_beam_level(channel, std::clamp(level, 0.0, 4095.0));
+}
+void VirtualInstrument::set_beam_dark(int channel) { world_->set_beam_level(channel, kDarkLevel); }
+void VirtualInstrument::release_beam(int channel) { world_->set_beam_level(channel, -1.0); }
+
 void VirtualInstrument::set_saturation(Saturation saturation) {
   world_->set_saturation(std::move(saturation));
 }

@@ -198,6 +198,11 @@ public:
   void set_saturation(Saturation saturation);
   // Replaces the fixed beams (out-of-range channels are ignored).
   void set_fixed_beams(const std::vector<FixedBeam>& beams);
+  // One beam at a time: fixed at `level` (0 to 4095, before noise), dark (the receiver's dark
+  // level, as a dead emitter), or back to following its setting. Other beams keep theirs.
+  void set_beam_level(int channel, double level);
+  void set_beam_dark(int channel);
+  void release_beam(int channel);
 
   FaultSchedule& faults() { return faults_; }
   const FaultSchedule& faults() const { return faults_; }

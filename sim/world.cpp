@@ -8,7 +8,6 @@
 namespace kestrova::sim {
 namespace {
 
-constexpr double kDarkLevel = 15.0;      // receiver output with no light
 constexpr double kLevelScale = 400.0;    // level of a clear beam at setting index 0
 constexpr double kStepRatio = 1.06;      // brightness ratio of one calibration step
 constexpr double kNoiseBase = 2.0;       // noise deviation, counts
@@ -155,6 +154,10 @@ void World::set_fixed_beams(const std::vector<FixedBeam>& beams) {
   fixed_level_.fill(-1.0);
   for (const FixedBeam& b : beams)
     if (b.channel >= 0 && b.channel < kChannelCount) fixed_level_[b.channel] = b.level;
+}
+
+void World::set_beam_level(int channel, double level) {
+  if (channel >= 0 && channel < kChannelCount) fixed_level_[channel] = level < 0.0 ? -1.0 : level;
 }
 
 double World::light_factor(int channel) const {

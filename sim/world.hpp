@@ -13,6 +13,8 @@
 
 namespace kestrova::sim {
 
+inline constexpr double kDarkLevel = 15.0; // receiver output with no light
+
 // A small deterministic generator (splitmix64), so a seed gives the same world everywhere.
 class Rng {
 public:
@@ -48,6 +50,9 @@ public:
   void set_saturation(Saturation saturation);
   // Beams that read a fixed level at every setting (out-of-range channels are ignored).
   void set_fixed_beams(const std::vector<FixedBeam>& beams);
+  // Fixes one beam at `level`, leaving the others; a negative level lets it follow its setting
+  // again.
+  void set_beam_level(int channel, double level);
   // Factor on a beam's light from drift and flooding (1 without either).
   double light_factor(int channel) const;
 

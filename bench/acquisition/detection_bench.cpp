@@ -1,5 +1,6 @@
 // Activity detection of a full buffer (384 channels x 500 samples) by each method: the library's
-// routines against the literal ones, with the speed-up printed as a ratio at the end.
+// routines (grouped with each detection kernel the processor has, and one channel at a time)
+// against the literal ones, with the speed-ups printed as ratios at the end.
 
 #include <benchmark/benchmark.h>
 
@@ -46,9 +47,15 @@ const std::vector<std::int16_t>& realistic_buffer() {
 
 double threshold_of(int method) { return method == 3 ? 0.8 : 1.8; }
 
+// Arguments of both: method, kernel (0 baseline, 1 AVX2, 2 AVX-512).
 void BM_Library(benchmark::State& state) {
   const int method = static_cast<int>(state.range(0));
-  ActivityDetector detector;
+  const auto kernel = static_cast<DetectionKernel>(state.range(1));
+  if (!detection_kernel_available(kernel)) {
+    state.SkipWithError("the processor lacks this kernel's instructions");
+    return;
+  }
+  ActivityDetector detector(kernel);
   std::vector<int> channels(kChannelCount);
   for (int c = 0; c < kChannelCount; ++c)
     channels[c] = c;
@@ -64,7 +71,12 @@ void BM_Library(benchmark::State& state) {
 
 void BM_LibraryPerChannel(benchmark::State& state) {
   const int method = static_cast<int>(state.range(0));
-  ActivityDetector detector;
+  const auto kernel = static_cast<DetectionKernel>(state.range(1));
+  if (!detection_kernel_available(kernel)) {
+    state.SkipWithError("the processor lacks this kernel's instructions");
+    return;
+  }
+  ActivityDetector detector(kernel);
   for (auto _ : state) {
     std::vector<std::int16_t> block = realistic_buffer();
     int total = 0;
@@ -109,8 +121,18 @@ void BM_BodyBendLiteral(benchmark::State& state) {
   }
 }
 
-BENCHMARK(BM_Library)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LibraryPerChannel)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Library)
+    ->ArgsProduct({{0, 1, 2, 3},
+                   {static_cast<int>(DetectionKernel::Baseline),
+                    static_cast<int>(DetectionKernel::Avx2),
+                    static_cast<int>(DetectionKernel::Avx512)}})
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_LibraryPerChannel)
+    ->ArgsProduct({{0, 1, 2, 3},
+                   {static_cast<int>(DetectionKernel::Baseline),
+                    static_cast<int>(DetectionKernel::Avx2),
+                    static_cast<int>(DetectionKernel::Avx512)}})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Literal)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BodyBendLibrary)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BodyBendLiteral)->Unit(benchmark::kMillisecond);
@@ -133,10 +155,14 @@ public:
     std::printf("\nspeed-up over the literal routines (CPU time per 384-channel buffer):\n");
     for (int m = 0; m <= 3; ++m) {
       const std::string arg = "/" + std::to_string(m);
-      ratio("method " + std::to_string(m) + ", grouped     ", "BM_Literal" + arg,
-            "BM_Library" + arg);
-      ratio("method " + std::to_string(m) + ", per channel ", "BM_Literal" + arg,
-            "BM_LibraryPerChannel" + arg);
+      for (const auto& [kernel, name] :
+           {std::pair{0, "baseline"}, {1, "AVX2    "}, {2, "AVX-512 "}}) {
+        const std::string args = arg + "/" + std::to_string(kernel);
+        ratio("method " + std::to_string(m) + ", grouped,     " + name, "BM_Literal" + arg,
+              "BM_Library" + args);
+        ratio("method " + std::to_string(m) + ", per channel, " + name, "BM_Literal" + arg,
+              "BM_LibraryPerChannel" + args);
+      }
     }
     ratio("body-bend histogram       ", "BM_BodyBendLiteral", "BM_BodyBendLibrary");
   }

@@ -3,7 +3,8 @@
 //      records, against the same report made with the literal channel-by-channel re-binning;
 //      the two report files must be identical.
 //  (b) Re-analysis of a 24-hour recording (1,440 blocks, about 555 MB of real-time files) on one
-//      and two threads, against reading those files once; the counts of both must be identical.
+//      and two threads, against reading those files once, with the detection kernel picked for
+//      this processor and with the baseline one; the counts of all must be identical.
 //      Peak memory of 6- and 24-hour runs is read from child processes.
 // Usage: reports_bench [SCRATCH_FOLDER [generate|reanalysis]]
 //        (default: the system's temporary folder, both benchmarks)
@@ -23,6 +24,7 @@
 #include <vector>
 
 #include "acquisition/activity_files.hpp"
+#include "acquisition/detection.hpp"
 #include "common/event_pump.hpp"
 #include "common/number_format.hpp"
 #include "common/stderr_dialogs.hpp"
@@ -284,6 +286,37 @@ double child_peak_mb(const fs::path& data, const fs::path& folder, std::optional
   return static_cast<double>(usage.ru_maxrss) / 1024.0;
 }
 
+const char* kernel_name(acquisition::DetectionKernel kernel) {
+  switch (kernel) {
+  case acquisition::DetectionKernel::Avx512:
+    return "AVX-512";
+  case acquisition::DetectionKernel::Avx2:
+    return "AVX2";
+  case acquisition::DetectionKernel::Baseline:
+    break;
+  }
+  return "baseline";
+}
+
+// Timings of the re-analysis with one detection kernel.
+struct KernelRun {
+  double t1 = 0, t2 = 0, cpu2 = 0, cold_t2 = 1e30;
+  reports::ReanalysisResult one, two;
+};
+
+KernelRun time_reanalysis(const fs::path& data, const fs::path& folder,
+                          acquisition::DetectionKernel kernel) {
+  acquisition::set_default_detection_kernel(kernel);
+  KernelRun run;
+  run.t1 = best_of(2, [&] { run.one = reanalyse(data, folder, 1, std::nullopt); });
+  run.t2 = best_of(2, [&] {
+    const double cpu = cpu_seconds();
+    run.two = reanalyse(data, folder, 2, std::nullopt);
+    run.cpu2 = cpu_seconds() - cpu;
+  });
+  return run;
+}
+
 bool bench_reanalysis(const fs::path& data) {
   const fs::path folder = make_acquisition(data, "20260201_0000");
   std::mt19937 rng(2);
@@ -294,40 +327,56 @@ bool bench_reanalysis(const fs::path& data) {
   const double peak_6h = child_peak_mb(data, folder, 6.0);
   const double peak_24h = child_peak_mb(data, folder, std::nullopt);
 
+  // The kernel detection picks on this processor, against the baseline one (two lanes per
+  // vector) that every processor runs.
+  const acquisition::DetectionKernel picked = acquisition::default_detection_kernel();
+  const acquisition::DetectionKernel baseline = acquisition::DetectionKernel::Baseline;
   const double read = best_of(3, [&] { read_once(folder); });
-  reports::ReanalysisResult one, two;
-  const double t1 = best_of(2, [&] { one = reanalyse(data, folder, 1, std::nullopt); });
-  double cpu2 = 0;
-  const double t2 = best_of(2, [&] {
-    const double cpu = cpu_seconds();
-    two = reanalyse(data, folder, 2, std::nullopt);
-    cpu2 = cpu_seconds() - cpu;
-  });
-  const bool same =
-      one.ok() && two.ok() && one.rows.counts == two.rows.counts && one.records == kBlocks;
-  double cold_read = 1e30, cold_t2 = 1e30;
+  KernelRun base = time_reanalysis(data, folder, baseline);
+  KernelRun fast = time_reanalysis(data, folder, picked);
+  double cold_read = 1e30;
   for (int i = 0; i < 2; ++i) {
     evict(folder);
     cold_read = std::min(cold_read, seconds_of([&] { read_once(folder); }));
-    evict(folder);
-    cold_t2 =
-        std::min(cold_t2, seconds_of([&] { two = reanalyse(data, folder, 2, std::nullopt); }));
+    for (KernelRun* run : {&base, &fast}) {
+      acquisition::set_default_detection_kernel(run == &base ? baseline : picked);
+      evict(folder);
+      run->cold_t2 = std::min(
+          run->cold_t2, seconds_of([&] { run->two = reanalyse(data, folder, 2, std::nullopt); }));
+    }
   }
+  acquisition::set_default_detection_kernel(picked);
+  const auto counted = [](const KernelRun& run) {
+    return run.one.ok() && run.two.ok() && run.one.records == kBlocks &&
+           run.one.rows.counts == run.two.rows.counts;
+  };
+  const bool same = counted(base) && counted(fast) && base.one.rows.counts == fast.one.rows.counts;
+
   std::printf("(b) Re-analysis, 24 hours (%d blocks, %.0f MB of real-time files), all 384 "
               "channels in wells, method 1\n",
               kBlocks, static_cast<double>(bytes) / 1e6);
+  std::printf("    detection kernel: %s (before: %s)\n", kernel_name(picked),
+              kernel_name(baseline));
   std::printf("    files in the page cache:\n");
   std::printf("      reading the files once %8.1f ms\n", read * 1e3);
-  std::printf("      re-analysis, 1 thread  %8.1f ms   ratio to the read %6.2fx\n", t1 * 1e3,
-              t1 / read);
-  std::printf("      re-analysis, 2 threads %8.1f ms   ratio to the read %6.2fx   (target 3x); "
-              "CPU %.1f ms (%.2f cores busy)\n",
-              t2 * 1e3, t2 / read, cpu2 * 1e3, cpu2 / t2);
+  for (const KernelRun* run : {&base, &fast}) {
+    const char* name = kernel_name(run == &base ? baseline : picked);
+    std::printf("      re-analysis, 1 thread  %8.1f ms   ratio to the read %6.2fx   %s\n",
+                run->t1 * 1e3, run->t1 / read, name);
+    std::printf(
+        "      re-analysis, 2 threads %8.1f ms   ratio to the read %6.2fx   %s; CPU %.1f ms "
+        "(%.2f cores busy)\n",
+        run->t2 * 1e3, run->t2 / read, name, run->cpu2 * 1e3, run->cpu2 / run->t2);
+  }
   std::printf("    files read from disk (dropped from the page cache before each pass):\n");
   std::printf("      reading the files once %8.1f ms\n", cold_read * 1e3);
-  std::printf("      re-analysis, 2 threads %8.1f ms   ratio to the read %6.2fx   (target 3x)\n",
-              cold_t2 * 1e3, cold_t2 / cold_read);
-  std::printf("    counts of 1 and 2 threads identical: %s\n", same ? "yes" : "NO");
+  for (const KernelRun* run : {&base, &fast})
+    std::printf("      re-analysis, 2 threads %8.1f ms   ratio to the read %6.2fx   %s%s\n",
+                run->cold_t2 * 1e3, run->cold_t2 / cold_read,
+                kernel_name(run == &base ? baseline : picked),
+                run == &fast ? "   (target 3x)" : "");
+  std::printf("    counts of 1 and 2 threads, %s and %s identical: %s\n", kernel_name(baseline),
+              kernel_name(picked), same ? "yes" : "NO");
   std::printf("    peak memory: 6 hours %.1f MB, 24 hours %.1f MB   (limit 200 MB)\n", peak_6h,
               peak_24h);
   return same && peak_6h > 0 && peak_24h > 0;

@@ -39,6 +39,24 @@ struct RawBlock {
   }
 };
 
+// Instruction sets the detection kernels are built for. Every kernel gives the same results;
+// the wider ones count more channels at once.
+enum class DetectionKernel { Baseline, Avx2, Avx512 };
+
+// True when this build has the kernel and the processor runs it (Baseline always).
+bool detection_kernel_available(DetectionKernel kernel);
+// The kernel detectors use unless told otherwise: the widest available one, or the one last set
+// with set_default_detection_kernel.
+DetectionKernel default_detection_kernel();
+// Makes `kernel` the default of detectors created from now on (for benchmarks and tests that
+// compare kernels); an unavailable kernel is ignored and false returned.
+bool set_default_detection_kernel(DetectionKernel kernel);
+
+namespace detail {
+class LaneKernel;
+class ChannelKernel;
+} // namespace detail
+
 // Counts activity in raw sample blocks. It owns what the signal views read after a count: the
 // detection line of the channel counted last, the detection marks (set to -1 where methods 0, 1
 // and 3 counted; never cleared here) and the detection flags of the channel counted last. It
@@ -46,6 +64,8 @@ struct RawBlock {
 class ActivityDetector {
 public:
   ActivityDetector();
+  // With the given kernel for groups of channels; an unavailable one gives the baseline.
+  explicit ActivityDetector(DetectionKernel kernel);
   ~ActivityDetector();
   ActivityDetector(const ActivityDetector&) = delete;
   ActivityDetector& operator=(const ActivityDetector&) = delete;
@@ -59,15 +79,24 @@ public:
                                std::int32_t export_flag, const std::string& export_folder,
                                std::int32_t time);
 
-  // Counts the listed channels as detect_activity would one after the other (no export), eight
-  // channels at a time; counts[i] receives the count of channels[i].
+  // Counts the listed channels as detect_activity would one after the other (no export), up to
+  // group_lanes() channels at a time; counts[i] receives the count of channels[i].
   void detect_channels(RawBlock block, std::span<const int> channels, double threshold,
                        std::int16_t method, std::span<std::int16_t> counts);
+  // The same, and channel_marks[i] receives the detection marks of channels[i] alone: what the
+  // shared marks would hold had they been cleared before counting that channel by itself.
+  void detect_channels(RawBlock block, std::span<const int> channels, double threshold,
+                       std::int16_t method, std::span<std::int16_t> counts,
+                       std::span<std::array<std::int16_t, kTraceLength>> channel_marks);
 
   // Clears `histogram` and counts into entry d the intervals of d samples (2..49) between body
   // bends of the channel. Always returns 1.
   int body_bend_histogram(RawBlock block, int channel,
                           std::span<std::int16_t, kBodyBendBins> histogram, double threshold);
+
+  DetectionKernel kernel() const { return kernel_; }
+  // The most channels detect_channels counts at once with this detector's kernel (8, 16 or 32).
+  int group_lanes() const;
 
   const std::array<std::int16_t, kTraceLength>& detection_line() const { return line_; }
   std::array<std::int16_t, kTraceLength>& detection_marks() { return marks_; }
@@ -75,13 +104,13 @@ public:
   // '1' where the last channel counted was counted, else '0'.
   const std::array<char, kDetectionSamples>& detection_flags() const { return flags_; }
 
-  struct Workspace;
-
 private:
+  DetectionKernel kernel_;
   std::array<std::int16_t, kTraceLength> line_{};
   std::array<std::int16_t, kTraceLength> marks_{};
   std::array<char, kDetectionSamples> flags_{};
-  std::unique_ptr<Workspace> work_;
+  std::unique_ptr<detail::LaneKernel> lanes_;     // groups of channels
+  std::unique_ptr<detail::ChannelKernel> single_; // one channel at a time
 };
 
 // Appends one raw export line ("<time> <500 flags>\r\n") to folder/ch<channel>.raw; false when

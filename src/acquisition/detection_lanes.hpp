@@ -1,91 +1,46 @@
 #pragma once
 
-// Internal to detection.cpp: activity detection of several channels side by side.
+// Internal to the detection kernels: activity detection of several channels side by side.
 //
 // Every quantity is held as a double, which represents the 16-bit samples and their 32-bit sums
-// exactly, in vectors of two lanes that the baseline instruction set handles natively. C chunks
-// give 2C lanes; independent lanes let the serial recurrences (clip and detection lines) of
-// several channels overlap. Each lane computes exactly what the scalar formulas give: the same
-// operations in the same order, and half-to-even rounding by the FPU's own rounding mode.
+// exactly, in vectors of kWidth lanes (detection_vectors.hpp). C vectors give C x kWidth lanes;
+// independent vectors let the serial recurrences (clip and detection lines) of several channels
+// overlap. Each lane computes exactly what the scalar formulas give: the same operations in the
+// same order, and half-to-even rounding by the FPU's own rounding mode. The translation unit
+// that includes this header must be built with -ffp-contract=off, so that no multiply and add
+// are fused. Everything here lives in the namespace of the instruction set it is built for.
 
 #include <algorithm>
 #include <cfloat>
 #include <cstdint>
-#if defined(__SSE2__) && !defined(KESTROVA_DETECTION_GENERIC)
-#include <emmintrin.h>
-#endif
 
 #include "acquisition/detection.hpp"
+#include "acquisition/detection_vectors.hpp"
 #include "common/rounding.hpp"
 
 static_assert(FLT_EVAL_METHOD == 0, "detection needs strict double evaluation");
 
-namespace kestrova::acquisition::detail {
+namespace kestrova::acquisition::detail::KESTROVA_LANES_NS {
 
 constexpr int kS = kDetectionSamples;
 constexpr double kMagic = 6755399441055744.0; // 1.5 * 2^52
 
-// Two lanes of doubles and a mask of two lanes (all ones / all zeros per lane). On x86 the
-// SSE2 intrinsics keep every operation, selects included, in vector registers.
-#if defined(__SSE2__) && !defined(KESTROVA_DETECTION_GENERIC)
-using V2 = __m128d;
-using M2 = __m128d;
-inline V2 add2(V2 a, V2 b) { return _mm_add_pd(a, b); }
-inline V2 sub2(V2 a, V2 b) { return _mm_sub_pd(a, b); }
-inline V2 mul2(V2 a, V2 b) { return _mm_mul_pd(a, b); }
-inline V2 div2(V2 a, V2 b) { return _mm_div_pd(a, b); }
-inline M2 lt2(V2 a, V2 b) { return _mm_cmplt_pd(a, b); }
-inline M2 gt2(V2 a, V2 b) { return _mm_cmpgt_pd(a, b); }
-inline M2 eq2(V2 a, V2 b) { return _mm_cmpeq_pd(a, b); }
-inline M2 le2(V2 a, V2 b) { return _mm_cmple_pd(a, b); }
-inline V2 abs2(V2 a) { return _mm_andnot_pd(_mm_set1_pd(-0.0), a); }
-inline M2 and2(M2 a, M2 b) { return _mm_and_pd(a, b); }
-inline M2 or2(M2 a, M2 b) { return _mm_or_pd(a, b); }
-inline M2 and_not2(M2 a, M2 b) { return _mm_andnot_pd(b, a); }
-inline M2 xor2(M2 a, M2 b) { return _mm_xor_pd(a, b); }
-inline V2 select2(M2 m, V2 a, V2 b) { return _mm_or_pd(_mm_and_pd(m, a), _mm_andnot_pd(m, b)); }
-inline V2 splat2(double v) { return _mm_set1_pd(v); }
-inline bool lane_set(M2 m, int j) { return (_mm_movemask_pd(m) >> j) & 1; }
-inline bool all_set(M2 m) { return _mm_movemask_pd(m) == 3; }
-inline V2 keep2(M2 m, V2 a) { return _mm_and_pd(m, a); }
-inline V2 drop2(M2 m, V2 a) { return _mm_andnot_pd(m, a); }
-inline V2 min2(V2 a, V2 b) { return _mm_min_pd(a, b); }
-inline V2 max2(V2 a, V2 b) { return _mm_max_pd(a, b); }
-#else
-typedef double V2 __attribute__((vector_size(16)));
-typedef std::int64_t M2 __attribute__((vector_size(16)));
-inline V2 select2(M2 m, V2 a, V2 b) { return (V2)(((M2)a & m) | ((M2)b & ~m)); }
-inline V2 add2(V2 a, V2 b) { return a + b; }
-inline V2 sub2(V2 a, V2 b) { return a - b; }
-inline V2 mul2(V2 a, V2 b) { return a * b; }
-inline V2 div2(V2 a, V2 b) { return a / b; }
-inline M2 lt2(V2 a, V2 b) { return a < b; }
-inline M2 gt2(V2 a, V2 b) { return a > b; }
-inline M2 eq2(V2 a, V2 b) { return a == b; }
-inline M2 le2(V2 a, V2 b) { return a <= b; }
-inline V2 abs2(V2 a) { return select2(a < V2{0.0, 0.0}, -a, a); }
-inline M2 and2(M2 a, M2 b) { return a & b; }
-inline M2 or2(M2 a, M2 b) { return a | b; }
-inline M2 and_not2(M2 a, M2 b) { return a & ~b; }
-inline M2 xor2(M2 a, M2 b) { return a ^ b; }
-inline V2 splat2(double v) { return V2{v, v}; }
-inline bool lane_set(M2 m, int j) { return m[j] != 0; }
-inline bool all_set(M2 m) { return m[0] != 0 && m[1] != 0; }
-inline V2 keep2(M2 m, V2 a) { return (V2)(m & (M2)a); }
-inline V2 drop2(M2 m, V2 a) { return (V2)(~m & (M2)a); }
-inline V2 min2(V2 a, V2 b) { return select2(a < b, a, b); }
-inline V2 max2(V2 a, V2 b) { return select2(a > b, a, b); }
-#endif
-
-// 2C lanes of doubles, and the masks their comparisons give.
+// C x kWidth lanes of doubles, and the masks their comparisons give.
 template <int C> struct D {
-  V2 c[C];
-  double operator[](int j) const { return c[j / 2][j % 2]; }
-  void set(int j, double v) { c[j / 2][j % 2] = v; }
+  Vec c[C];
+  double operator[](int j) const { return c[j / kWidth][j % kWidth]; }
+  void set(int j, double v) { c[j / kWidth][j % kWidth] = v; }
 };
 template <int C> struct M {
-  M2 c[C];
-  bool operator[](int j) const { return lane_set(c[j / 2], j % 2); }
+  Mask c[C];
+  bool operator[](int j) const { return lane_set(c[j / kWidth], j % kWidth); }
+  // Bit j set where lane j is.
+  std::uint64_t bits() const {
+    std::uint64_t r = 0;
+    for (int i = 0; i < C; ++i)
+      r |= static_cast<std::uint64_t>(mask_bits(c[i])) << (i * kWidth);
+    return r;
+  }
 };
 
 template <int C, class R, class A, class F> inline R lanewise(const A& a, const A& b, F f) {
@@ -96,61 +51,61 @@ template <int C, class R, class A, class F> inline R lanewise(const A& a, const 
 }
 
 template <int C> D<C> operator+(const D<C>& a, const D<C>& b) {
-  return lanewise<C, D<C>>(a, b, add2);
+  return lanewise<C, D<C>>(a, b, vadd);
 }
 template <int C> D<C> operator-(const D<C>& a, const D<C>& b) {
-  return lanewise<C, D<C>>(a, b, sub2);
+  return lanewise<C, D<C>>(a, b, vsub);
 }
 template <int C> D<C> operator*(const D<C>& a, const D<C>& b) {
-  return lanewise<C, D<C>>(a, b, mul2);
+  return lanewise<C, D<C>>(a, b, vmul);
 }
 template <int C> D<C> operator/(const D<C>& a, const D<C>& b) {
-  return lanewise<C, D<C>>(a, b, div2);
+  return lanewise<C, D<C>>(a, b, vdiv);
 }
 template <int C> M<C> operator<(const D<C>& a, const D<C>& b) {
-  return lanewise<C, M<C>>(a, b, lt2);
+  return lanewise<C, M<C>>(a, b, vlt);
 }
 template <int C> M<C> operator>(const D<C>& a, const D<C>& b) {
-  return lanewise<C, M<C>>(a, b, gt2);
+  return lanewise<C, M<C>>(a, b, vgt);
 }
 template <int C> M<C> operator==(const D<C>& a, const D<C>& b) {
-  return lanewise<C, M<C>>(a, b, eq2);
+  return lanewise<C, M<C>>(a, b, veq);
 }
 template <int C> M<C> operator&(const M<C>& a, const M<C>& b) {
-  return lanewise<C, M<C>>(a, b, and2);
+  return lanewise<C, M<C>>(a, b, mand);
 }
 template <int C> M<C> operator|(const M<C>& a, const M<C>& b) {
-  return lanewise<C, M<C>>(a, b, or2);
+  return lanewise<C, M<C>>(a, b, mor);
 }
 // a and not b.
 template <int C> M<C> and_not(const M<C>& a, const M<C>& b) {
-  return lanewise<C, M<C>>(a, b, and_not2);
+  return lanewise<C, M<C>>(a, b, mand_not);
 }
 
 template <int C> inline D<C> splat(double v) {
   D<C> r;
   for (int i = 0; i < C; ++i)
-    r.c[i] = splat2(v);
+    r.c[i] = vsplat(v);
   return r;
 }
 template <int C> inline D<C> select(const M<C>& m, const D<C>& a, const D<C>& b) {
   D<C> r;
   for (int i = 0; i < C; ++i)
-    r.c[i] = select2(m.c[i], a.c[i], b.c[i]);
+    r.c[i] = vselect(m.c[i], a.c[i], b.c[i]);
   return r;
 }
 // a < b ? a : b, lane by lane (exact for the whole numbers held here).
 template <int C> inline D<C> min(const D<C>& a, const D<C>& b) {
-  return lanewise<C, D<C>>(a, b, min2);
+  return lanewise<C, D<C>>(a, b, vmin);
 }
 template <int C> inline D<C> max(const D<C>& a, const D<C>& b) {
-  return lanewise<C, D<C>>(a, b, max2);
+  return lanewise<C, D<C>>(a, b, vmax);
 }
 // 1 where the mask is set, else 0.
 template <int C> inline D<C> ones(const M<C>& m) {
   D<C> r;
   for (int i = 0; i < C; ++i)
-    r.c[i] = keep2(m.c[i], splat2(1.0));
+    r.c[i] = vkeep(m.c[i], vsplat(1.0));
   return r;
 }
 template <int C> inline bool all(const M<C>& m) {
@@ -184,9 +139,9 @@ inline double threshold_from(int amplitude, int level, double thr, bool second_p
   return t < 1.0 ? 1.0 : t;
 }
 
-// Working arrays of 2C channels side by side: lane j of entry k is sample k of channel j.
+// Working arrays of C x kWidth channels side by side: lane j of entry k is sample k of channel j.
 template <int C> struct Lanes {
-  static constexpr int kLanes = 2 * C;
+  static constexpr int kLanes = C * kWidth;
   D<C> x[kS];
   D<C> up[kS + 1];  // upper envelope; block prefix minima in method 2
   D<C> low[kS + 1]; // block suffix minima in method 2
@@ -200,29 +155,40 @@ template <int C> struct Lanes {
   D<C> T;
   D<C> depth; // amplitude threshold D of method 2
   D<C> count;
+  bool lowered[kS]; // set where clipping lowered a lane
 };
 
 // Envelopes starting from x[first], and their sums over k = 2..498, into the thresholds.
 template <int C> void envelopes(Lanes<C>& w, int first, bool second_pass, double thr) {
   D<C> sum_ul, sum_x;
-  // One pair of lanes at a time keeps the working values in registers.
-  for (int i = 0; i < C; ++i) {
-    V2 lo = w.x[first].c[i], hi = lo;
-    w.up[0].c[i] = w.up[1].c[i] = lo;
-    V2 su = splat2(0.0), sx = splat2(0.0);
-    V2 xp = w.x[1].c[i], xc = w.x[2].c[i];
-    for (int k = 2; k <= 498; ++k) {
-      const V2 xn = w.x[k + 1].c[i];
-      lo = select2(lt2(xc, min2(xp, xn)), xc, lo);
-      hi = select2(gt2(xc, max2(xp, xn)), xc, hi);
-      w.up[k].c[i] = hi;
-      su = add2(su, sub2(hi, lo));
-      sx = add2(sx, xc);
-      xp = xc;
-      xc = xn;
+  // P vectors of lanes at a time keep the working values in registers (AVX-512 has 32 of them,
+  // the others 16) while their sums, serial in k, overlap.
+  constexpr int P = kWidth == 8 && C % 4 == 0 ? 4 : C % 2 == 0 ? 2 : 1;
+  for (int i = 0; i < C; i += P) {
+    Vec lo[P], hi[P], su[P], sx[P], xp[P], xc[P];
+    for (int p = 0; p < P; ++p) {
+      lo[p] = hi[p] = w.x[first].c[i + p];
+      w.up[0].c[i + p] = w.up[1].c[i + p] = lo[p];
+      su[p] = sx[p] = vsplat(0.0);
+      xp[p] = w.x[1].c[i + p];
+      xc[p] = w.x[2].c[i + p];
     }
-    sum_ul.c[i] = su;
-    sum_x.c[i] = sx;
+    for (int k = 2; k <= 498; ++k) {
+      for (int p = 0; p < P; ++p) {
+        const Vec xn = w.x[k + 1].c[i + p];
+        lo[p] = vselect(vlt(xc[p], vmin(xp[p], xn)), xc[p], lo[p]);
+        hi[p] = vselect(vgt(xc[p], vmax(xp[p], xn)), xc[p], hi[p]);
+        w.up[k].c[i + p] = hi[p];
+        su[p] = vadd(su[p], vsub(hi[p], lo[p]));
+        sx[p] = vadd(sx[p], xc[p]);
+        xp[p] = xc[p];
+        xc[p] = xn;
+      }
+    }
+    for (int p = 0; p < P; ++p) {
+      sum_ul.c[i + p] = su[p];
+      sum_x.c[i + p] = sx[p];
+    }
   }
   for (int j = 0; j < Lanes<C>::kLanes; ++j) {
     const int amplitude = common::round_to_int(sum_ul[j] / 497.0);
@@ -259,7 +225,7 @@ template <int C, class F> inline void for_each_average30(const D<C>* up, F f) {
 // value was outside +-32767 or not a number.
 template <int C, bool Saturate, class First, class Step>
 bool fill_line(const D<C>* up, D<C>* line, First first, Step step) {
-  const V2 limit = splat2(32767.0);
+  const Vec limit = vsplat(32767.0);
   M<C> ok = splat<C>(0.0) == splat<C>(0.0);
   for_each_average30(up, [&](int k, const D<C>& average) {
     if (k < 4) {
@@ -271,7 +237,7 @@ bool fill_line(const D<C>* up, D<C>* line, First first, Step step) {
       line[k] = round16(v);
     } else {
       for (int i = 0; i < C; ++i)
-        ok.c[i] = and2(ok.c[i], le2(abs2(v.c[i]), limit));
+        ok.c[i] = mand(ok.c[i], vle(vabs(v.c[i]), limit));
       line[k] = round_even(v);
     }
   });
@@ -293,8 +259,10 @@ template <int C> void clip(Lanes<C>& w) {
       [&](int k, const D<C>& average) {
         return (t * average / hundred + line[k - 3] + line[k - 1] + line[k - 2]) * quarter;
       });
-  for (int k = 0; k < kS; ++k)
+  for (int k = 0; k < kS; ++k) {
+    w.lowered[k] = (line[k] < w.x[k]).bits() != 0;
     w.x[k] = min(w.x[k], line[k]);
+  }
 }
 
 // Detection line of methods 0 and 1 (threshold below the envelope) or 3 (fraction thr of it).
@@ -425,33 +393,33 @@ template <int C> void motility_signal(Lanes<C>& w) {
 // Method 2: counts where a rise or fall has lasted 10 samples and exceeds the amplitude. The
 // detection line (the smoothed signal less the amplitude) is left to motility_line.
 template <int C> void count_runs(Lanes<C>& w) {
-  const V2 zero = splat2(0.0), one = splat2(1.0), ten = splat2(10.0), magic = splat2(kMagic);
-  // Two pairs of lanes at a time: the trackers' state stays in registers and the two
+  const Vec zero = vsplat(0.0), one = vsplat(1.0), ten = vsplat(10.0), magic = vsplat(kMagic);
+  // Two vectors of lanes at a time: the trackers' state stays in registers and the two
   // recurrences overlap.
   constexpr int kPairs = C % 2 == 0 ? 2 : 1;
   for (int i = 0; i < C; i += kPairs) {
-    V2 depth[kPairs], run[kPairs], level[kPairs], count[kPairs];
-    M2 rising[kPairs];
+    Vec depth[kPairs], run[kPairs], level[kPairs], count[kPairs];
+    Mask rising[kPairs];
     for (int p = 0; p < kPairs; ++p) {
       depth[p] = w.depth.c[i + p];
-      rising[p] = lt2(zero, zero);
+      rising[p] = vlt(zero, zero);
       run[p] = level[p] = count[p] = zero;
       w.hit[0].c[i + p] = rising[p];
     }
     for (int u = 1; u < kS; ++u) {
       for (int p = 0; p < kPairs; ++p) {
-        const V2 now = w.s[u].c[i + p], before = w.s[u - 1].c[i + p];
-        const M2 up = gt2(now, before), down = lt2(now, before);
+        const Vec now = w.s[u].c[i + p], before = w.s[u - 1].c[i + p];
+        const Mask up = vgt(now, before), down = vlt(now, before);
         // A rise or fall either continues the run or, when the direction changes, turns.
-        const M2 next = or2(up, and_not2(rising[p], down));
-        const M2 turn = xor2(next, rising[p]);
+        const Mask next = mor(up, mand_not(rising[p], down));
+        const Mask turn = mxor(next, rising[p]);
         rising[p] = next;
         // A turn restarts the run at +0.0, as a select of zero would.
-        run[p] = drop2(turn, add2(run[p], keep2(or2(up, down), one)));
-        level[p] = select2(turn, sub2(add2(now, magic), magic), level[p]);
-        const M2 hit = and2(gt2(abs2(sub2(level[p], now)), depth[p]), eq2(run[p], ten));
+        run[p] = vdrop(turn, vadd(run[p], vkeep(mor(up, down), one)));
+        level[p] = vselect(turn, vsub(vadd(now, magic), magic), level[p]);
+        const Mask hit = mand(vgt(vabs(vsub(level[p], now)), depth[p]), veq(run[p], ten));
         w.hit[u].c[i + p] = hit;
-        count[p] = add2(count[p], keep2(hit, one));
+        count[p] = vadd(count[p], vkeep(hit, one));
       }
     }
     for (int p = 0; p < kPairs; ++p)
@@ -492,4 +460,4 @@ template <int C> bool count_lanes(Lanes<C>& w, double thr, int method) {
   return true;
 }
 
-} // namespace kestrova::acquisition::detail
+} // namespace kestrova::acquisition::detail::KESTROVA_LANES_NS

@@ -4,7 +4,9 @@
 
 #include <QEvent>
 
+#include "acquisition/acquisition_cycle.hpp"
 #include "app/app.hpp"
+#include "app/console_window.hpp"
 #include "app/main_window.hpp"
 #include "app/session.hpp"
 
@@ -143,7 +145,13 @@ void FrmMain::mn_technical_Click() {
     app_.services().dialogs.message(std::string(acquisition::kWrongPasswordMessage));
     return;
   }
-  not_available("The channel console");
+  if (app_.session().acquisition().state() != acquisition::AcquisitionState::Stopped) {
+    app_.services().dialogs.message("Stop acquisition before opening the channel console");
+    return;
+  }
+  if (!console_window_) console_window_ = new FrmCorvel(app_, this);
+  console_window_->open_window();
+  hide();
 }
 
 } // namespace kestrova::app

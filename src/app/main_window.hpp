@@ -31,6 +31,7 @@ namespace kestrova::app {
 class App;
 class LiveDisplayBinding;
 class FrmFactory;
+class FrmCorvel;
 class SelfTestBinding;
 
 // The main window: connection, acquisition, live display and instrument tools. Every
@@ -233,7 +234,9 @@ public:
   void Cmb_organism_Click(int index);
   void lbl_umbral_Click();
   void txt_snr_umbral_LostFocus();
+  // The password, then the channel console (refused while an acquisition runs).
   void mn_technical_Click();
+  FrmCorvel* console_window() { return console_window_; }
   // "Test DEVICE" and the Timer_test tick of the device self-test.
   void mnstatustest_Click();
   void Timer_test_Timer();
@@ -277,6 +280,7 @@ private:
   App& app_;
   LiveDisplayBinding* live_display_ = nullptr; // owned
   FrmFactory* factory_window_ = nullptr;       // child, made on first use
+  FrmCorvel* console_window_ = nullptr;        // child, made on first use
   bool checking_field_ = false;
   SelfTestBinding* self_test_ = nullptr; // owned (a child object), made at first use
   QWidget* client_ = nullptr;

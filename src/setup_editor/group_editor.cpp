@@ -248,11 +248,15 @@ void GroupEditor::auto_arrange(int rows, int columns) {
     if (w >= 0 && w <= greatest && map.position_of_channel[slot] == 0)
       first_beam[static_cast<std::size_t>(w)] = c;
   }
+  // Wells a block already took: a well whose first beam stays free because it is disabled
+  // must not become the start of every later block.
+  std::vector<bool> taken(first_beam.size(), false);
   for (int s = 0; s <= blocks && s < store::kGroupCount; ++s) {
     int start = 0;
     for (int w = 0; w <= greatest; ++w) {
       const int c = first_beam[static_cast<std::size_t>(w)];
-      if (c >= 0 && groups().channel_group[static_cast<std::size_t>(c)] == store::kFreeGroup) {
+      if (c >= 0 && !taken[static_cast<std::size_t>(w)] &&
+          groups().channel_group[static_cast<std::size_t>(c)] == store::kFreeGroup) {
         start = w;
         break;
       }
@@ -261,6 +265,7 @@ void GroupEditor::auto_arrange(int rows, int columns) {
       for (int k = 1; k <= columns; ++k) {
         if (s * j * k > greatest) continue;
         const int target = plate_rows * (k - 1) + start + j - 1;
+        if (target >= 0 && target <= greatest) taken[static_cast<std::size_t>(target)] = true;
         assign_well(target, s, [this](int c) {
           const auto slot = static_cast<std::size_t>(c);
           return project_.channels.enabled[slot] &&

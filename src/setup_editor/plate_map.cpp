@@ -7,8 +7,6 @@ namespace kestrova::setup_editor {
 
 namespace {
 
-constexpr common::Rgb kWellColour{0, 0, 255};
-constexpr common::Rgb kBeamInUse{200, 200, 200};
 constexpr common::Rgb kBeamUnused{255, 255, 0};
 constexpr common::Rgb kCaptionColour{0, 0, 0};
 constexpr common::Rgb kBandColour{255, 0, 255};
@@ -30,8 +28,8 @@ int cell_index(double offset, double pitch, int count) {
 
 } // namespace
 
-WorldRect plate_world(const store::PlateGeometry& g) {
-  return {left_edge(g) - kUnitsPerBeam, top_edge(g) - kUnitsPerBeam, 2425, 1625};
+WorldRect plate_world(const store::PlateGeometry& g, const PlateStyle& style) {
+  return {left_edge(g) - style.margin, top_edge(g) - style.margin, style.right, style.bottom};
 }
 
 bool over_plate(const store::PlateGeometry& g, double x, double y) {
@@ -53,25 +51,16 @@ WorldRect well_rect(const store::PlateGeometry& g, int row, int column) {
   return {left, top, left + column_width(g), top + row_height(g)};
 }
 
-common::Rgb group_colour(int group) {
-  switch (((group % 4) + 4) % 4) {
-  case 0:
-    return {0, 128, 0};
-  case 1:
-    return {0, 0, 128};
-  case 2:
-    return {255, 0, 0};
-  default:
-    return {255, 150, 0};
-  }
+common::Rgb group_colour(int group, const PlateStyle& style) {
+  return style.groups[static_cast<std::size_t>(((group % 4) + 4) % 4)];
 }
 
 void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
-                const std::optional<RubberBand>& band) {
+                const std::optional<RubberBand>& band, const PlateStyle& style) {
   const store::PlateGeometry& g = project.plate.geometry;
   const store::WellMap& map = project.plate.map;
   const auto& groups = project.groups.main().channel_group;
-  const WorldRect world = plate_world(g);
+  const WorldRect world = plate_world(g, style);
   canvas.set_world(world.left, world.top, world.right, world.bottom);
   canvas.clear({255, 255, 255});
   canvas.set_draw_width(1);
@@ -79,7 +68,7 @@ void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
   for (int column = 0; column < g.columns; ++column)
     for (int row = 0; row < g.rows; ++row) {
       const WorldRect r = well_rect(g, row, column);
-      canvas.box(r.left, r.top, r.right, r.bottom, kWellColour, false);
+      canvas.box(r.left, r.top, r.right, r.bottom, style.well, false);
     }
 
   for (int c = 0; c < store::kChannelCount; ++c) {
@@ -87,7 +76,7 @@ void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
                         map.well_of_channel[static_cast<std::size_t>(c)] >= 0;
     canvas.circle(kUnitsPerBeam * store::beam_column(c) + 50,
                   kUnitsPerBeam * store::beam_row(c) + 50, kBeamRadius,
-                  in_use ? kBeamInUse : kBeamUnused, true);
+                  in_use ? style.beam_in_use : kBeamUnused, true);
   }
 
   // Group labels: the group of each well's first beam.
@@ -101,7 +90,7 @@ void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
         if (group >= 0)
           canvas.text(column_width(g) * column + left_edge(g) + 25,
                       row_height(g) * row + top_edge(g) + 45, "G" + std::to_string(group),
-                      group_colour(group), kLabelSize);
+                      group_colour(group, style), kLabelSize);
         break;
       }
     }

@@ -4,6 +4,7 @@
 // beam), which well lies under a point, and the drawing of wells, beams, group labels,
 // captions and the rubber band of a drag.
 
+#include <array>
 #include <optional>
 #include <string>
 
@@ -31,8 +32,24 @@ struct WellCell {
   friend bool operator==(const WellCell&, const WellCell&) = default;
 };
 
-// What the picture shows: from one beam before the plate's first row and column to (2425, 1625).
-WorldRect plate_world(const store::PlateGeometry& g);
+// How a plate picture looks: the setup window's and the browser's group editor draw the same
+// plate with their own margins and colours.
+struct PlateStyle {
+  double margin = 100; // world shown before the plate's first row and column
+  double right = 2425; // right and bottom edges of the world shown
+  double bottom = 1625;
+  common::Rgb well{0, 0, 255};
+  common::Rgb beam_in_use{200, 200, 200}; // an enabled beam in a well; others are yellow
+  std::array<common::Rgb, 4> groups{
+      {{0, 128, 0}, {0, 0, 128}, {255, 0, 0}, {255, 150, 0}}}; // label colour by group mod 4
+};
+
+// The setup window's plate.
+inline constexpr PlateStyle kSetupPlate{};
+
+// What the picture shows: from `style.margin` before the plate's first row and column to
+// (style.right, style.bottom); the setup window's plate by default.
+WorldRect plate_world(const store::PlateGeometry& g, const PlateStyle& style = kSetupPlate);
 
 // True when (x, y) lies on the plate's wells.
 bool over_plate(const store::PlateGeometry& g, double x, double y);
@@ -44,8 +61,9 @@ WellCell well_at(const store::PlateGeometry& g, double x, double y);
 // The rectangle of the well at (row, column).
 WorldRect well_rect(const store::PlateGeometry& g, int row, int column);
 
-// The colour of a group label: group mod 4 gives dark green, navy, red, orange.
-common::Rgb group_colour(int group);
+// The colour of a group label: group mod 4 picks one of the style's four (the setup window's
+// dark green, navy, red, orange by default).
+common::Rgb group_colour(int group, const PlateStyle& style = kSetupPlate);
 
 // The rubber band of a drag: the wells from the anchor to the well under the pointer.
 struct RubberBand {
@@ -53,10 +71,11 @@ struct RubberBand {
   WellCell current;
 };
 
-// Draws the plate of the project: the world window, the wells in blue, each beam as a small
-// circle (yellow when disabled or in no well, light gray otherwise), "G" + group at every
-// well whose first beam is in a group, the column numbers and row letters, and the band.
+// Draws the plate of the project: the world window, the wells outlined, each beam as a small
+// circle (yellow when disabled or in no well), "G" + group at every well whose first beam is
+// in a group, the column numbers and row letters, and the band.
 void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
-                const std::optional<RubberBand>& band = std::nullopt);
+                const std::optional<RubberBand>& band = std::nullopt,
+                const PlateStyle& style = kSetupPlate);
 
 } // namespace kestrova::setup_editor

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <filesystem>
 #include <limits>
+#include <memory>
 #include <numbers>
 #include <random>
 #include <vector>
@@ -30,6 +31,27 @@ struct Block {
 };
 
 std::vector<int> constant(int level) { return std::vector<int>(500, level); }
+
+// The detection kernels this processor runs; the baseline always.
+std::vector<DetectionKernel> available_kernels() {
+  std::vector<DetectionKernel> kernels;
+  for (DetectionKernel k :
+       {DetectionKernel::Baseline, DetectionKernel::Avx2, DetectionKernel::Avx512})
+    if (detection_kernel_available(k)) kernels.push_back(k);
+  return kernels;
+}
+
+const char* name_of(DetectionKernel kernel) {
+  switch (kernel) {
+  case DetectionKernel::Avx512:
+    return "AVX-512";
+  case DetectionKernel::Avx2:
+    return "AVX2";
+  case DetectionKernel::Baseline:
+    break;
+  }
+  return "baseline";
+}
 
 // Production and literal reference agree on the count, the clipped block, the detection line,
 // the marks and the flags.
@@ -437,7 +459,10 @@ TEST(Detection, MatchesTheLiteralRoutinesOnRandomBlocks) {
   constexpr int kBlocks = 500;
   constexpr int kChannelsPerBlock = 10;
   std::mt19937 rng(20240315);
-  ActivityDetector fast, batch;
+  ActivityDetector fast;
+  std::vector<std::unique_ptr<ActivityDetector>> batches; // grouped, one per kernel
+  for (DetectionKernel kernel : available_kernels())
+    batches.push_back(std::make_unique<ActivityDetector>(kernel));
   reference::Trace trace;
   for (int n = 0; n < kBlocks; ++n) {
     const int method = n % 4;
@@ -449,9 +474,13 @@ TEST(Detection, MatchesTheLiteralRoutinesOnRandomBlocks) {
       channels.push_back(channel);
       block.set(channel, random_signal(rng, static_cast<int>(rng() % 8)));
     }
-    Block mine = block, theirs = block, grouped = block;
-    std::vector<std::int16_t> counts(channels.size());
-    batch.detect_channels(grouped.view(), channels, thr, static_cast<std::int16_t>(method), counts);
+    Block mine = block, theirs = block;
+    std::vector<Block> grouped(batches.size(), block);
+    std::vector<std::vector<std::int16_t>> counts(batches.size(),
+                                                  std::vector<std::int16_t>(channels.size()));
+    for (std::size_t b = 0; b < batches.size(); ++b)
+      batches[b]->detect_channels(grouped[b].view(), channels, thr,
+                                  static_cast<std::int16_t>(method), counts[b]);
     for (std::size_t i = 0; i < channels.size(); ++i) {
       const int c = channels[i];
       const auto expected = reference::detect_activity(theirs.samples.data(), kPositions, c, thr,
@@ -459,7 +488,9 @@ TEST(Detection, MatchesTheLiteralRoutinesOnRandomBlocks) {
       const auto got =
           fast.detect_activity(mine.view(), c, thr, static_cast<std::int16_t>(method), 0, "", 0);
       ASSERT_EQ(got, expected) << "block " << n << " channel " << c << " method " << method;
-      ASSERT_EQ(counts[i], expected) << "block " << n << " channel " << c << " (grouped)";
+      for (std::size_t b = 0; b < batches.size(); ++b)
+        ASSERT_EQ(counts[b][i], expected)
+            << "block " << n << " channel " << c << " grouped, " << name_of(batches[b]->kernel());
       ASSERT_EQ(fast.detection_line(), trace.line) << "block " << n << " channel " << c;
       ASSERT_EQ(fast.detection_flags(), trace.flags) << "block " << n << " channel " << c;
 
@@ -473,11 +504,14 @@ TEST(Detection, MatchesTheLiteralRoutinesOnRandomBlocks) {
       ASSERT_EQ(hist, expected_hist) << "block " << n << " channel " << c << " h " << h;
     }
     ASSERT_EQ(mine.samples, theirs.samples) << "block " << n;
-    ASSERT_EQ(grouped.samples, theirs.samples) << "block " << n;
     ASSERT_EQ(fast.detection_marks(), trace.marks) << "block " << n;
-    ASSERT_EQ(batch.detection_marks(), trace.marks) << "block " << n;
-    ASSERT_EQ(batch.detection_line(), trace.line) << "block " << n;
-    ASSERT_EQ(batch.detection_flags(), trace.flags) << "block " << n;
+    for (std::size_t b = 0; b < batches.size(); ++b) {
+      SCOPED_TRACE(name_of(batches[b]->kernel()));
+      ASSERT_EQ(grouped[b].samples, theirs.samples) << "block " << n;
+      ASSERT_EQ(batches[b]->detection_marks(), trace.marks) << "block " << n;
+      ASSERT_EQ(batches[b]->detection_line(), trace.line) << "block " << n;
+      ASSERT_EQ(batches[b]->detection_flags(), trace.flags) << "block " << n;
+    }
   }
   // The signals must have met exact halves wherever a value is rounded, or the comparison says
   // nothing about half-to-even rounding there.
@@ -487,7 +521,8 @@ TEST(Detection, MatchesTheLiteralRoutinesOnRandomBlocks) {
 }
 
 // The acquisition cycle counts a whole buffer at once; neighbouring channels take the library's
-// row-wise path. Also with a buffer shorter than the 500 samples detection reads.
+// row-wise path. Also with a buffer shorter than the 500 samples detection reads. Every kernel
+// the processor runs.
 TEST(Detection, AWholeBufferCountedInGroupsMatchesTheLiteralRoutine) {
   std::mt19937 rng(1937);
   for (int positions : {501, 21}) {
@@ -504,20 +539,184 @@ TEST(Detection, AWholeBufferCountedInGroupsMatchesTheLiteralRoutine) {
       channels[c] = c;
     for (int method = 0; method <= 3; ++method) {
       const double thr = method == 3 ? 0.8 : 1.8;
-      std::vector<std::int16_t> mine = block, theirs = padded;
-      std::vector<std::int16_t> counts(kChannelCount);
-      ActivityDetector detector;
-      detector.detect_channels(RawBlock{mine}, channels, thr, static_cast<std::int16_t>(method),
-                               counts);
+      std::vector<std::int16_t> theirs = padded;
       reference::Trace trace;
-      for (int c = 0; c < kChannelCount; ++c) {
-        ASSERT_EQ(counts[c], reference::detect_activity(theirs.data(), positions, c, thr,
-                                                        static_cast<std::int16_t>(method), trace))
-            << "channel " << c << " method " << method << " positions " << positions;
+      std::vector<std::int16_t> expected(kChannelCount);
+      for (int c = 0; c < kChannelCount; ++c)
+        expected[c] = reference::detect_activity(theirs.data(), positions, c, thr,
+                                                 static_cast<std::int16_t>(method), trace);
+      for (DetectionKernel kernel : available_kernels()) {
+        SCOPED_TRACE(name_of(kernel));
+        std::vector<std::int16_t> mine = block;
+        std::vector<std::int16_t> counts(kChannelCount);
+        ActivityDetector detector(kernel);
+        detector.detect_channels(RawBlock{mine}, channels, thr, static_cast<std::int16_t>(method),
+                                 counts);
+        for (int c = 0; c < kChannelCount; ++c)
+          ASSERT_EQ(counts[c], expected[c])
+              << "channel " << c << " method " << method << " positions " << positions;
+        ASSERT_TRUE(std::equal(mine.begin(), mine.end(), theirs.begin())) << method;
+        ASSERT_EQ(detector.detection_line(), trace.line) << method;
+        ASSERT_EQ(detector.detection_marks(), trace.marks) << method;
       }
-      ASSERT_TRUE(std::equal(mine.begin(), mine.end(), theirs.begin())) << method;
-      ASSERT_EQ(detector.detection_line(), trace.line) << method;
-      ASSERT_EQ(detector.detection_marks(), trace.marks) << method;
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Every kernel against the literal routines where the lanes meet their edge paths.
+
+// Lists of n neighbouring channels from `first`.
+std::vector<int> run_of(int first, int n) {
+  std::vector<int> channels(static_cast<std::size_t>(n));
+  for (int j = 0; j < n; ++j)
+    channels[static_cast<std::size_t>(j)] = first + j;
+  return channels;
+}
+
+// The line value a constant 2000 settles at with method 1 and threshold 1.8.
+int settled_line() {
+  std::vector<std::int16_t> block(kPositions * kChannelSlots, 0);
+  for (int k = 0; k < 500; ++k)
+    block[k * kChannelSlots] = 2000;
+  reference::Trace trace;
+  reference::detect_activity(block.data(), kPositions, 0, 1.8, 1, trace);
+  return trace.line[250];
+}
+
+TEST(DetectionKernels, EveryKernelMatchesTheLiteralRoutinesOnEdgeCases) {
+  enum Signals {
+    kRandom,       // a different realistic or adversarial beam in every lane
+    kTouchingLine, // dips to the settled line in even lanes, one below it in odd ones
+    kOddLevels,    // constant odd levels: method 3 lines at exact halves
+    kExtremes,     // the 16-bit limits and swings between them
+    kAboveStart,   // levels above the running minimum's start of 9999
+  };
+  struct Case {
+    const char* name;
+    std::vector<int> channels; // as listed, repeats and channels out of range included
+    int method;
+    double thr;
+    Signals signals;
+    int positions = kPositions;
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const double inf = std::numeric_limits<double>::infinity();
+  std::vector<int> scattered = {3, 40, 41, 90, 200, 201, 202, 380, 384, 0, 17};
+  const std::vector<Case> cases = {
+      // Lane counts around the vector widths (2, 4, 8) and group sizes (8, 16, 32).
+      {"one channel", {5}, 1, 1.8, kRandom},
+      {"three neighbours", run_of(10, 3), 0, 1.8, kRandom},
+      {"seven neighbours", run_of(10, 7), 3, 0.8, kRandom},
+      {"nine neighbours", run_of(10, 9), 1, 1.8, kRandom},
+      {"seventeen neighbours", run_of(100, 17), 2, 1.8, kRandom},
+      {"thirty-three neighbours", run_of(100, 33), 1, 2.8, kRandom},
+      {"forty-seven neighbours", run_of(0, 47), 0, 1.8, kRandom},
+      {"whole groups up to the last slot", run_of(321, 64), 1, 1.8, kRandom},
+      {"scattered channels", scattered, 3, 0.8, kRandom},
+      {"repeats and channels out of range", {7, 8, 385, 9, 7, -1, 8, 10, 11}, 1, 1.8, kRandom},
+      // Thresholds at their edges: exact line touches, the clamp of T at 1, halves.
+      {"dips exactly to the line and one below", run_of(50, 21), 1, 1.8, kTouchingLine},
+      {"dips to the line, windows of method 0", run_of(50, 21), 0, 1.8, kTouchingLine},
+      {"threshold 0: T exactly 1", run_of(60, 12), 1, 0.0, kRandom},
+      {"negative threshold: T clamped to 1", run_of(60, 12), 0, -2.0, kRandom},
+      {"method 3 lines at exact halves", run_of(70, 19), 3, 0.5, kOddLevels},
+      {"method 3 with fraction 1", run_of(70, 19), 3, 1.0, kRandom},
+      // Saturation of the lines and of the samples.
+      {"16-bit extremes, method 0", run_of(200, 18), 0, 1.8, kExtremes},
+      {"16-bit extremes, method 2", run_of(200, 18), 2, 1.8, kExtremes},
+      {"16-bit extremes, method 3", run_of(200, 18), 3, 0.8, kExtremes},
+      {"lines beyond 16 bits", run_of(200, 18), 1, 1e9, kRandom},
+      {"lines far below -32768", run_of(200, 18), 3, -1e6, kRandom},
+      {"threshold not a number", run_of(200, 10), 1, nan, kRandom},
+      {"infinite threshold", run_of(200, 10), 0, inf, kRandom},
+      {"levels above 9999, method 2", run_of(30, 20), 2, 1.8, kAboveStart},
+      // Methods out of range clip and count nothing.
+      {"method 4", run_of(90, 13), 4, 1.8, kRandom},
+      {"method -1", run_of(90, 13), -1, 1.8, kRandom},
+      // Short blocks: rows beyond the end read as 0 and are never written.
+      {"21 positions", run_of(0, 40), 1, 1.8, kRandom, 21},
+      {"one position", run_of(0, 9), 0, 1.8, kRandom, 1},
+      {"499 positions", run_of(340, 45), 3, 0.8, kRandom, 499},
+  };
+  const int line = settled_line();
+  const std::vector<DetectionKernel> kernels = available_kernels();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::mt19937 rng(static_cast<unsigned>(c.channels.size() * 7919 + c.method + 5));
+    std::vector<std::int16_t> block(static_cast<std::size_t>(c.positions) * kChannelSlots, 0);
+    std::vector<std::int16_t> padded(kPositions * kChannelSlots, 0);
+    for (std::size_t i = 0; i < c.channels.size(); ++i) {
+      const int channel = c.channels[i];
+      if (channel < 0 || channel >= kChannelSlots) continue;
+      const int lane = static_cast<int>(i);
+      std::vector<int> x;
+      switch (c.signals) {
+      case kRandom:
+        x = random_signal(rng, static_cast<int>(rng() % 8));
+        break;
+      case kTouchingLine:
+        x = constant(2000);
+        for (int u = 100 + 7 * lane; u < 106 + 7 * lane; ++u)
+          x[u] = lane % 2 ? line - 1 : line;
+        break;
+      case kOddLevels:
+        x = constant(2001 + 2 * lane);
+        break;
+      case kExtremes:
+        x = lane % 3 == 0 ? constant(lane % 2 ? 32767 : -32768) : random_signal(rng, 3);
+        if (lane % 3 == 1)
+          for (int u = 0; u < 500; u += 2)
+            x[u] = u % 4 ? 32767 : -32768;
+        break;
+      case kAboveStart:
+        x = random_signal(rng, 6);
+        for (int& v : x)
+          v += 2000 * (lane % 4);
+        break;
+      }
+      for (int k = 0; k < 500; ++k) {
+        padded[static_cast<std::size_t>(k) * kChannelSlots + channel] =
+            static_cast<std::int16_t>(x[k]);
+        if (k < c.positions)
+          block[static_cast<std::size_t>(k) * kChannelSlots + channel] =
+              static_cast<std::int16_t>(x[k]);
+      }
+    }
+    const auto method = static_cast<std::int16_t>(c.method);
+
+    // The literal routine, one listed channel after the other.
+    std::vector<std::int16_t> theirs = padded;
+    reference::Trace trace;
+    std::vector<std::int16_t> expected;
+    for (int channel : c.channels)
+      expected.push_back(
+          reference::detect_activity(theirs.data(), c.positions, channel, c.thr, method, trace));
+    const auto same_block = [&](const std::vector<std::int16_t>& mine) {
+      return std::equal(mine.begin(), mine.end(), theirs.begin());
+    };
+
+    for (DetectionKernel kernel : kernels) {
+      SCOPED_TRACE(name_of(kernel));
+      ActivityDetector grouped(kernel), single(kernel);
+      ASSERT_EQ(grouped.kernel(), kernel);
+      std::vector<std::int16_t> by_group = block, by_channel = block;
+      std::vector<std::int16_t> counts(c.channels.size(), -7);
+      grouped.detect_channels(RawBlock{by_group}, c.channels, c.thr, method, counts);
+      for (std::size_t i = 0; i < c.channels.size(); ++i) {
+        EXPECT_EQ(counts[i], expected[i]) << "grouped, listed channel " << i;
+        EXPECT_EQ(
+            single.detect_activity(RawBlock{by_channel}, c.channels[i], c.thr, method, 0, "", 0),
+            expected[i])
+            << "one at a time, listed channel " << i;
+      }
+      EXPECT_TRUE(same_block(by_group)) << "grouped: clipped samples";
+      EXPECT_TRUE(same_block(by_channel)) << "one at a time: clipped samples";
+      for (const ActivityDetector* d : {&grouped, &single}) {
+        EXPECT_EQ(d->detection_line(), trace.line);
+        EXPECT_EQ(d->detection_marks(), trace.marks);
+        EXPECT_EQ(d->detection_flags(), trace.flags);
+      }
     }
   }
 }

@@ -237,5 +237,27 @@ TEST(VirtualInstrumentBeams, FullAndZeroSettingsFixedBeamsAndUnacknowledgedWrite
   EXPECT_EQ(write_setting(vi, 72, setting_byte(7, 7)), 72); // the same register of bank 0 works
 }
 
+// One beam at a time, while running: fixed at a level, dark, released; the others keep theirs.
+TEST(VirtualInstrumentBeams, OneBeamFixedDarkOrReleased) {
+  InstrumentOptions options;
+  options.noise_scale = 0.0;
+  options.fixed_beams = {{37, 1100.0}};
+  VirtualInstrument vi(options);
+  const auto before = scan(vi);
+  vi.set_beam_level(5, 1600.0);
+  vi.set_beam_dark(200);
+  auto values = scan(vi);
+  EXPECT_EQ(values[5], 1600);
+  EXPECT_EQ(values[200], 15);
+  EXPECT_EQ(values[37], 1100);
+  EXPECT_EQ(values[6], before[6]);
+  vi.release_beam(5);
+  vi.release_beam(200);
+  values = scan(vi);
+  EXPECT_EQ(values[5], before[5]);
+  EXPECT_EQ(values[200], before[200]);
+  EXPECT_EQ(values[37], 1100);
+}
+
 } // namespace
 } // namespace kestrova::sim

@@ -405,5 +405,24 @@ TEST(SimOptions, SaturatedChannelLists) {
   }
 }
 
+TEST(SimOptions, FixedBeamLists) {
+  std::vector<FixedBeam> beams{{1, 2.0}};
+  std::string error;
+  ASSERT_TRUE(parse_fixed_beams("12:1600,40-41:15", beams, error));
+  ASSERT_EQ(beams.size(), 3u);
+  EXPECT_EQ(beams[0].channel, 12);
+  EXPECT_EQ(beams[0].level, 1600.0);
+  EXPECT_EQ(beams[2].channel, 41);
+  EXPECT_EQ(beams[2].level, 15.0);
+  ASSERT_TRUE(parse_fixed_beams("", beams, error));
+  EXPECT_TRUE(beams.empty());
+  beams = {{1, 2.0}};
+  for (const char* bad : {"12", "12:", ":5", "384:5", "12:4096", "12:-1", "12:5,,3:1", "a:5"}) {
+    EXPECT_FALSE(parse_fixed_beams(bad, beams, error)) << bad;
+    EXPECT_FALSE(error.empty()) << bad;
+    EXPECT_EQ(beams.size(), 1u) << bad; // left as it was
+  }
+}
+
 } // namespace
 } // namespace kestrova::sim

@@ -98,15 +98,10 @@ TEST_F(MainWindow, FixedChecksAndInertItems) {
   EXPECT_FALSE(a.state().ended);
 }
 
-// Items whose window belongs to later work say so instead of doing nothing.
-TEST_F(MainWindow, ItemsWithoutTheirWindowSaySo) {
+// "User Defined BIN size" opens its window.
+TEST_F(MainWindow, UserBinOpensItsWindow) {
   app::App& a = started_app();
   app::FrmMain& m = a.main_window();
-  dialogs_.script_input("Servo4821"); // the technical menu's password
-  m.mn_technical->trigger();
-  EXPECT_EQ(dialogs_.messages(),
-            (std::vector<std::string>{"The channel console is not available in this version."}));
-  // "User Defined BIN size" has its window.
   m.mn_userbin->trigger();
   EXPECT_TRUE(a.report_settings_window().isVisible());
 }

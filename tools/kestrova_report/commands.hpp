@@ -53,5 +53,7 @@ Runner setup_wells(CLI::App& command);
 Runner setup_reanalyze(CLI::App& command);
 Runner setup_list(CLI::App& command);
 Runner setup_tag(CLI::App& command);
+Runner setup_joint(CLI::App& command);
+Runner setup_track(CLI::App& command);
 
 } // namespace kestrova::tools

@@ -27,6 +27,8 @@ constexpr Subcommand kSubcommands[] = {
     {"list", "List the projects and acquisitions of the data folder, one tab-separated line each",
      setup_list},
     {"tag", "Add a kinetic-group tag to an acquisition, or clear its tags", setup_tag},
+    {"joint", "Write the joint report of a project's acquisitions that carry a tag", setup_joint},
+    {"track", "Write the travel distances of the animals of a w6 acquisition", setup_track},
 };
 
 // What a signal handler may reach has to live outside every object: the flag the work checks

@@ -1,0 +1,239 @@
+#include "browser/regroup_editor.hpp"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+
+#include "store/record_file.hpp"
+
+namespace kestrova::browser {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr double kCoverStrip = 4; // width of the marks along the plate's edges
+constexpr common::Rgb kWhite{255, 255, 255};
+constexpr common::Rgb kEdge{255, 0, 0};
+constexpr common::Rgb kCovered{0, 0, 255};
+
+struct GroupFile {
+  std::string_view name; // "groups.dat"
+  std::string_view base; // "groups"
+  std::string bytes;     // the new bytes
+  std::optional<std::string> old;
+};
+
+fs::path partial_of(const fs::path& file) { return fs::path(file.string() + ".new"); }
+
+// The save proper, shared by a save of edited groups and a restore of a backup.
+bool save_group_files(const fs::path& folder, std::string names_bytes, std::string channel_bytes,
+                      common::LocalTime when, const GroupFileOps& ops) {
+  GroupFile files[] = {{store::kChannelGroupsFile, "chgroup", std::move(channel_bytes), {}},
+                       {store::kGroupNamesFile, "groups", std::move(names_bytes), {}}};
+  const std::string stamp = backup_stamp(when);
+  // Backups first: a file that exists but cannot be read or kept stops the save untouched.
+  for (GroupFile& f : files) {
+    const fs::path file = folder / f.name;
+    if (!store::FileExists(file)) continue;
+    f.old = store::read_file_bytes(file);
+    if (!f.old) return false;
+    const fs::path dated = folder / (std::string(f.base) + stamp + ".bak");
+    if (!ops.write(folder / (std::string(f.base) + ".bak"), *f.old)) return false;
+    if (!store::FileExists(dated) && !ops.write(dated, *f.old)) return false;
+  }
+  // Both new files complete beside their names before either is replaced.
+  const auto drop_partials = [&] {
+    for (const GroupFile& f : files)
+      ops.remove(partial_of(folder / f.name));
+  };
+  for (const GroupFile& f : files)
+    if (!ops.write(partial_of(folder / f.name), f.bytes)) {
+      drop_partials();
+      return false;
+    }
+  // groups.dat (files[1]) first, then chgroup.dat: when the second cannot replace its file the
+  // first is put back, so names and channels never come from two different saves.
+  const fs::path names = folder / files[1].name;
+  if (!ops.rename(partial_of(names), names)) {
+    drop_partials();
+    return false;
+  }
+  const fs::path channels = folder / files[0].name;
+  if (!ops.rename(partial_of(channels), channels)) {
+    if (files[1].old)
+      ops.write(names, *files[1].old);
+    else
+      ops.remove(names);
+    drop_partials();
+    return false;
+  }
+  return true;
+}
+
+} // namespace
+
+std::string backup_stamp(common::LocalTime when) {
+  const common::CivilTime t = common::to_civil(when);
+  using namespace std::chrono;
+  const sys_days day = year_month_day{year{t.year}, month{static_cast<unsigned>(t.month)},
+                                      std::chrono::day{static_cast<unsigned>(t.day)}};
+  const sys_days new_year = year_month_day{year{t.year}, January, std::chrono::day{1}};
+  const int day_of_year = static_cast<int>((day - new_year).count()) + 1;
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%02d%d%02d%02d%02d%02d", t.year % 100, day_of_year, t.month,
+                t.day, t.hour, t.minute);
+  return buf;
+}
+
+GroupFileOps GroupFileOps::real() {
+  GroupFileOps ops;
+  ops.write = [](const fs::path& file, std::string_view bytes) {
+    return store::save_file_atomically(file, bytes);
+  };
+  ops.rename = [](const fs::path& from, const fs::path& to) {
+    std::error_code ec;
+    fs::rename(from, to, ec);
+    return !ec;
+  };
+  ops.remove = [](const fs::path& file) {
+    std::error_code ec;
+    fs::remove(file, ec);
+  };
+  return ops;
+}
+
+bool save_acquisition_groups(const fs::path& folder, const store::GroupTable& groups,
+                             common::LocalTime when, const GroupFileOps& ops) {
+  return save_group_files(folder, store::GroupNamesText(groups), store::ChannelGroupsText(groups),
+                          when, ops);
+}
+
+bool restore_group_backups(const fs::path& folder, std::string_view stamp, common::LocalTime when,
+                           const GroupFileOps& ops) {
+  auto names = store::read_file_bytes(folder / ("groups" + std::string(stamp) + ".bak"));
+  auto channels = store::read_file_bytes(folder / ("chgroup" + std::string(stamp) + ".bak"));
+  if (!names || !channels) return false;
+  return save_group_files(folder, std::move(*names), std::move(*channels), when, ops);
+}
+
+// --- Editor ---
+
+RegroupEditor::RegroupEditor(RegroupAcquisition acquisition)
+    : folder_(std::move(acquisition.folder)) {
+  state_.groups.main() = std::move(acquisition.groups);
+  state_.channels = std::move(acquisition.channels);
+  state_.plate = std::move(acquisition.plate);
+  sets_ = setup_editor::set_sizes(state_.plate.geometry);
+  selected_set_ = sets_.empty() ? -1 : setup_editor::default_set_index(sets_.size());
+  editor_.set_ready(true);
+  editor_.refresh();
+  editor_.select_entry(0);
+}
+
+void RegroupEditor::select_set(int index) {
+  if (index >= 0 && index < static_cast<int>(sets_.size())) selected_set_ = index;
+}
+
+std::vector<std::string> RegroupEditor::group_wells() const {
+  const store::WellMap& map = state_.plate.map;
+  const int group = current_group();
+  std::vector<std::string> wells;
+  for (int w = 0; w <= map.greatest_well; ++w)
+    for (int c = 0; c < store::kChannelCount; ++c) {
+      const auto slot = static_cast<std::size_t>(c);
+      if (map.well_of_channel[slot] != w || map.position_of_channel[slot] != 0) continue;
+      if (groups().channel_group[slot] == group)
+        wells.push_back(store::WellLabel(state_.plate.geometry, w));
+      break;
+    }
+  return wells;
+}
+
+bool RegroupEditor::press(double x, double y, MouseButton button) {
+  outside_ = !setup_editor::over_plate(state_.plate.geometry, x, y);
+  if (!editor_.press(x, y, button)) return false;
+  pressed_ = setup_editor::well_at(state_.plate.geometry, x, y);
+  hover_ = pressed_;
+  editor_.refresh();
+  return true;
+}
+
+bool RegroupEditor::release(double x, double y, MouseButton button) {
+  outside_ = !setup_editor::over_plate(state_.plate.geometry, x, y);
+  pressed_.reset();
+  if (!editor_.release(x, y, button, current_group())) return false;
+  editor_.refresh();
+  return true;
+}
+
+bool RegroupEditor::move(double x, double y) {
+  const auto before = hover_;
+  outside_ = !setup_editor::over_plate(state_.plate.geometry, x, y);
+  if (outside_)
+    hover_.reset();
+  else
+    hover_ = setup_editor::well_at(state_.plate.geometry, x, y);
+  editor_.move(x, y);
+  return before != hover_;
+}
+
+bool RegroupEditor::rename(common::Dialogs& dialogs) { return editor_.rename_current(dialogs); }
+
+void RegroupEditor::auto_layout() {
+  if (selected_set_ < 0) return;
+  const auto size = setup_editor::parse_set_size(sets_[static_cast<std::size_t>(selected_set_)]);
+  if (!size) return;
+  editor_.auto_arrange(size->first, size->second);
+  editor_.refresh();
+  editor_.select_entry(0);
+}
+
+bool RegroupEditor::clear(common::Dialogs& dialogs) {
+  if (dialogs.message(kClearGroupsQuestion, common::Buttons::YesNo) != common::Answer::Yes)
+    return false;
+  editor_.clear_all();
+  editor_.refresh();
+  editor_.select_entry(0);
+  return true;
+}
+
+void RegroupEditor::draw(common::Canvas& canvas) const {
+  setup_editor::draw_plate(canvas, state_, std::nullopt, kRegroupPlate);
+  if (!hover_) return;
+  const store::PlateGeometry& g = state_.plate.geometry;
+  const setup_editor::WellCell from = pressed_.value_or(*hover_);
+  const setup_editor::WorldRect plate = [&] {
+    const auto first = setup_editor::well_rect(g, 0, 0);
+    const auto last = setup_editor::well_rect(g, g.rows - 1, g.columns - 1);
+    return setup_editor::WorldRect{first.left, first.top, last.right, last.bottom};
+  }();
+  const auto a = setup_editor::well_rect(g, std::min(from.row, hover_->row),
+                                         std::min(from.column, hover_->column));
+  const auto b = setup_editor::well_rect(g, std::max(from.row, hover_->row),
+                                         std::max(from.column, hover_->column));
+  // Left edge: the covered rows; top edge: the covered columns.
+  canvas.box(plate.left - kCoverStrip, plate.top, plate.left, plate.bottom, kWhite, true);
+  canvas.line(plate.left, plate.top, plate.left, plate.bottom, kEdge);
+  canvas.box(plate.left - kCoverStrip, a.top, plate.left, b.bottom, kCovered, true);
+  canvas.box(plate.left, plate.top - kCoverStrip, plate.right, plate.top, kWhite, true);
+  canvas.line(plate.left, plate.top, plate.right, plate.top, kEdge);
+  canvas.box(a.left, plate.top - kCoverStrip, b.right, plate.top, kCovered, true);
+}
+
+RegroupEditor::Leave RegroupEditor::leave(common::Dialogs& dialogs, common::Clock& clock,
+                                          const GroupFileOps& ops) const {
+  Leave result;
+  if (dialogs.message(kSaveGroupsQuestion, common::Buttons::YesNo) != common::Answer::Yes) {
+    result.after_reopen = std::string(kGroupsRestored);
+    return result;
+  }
+  result.asked_to_save = true;
+  result.saved = save_acquisition_groups(folder_, groups(), clock.now(), ops);
+  dialogs.message(result.saved ? std::string(kGroupsSaved)
+                               : std::string(kGroupsNotSaved) + folder_.string());
+  return result;
+}
+
+} // namespace kestrova::browser

@@ -1,0 +1,223 @@
+// Saving regrouped groups into an acquisition recorded by the acquisition's writer: the report
+// made afterwards uses the new groups, the backups bring the old ones back, and a save that
+// fails at any step leaves the old groups on disk.
+
+#include <gtest/gtest.h>
+
+#include "browser/regroup_editor.hpp"
+#include "common/event_pump.hpp"
+#include "reports/generate_report.hpp"
+#include "reports/reanalysis_fixture.hpp"
+#include "store/record_file.hpp"
+#include "support/fake_clock.hpp"
+#include "support/fake_dialogs.hpp"
+#include "support/fake_shell.hpp"
+#include "support/temp_dir.hpp"
+
+namespace kestrova::browser {
+namespace {
+
+namespace fs = std::filesystem;
+using kestrova::testing::FakeClock;
+using kestrova::testing::FakeDialogs;
+using kestrova::testing::read_file;
+using kestrova::testing::TempDir;
+
+std::pair<double, double> centre(const store::PlateGeometry& g, int row, int column) {
+  const auto r = setup_editor::well_rect(g, row, column);
+  return {(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+}
+
+// A 2 x 2 plate on channels 0, 1, 16 and 17: wells A1 and B1 in group 0 "Ctrl", A2 and B2 in
+// group 1 "Drug".
+class RegroupSaveTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    reports::testing::Recording recording;
+    recording.times = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    folder = reports::testing::write_recording(dir.path(), "20210316_1405", recording);
+    old_names = read_file(folder / "groups.dat");
+    old_channels = read_file(folder / "chgroup.dat");
+  }
+  RegroupAcquisition acquisition() {
+    RegroupAcquisition a;
+    a.folder = folder;
+    store::GroupTables groups;
+    EXPECT_TRUE(store::LoadGroupNames(folder, 1, groups, dialogs));
+    EXPECT_TRUE(store::LoadChannelGroups(folder, 1, groups, dialogs));
+    a.groups = groups.main();
+    EXPECT_TRUE(store::ReadPlateFormat(dir.path(), "wtest", a.plate).ok);
+    return a;
+  }
+  std::string report() {
+    reports::GenerateRequest r;
+    r.acquisition_folder = folder;
+    r.data_folder = dir.path();
+    r.settings = reports::default_report_settings(",");
+    r.settings.Bin = 5;
+    r.open_result = false;
+    kestrova::testing::FakeShell shell;
+    common::NullEventPump pump;
+    reports::ReportServices services{dialogs, shell, pump, clock};
+    const auto result = reports::generate_report(r, services);
+    EXPECT_TRUE(result.ok) << ::testing::PrintToString(dialogs.texts());
+    return result.ok ? read_file(result.report) : std::string();
+  }
+  bool on_disk_unchanged() const {
+    return read_file(folder / "groups.dat") == old_names &&
+           read_file(folder / "chgroup.dat") == old_channels;
+  }
+  std::vector<std::string> partial_files() const {
+    std::vector<std::string> found;
+    for (const auto& e : fs::directory_iterator(folder))
+      if (e.path().extension() == ".new" || e.path().extension() == ".tmp")
+        found.push_back(e.path().filename().string());
+    return found;
+  }
+
+  TempDir dir;
+  fs::path folder;
+  std::string old_names, old_channels;
+  FakeDialogs dialogs;
+  FakeClock clock{{2024, 3, 5, 14, 7, 33, 0}};
+};
+
+TEST_F(RegroupSaveTest, TheReportOfARegroupedAcquisitionUsesTheNewGroupsAndBackupsRestoreTheOld) {
+  const std::string before = report();
+  ASSERT_NE(before.find("\r\nA2,\"001_Drug\","), std::string::npos) << before;
+
+  RegroupEditor editor(acquisition());
+  const store::PlateGeometry& g = acquisition().plate.geometry;
+  dialogs.script_answer(common::Answer::Yes);
+  ASSERT_TRUE(editor.clear(dialogs));
+  // Group 0: A1 by a click. Group 1: B1 and B2 by a drag.
+  auto [x, y] = centre(g, 0, 0);
+  editor.press(x, y, MouseButton::Left);
+  editor.release(x, y, MouseButton::Left);
+  dialogs.script_input("Alpha");
+  ASSERT_TRUE(editor.rename(dialogs));
+  editor.select_entry(1);
+  std::tie(x, y) = centre(g, 1, 0);
+  editor.press(x, y, MouseButton::Left);
+  std::tie(x, y) = centre(g, 1, 1);
+  editor.release(x, y, MouseButton::Left);
+  dialogs.script_input("Beta");
+  ASSERT_TRUE(editor.rename(dialogs));
+  ASSERT_TRUE(on_disk_unchanged()) << "nothing is written before leaving";
+
+  dialogs.clear();
+  dialogs.script_answer(common::Answer::Yes);
+  const auto left = editor.leave(dialogs, clock);
+  EXPECT_TRUE(left.saved);
+  EXPECT_FALSE(left.after_reopen);
+  EXPECT_EQ(dialogs.messages(), (std::vector<std::string>{"Do you like to Save Changes?",
+                                                          "New Groups applied and saved"}));
+  for (const char* backup : {"groups.bak", "groups246503051407.bak"})
+    EXPECT_EQ(read_file(folder / backup), old_names) << backup;
+  for (const char* backup : {"chgroup.bak", "chgroup246503051407.bak"})
+    EXPECT_EQ(read_file(folder / backup), old_channels) << backup;
+  EXPECT_TRUE(partial_files().empty());
+
+  const std::string regrouped = report();
+  for (const char* line : {"\r\nA1,\"000_Alpha\",", "\r\nB1,\"001_Beta\",", "\r\nA2,\"999_Free\",",
+                           "\r\nB2,\"001_Beta\","})
+    EXPECT_NE(regrouped.find(line), std::string::npos) << line << "\n" << regrouped;
+
+  // A reopened editor reads the saved groups back.
+  RegroupEditor reopened(acquisition());
+  EXPECT_EQ(reopened.groups(), editor.groups());
+
+  ASSERT_TRUE(restore_group_backups(folder, "", clock.now()));
+  EXPECT_TRUE(on_disk_unchanged());
+  EXPECT_EQ(report(), before);
+}
+
+TEST_F(RegroupSaveTest, ASaveThatFailsAtAnyStepLeavesTheOldGroups) {
+  store::GroupTable edited = acquisition().groups;
+  edited.channel_group[17] = 0;
+  edited.names[1] = "Renamed";
+  // Count the steps of a save that goes through, then fail each one in turn.
+  int steps = 0;
+  int fail_at = 0;
+  GroupFileOps counting = GroupFileOps::real();
+  const GroupFileOps real = GroupFileOps::real();
+  counting.write = [&](const fs::path& f, std::string_view b) {
+    return ++steps != fail_at && real.write(f, b);
+  };
+  counting.rename = [&](const fs::path& a, const fs::path& b) {
+    return ++steps != fail_at && real.rename(a, b);
+  };
+  {
+    TempDir scratch;
+    fs::copy(folder, scratch.path() / "copy");
+    ASSERT_TRUE(save_acquisition_groups(scratch.path() / "copy", edited, clock.now(), counting));
+  }
+  const int total = steps;
+  EXPECT_EQ(total, 8); // four backups, two new files, two renames
+  for (fail_at = 1; fail_at <= total; ++fail_at) {
+    SCOPED_TRACE(fail_at);
+    steps = 0;
+    for (const auto& e : fs::directory_iterator(folder))
+      if (e.path().extension() == ".bak") fs::remove(e.path());
+    EXPECT_FALSE(save_acquisition_groups(folder, edited, clock.now(), counting));
+    EXPECT_TRUE(on_disk_unchanged());
+    EXPECT_TRUE(partial_files().empty()) << ::testing::PrintToString(partial_files());
+  }
+  // The window's leave reports the failure with the folder: here chgroup.dat could not be
+  // replaced after groups.dat was, so groups.dat is put back.
+  for (const auto& e : fs::directory_iterator(folder))
+    if (e.path().extension() == ".bak") fs::remove(e.path());
+  RegroupEditor editor(acquisition());
+  fail_at = 8;
+  steps = 0;
+  dialogs.clear();
+  dialogs.script_answer(common::Answer::Yes);
+  EXPECT_FALSE(editor.leave(dialogs, clock, counting).saved);
+  EXPECT_EQ(dialogs.messages().back(), "Error updating group files at " + folder.string());
+  EXPECT_TRUE(on_disk_unchanged());
+}
+
+TEST_F(RegroupSaveTest, BackupsOfTheSameMinuteKeepTheGroupsFromBeforeTheFirstSave) {
+  store::GroupTable first = acquisition().groups;
+  first.names[0] = "First";
+  store::GroupTable second = first;
+  second.names[0] = "Second";
+  ASSERT_TRUE(save_acquisition_groups(folder, first, clock.now()));
+  clock.advance_ms(20'000); // same minute
+  ASSERT_TRUE(save_acquisition_groups(folder, second, clock.now()));
+  EXPECT_EQ(read_file(folder / "groups246503051407.bak"), old_names);
+  EXPECT_EQ(read_file(folder / "groups.bak"), store::GroupNamesText(first));
+  EXPECT_EQ(read_file(folder / "groups.dat"), store::GroupNamesText(second));
+  // The dated pair restores the groups from before both saves.
+  ASSERT_TRUE(restore_group_backups(folder, "246503051407", clock.now()));
+  EXPECT_TRUE(on_disk_unchanged());
+  EXPECT_FALSE(restore_group_backups(folder, "000000000000", clock.now()));
+  EXPECT_TRUE(on_disk_unchanged());
+}
+
+TEST_F(RegroupSaveTest, LeavingWithoutSavingChangesNoFile) {
+  RegroupEditor editor(acquisition());
+  dialogs.script_answer(common::Answer::Yes);
+  editor.clear(dialogs);
+  dialogs.script_answer(common::Answer::No);
+  const auto left = editor.leave(dialogs, clock);
+  EXPECT_FALSE(left.asked_to_save);
+  EXPECT_EQ(left.after_reopen, "Original groups restored");
+  EXPECT_TRUE(on_disk_unchanged());
+  for (const auto& e : fs::directory_iterator(folder))
+    EXPECT_NE(e.path().extension(), ".bak");
+}
+
+TEST_F(RegroupSaveTest, AnAcquisitionWithoutGroupFilesGetsThemWithoutBackups) {
+  fs::remove(folder / "groups.dat");
+  fs::remove(folder / "chgroup.dat");
+  store::GroupTable groups;
+  ASSERT_TRUE(save_acquisition_groups(folder, groups, clock.now()));
+  EXPECT_EQ(read_file(folder / "groups.dat"), store::GroupNamesText(groups));
+  EXPECT_EQ(read_file(folder / "chgroup.dat"), store::ChannelGroupsText(groups));
+  for (const auto& e : fs::directory_iterator(folder))
+    EXPECT_NE(e.path().extension(), ".bak");
+}
+
+} // namespace
+} // namespace kestrova::browser
