@@ -18,6 +18,7 @@
 #include <set>
 #include <string>
 
+#include "../bench_support.hpp"
 #include "browser/browser_list.hpp"
 #include "browser/browser_session.hpp"
 #include "common/shell.hpp"
@@ -30,29 +31,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace kestrova;
-using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kProjects = 100;
 constexpr int kAcquisitions = 50;
-
-class FixedClock final : public common::Clock {
-public:
-  common::LocalTime now() override { return common::from_civil({2026, 1, 15, 10, 30, 0, 0}); }
-  void sleep_ms(int) override {}
-};
-
-double seconds_of(const std::function<void()>& work) {
-  const auto start = SteadyClock::now();
-  work();
-  return std::chrono::duration<double>(SteadyClock::now() - start).count();
-}
-
-double best_of(int runs, const std::function<void()>& work) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i)
-    best = std::min(best, seconds_of(work));
-  return best;
-}
 
 void make_data_folder(const fs::path& data) {
   for (int p = 1; p <= kProjects; ++p) {
@@ -107,22 +88,23 @@ int main(int argc, char** argv) {
   make_data_folder(scratch);
   common::StderrDialogs dialogs("browser_bench: ");
   common::NoShell shell;
-  FixedClock clock;
+  bench::FixedClock clock;
 
   std::size_t lines = 0;
-  const double reference = best_of(5, [&] { lines += read_everything(scratch) > 0 ? 0 : 1; });
+  const double reference =
+      bench::best_of(5, [&] { lines += read_everything(scratch) > 0 ? 0 : 1; });
 
   browser::ExperimentBrowser browser(scratch, dialogs, shell, clock);
-  const double open = best_of(5, [&] { browser.open(); });
+  const double open = bench::best_of(5, [&] { browser.open(); });
   const std::size_t projects = browser.lines().size();
 
   const std::vector<std::string> folders = browser::ScanProjectFolders(scratch);
   const std::set<std::string> all(folders.begin(), folders.end());
-  const double expanded =
-      best_of(5, [&] { lines = browser::BuildList(scratch, folders, all, true, dialogs).size(); });
+  const double expanded = bench::best_of(
+      5, [&] { lines = browser::BuildList(scratch, folders, all, true, dialogs).size(); });
 
   std::size_t found = 0;
-  const double search = best_of(5, [&] {
+  const double search = bench::best_of(5, [&] {
     browser.search("\"of project 99\"");
     found = static_cast<std::size_t>(
         std::count(browser.selected().begin(), browser.selected().end(), true));
@@ -131,7 +113,7 @@ int main(int argc, char** argv) {
   const std::string command = std::string("'") + KESTROVA_REPORT_EXE + "' list --data-dir '" +
                               scratch.string() + "' > /dev/null";
   int status = 0;
-  const double cli = best_of(5, [&] { status = std::system(command.c_str()); });
+  const double cli = bench::best_of(5, [&] { status = std::system(command.c_str()); });
 
   std::printf("data folder: %d projects x %d acquisitions (%zu project lines, %zu lines "
               "expanded; search selected %zu)\n",

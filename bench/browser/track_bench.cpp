@@ -20,6 +20,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../bench_support.hpp"
 #include "acquisition/activity_files.hpp"
 #include "browser/track_run.hpp"
 #include "common/event_pump.hpp"
@@ -35,30 +36,10 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace kestrova;
-using SteadyClock = std::chrono::steady_clock;
 
 constexpr int kRecords = 60;
 constexpr int kPositions = 501;
 constexpr int kSlots = store::kChannelSlots;
-
-class FixedClock final : public common::Clock {
-public:
-  common::LocalTime now() override { return common::from_civil({2026, 1, 15, 10, 30, 0, 0}); }
-  void sleep_ms(int) override {}
-};
-
-double seconds_of(const std::function<void()>& work) {
-  const auto start = SteadyClock::now();
-  work();
-  return std::chrono::duration<double>(SteadyClock::now() - start).count();
-}
-
-double best_of(int runs, const std::function<void()>& work) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i)
-    best = std::min(best, seconds_of(work));
-  return best;
-}
 
 // A w6 zebrafish acquisition: every beam at its own level with noise; in each well one larva
 // swims from beam to neighbouring beam, dimming the beams around it for a few samples.
@@ -123,31 +104,6 @@ void make_acquisition(const fs::path& folder) {
     records.save_realtime = true;
     records.raw_block = block;
     if (!writer.append_buffer(records)) std::exit(1);
-  }
-}
-
-// Reads every real-time file once, as `cat > /dev/null` would; the bytes read.
-std::size_t read_once(const fs::path& folder) {
-  std::vector<char> buffer(1 << 20);
-  std::size_t total = 0;
-  for (int k = 0;; ++k) {
-    const int fd = ::open((folder / acquisition::realtime_file_name(k)).c_str(), O_RDONLY);
-    if (fd < 0) break;
-    for (ssize_t got; (got = ::read(fd, buffer.data(), buffer.size())) > 0;)
-      total += static_cast<std::size_t>(got);
-    ::close(fd);
-  }
-  return total;
-}
-
-// Drops the real-time files from the page cache.
-void evict(const fs::path& folder) {
-  for (int k = 0;; ++k) {
-    const int fd = ::open((folder / acquisition::realtime_file_name(k)).c_str(), O_RDONLY);
-    if (fd < 0) break;
-    ::fdatasync(fd);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    ::close(fd);
   }
 }
 
@@ -221,7 +177,7 @@ int main(int argc, char** argv) {
   const fs::path folder = fs::path(pattern) / "20260115_1030";
   make_acquisition(folder);
 
-  FixedClock clock;
+  bench::FixedClock clock;
   common::NoShell shell;
   common::NullEventPump pump;
   const auto in_process = [&] {
@@ -229,17 +185,17 @@ int main(int argc, char** argv) {
     if (!run.open(folder, {}).empty() || !run.finish(pump)) std::exit(1);
   };
 
-  const std::size_t bytes = read_once(folder);
-  const double read = best_of(5, [&] { read_once(folder); });
+  const std::size_t bytes = bench::read_realtime_once(folder);
+  const double read = bench::best_of(5, [&] { bench::read_realtime_once(folder); });
   bool command_ok = true;
   double command_cpu_best = 1e30;
-  const double command = best_of(3, [&] {
+  const double command = bench::best_of(3, [&] {
     command_ok = run_command(folder) && command_ok;
     command_cpu_best = std::min(command_cpu_best, command_cpu);
   });
   const std::string command_table = table_of(folder / "report.csv");
   double core_cpu = 1e30;
-  const double core = best_of(3, [&] {
+  const double core = bench::best_of(3, [&] {
     const double cpu = cpu_seconds();
     in_process();
     core_cpu = std::min(core_cpu, cpu_seconds() - cpu);
@@ -247,7 +203,7 @@ int main(int argc, char** argv) {
   const std::string core_table = table_of(folder / "report.csv");
   std::size_t well_channels = 0;
   double floor_cpu = 1e30;
-  const double floor = best_of(3, [&] {
+  const double floor = bench::best_of(3, [&] {
     const double cpu = cpu_seconds();
     well_channels = detection_only(folder);
     floor_cpu = std::min(floor_cpu, cpu_seconds() - cpu);
@@ -255,11 +211,11 @@ int main(int argc, char** argv) {
 
   double cold_read = 1e30, cold_command = 1e30;
   for (int i = 0; i < 2; ++i) {
-    evict(folder);
-    cold_read = std::min(cold_read, seconds_of([&] { read_once(folder); }));
-    evict(folder);
-    cold_command =
-        std::min(cold_command, seconds_of([&] { command_ok = run_command(folder) && command_ok; }));
+    bench::evict_realtime(folder);
+    cold_read = std::min(cold_read, bench::seconds_of([&] { bench::read_realtime_once(folder); }));
+    bench::evict_realtime(folder);
+    cold_command = std::min(
+        cold_command, bench::seconds_of([&] { command_ok = run_command(folder) && command_ok; }));
   }
   const bool same = command_ok && !core_table.empty() && core_table == command_table;
 

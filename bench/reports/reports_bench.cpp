@@ -23,6 +23,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../bench_support.hpp"
 #include "acquisition/activity_files.hpp"
 #include "acquisition/detection.hpp"
 #include "common/event_pump.hpp"
@@ -44,29 +45,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace kestrova;
-using Clock = std::chrono::steady_clock;
-
-constexpr common::CivilTime kReportTime{2026, 1, 15, 10, 30, 0, 0};
-
-class FixedClock final : public common::Clock {
-public:
-  common::LocalTime now() override { return common::from_civil(kReportTime); }
-  void sleep_ms(int) override {}
-};
-
-double seconds_of(const std::function<void()>& work) {
-  const auto start = Clock::now();
-  work();
-  return std::chrono::duration<double>(Clock::now() - start).count();
-}
-
-// The best of `runs` timings.
-double best_of(int runs, const std::function<void()>& work) {
-  double best = 1e30;
-  for (int i = 0; i < runs; ++i)
-    best = std::min(best, seconds_of(work));
-  return best;
-}
 
 void write_bytes(const fs::path& file, const void* data, std::size_t size) {
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
@@ -126,7 +104,7 @@ bool bench_generate(const fs::path& data) {
   common::StderrDialogs dialogs("reports_bench: ");
   common::NoShell shell;
   common::NullEventPump pump;
-  FixedClock clock;
+  bench::FixedClock clock;
   reports::ReportServices services{dialogs, shell, pump, clock};
   reports::GenerateRequest request;
   request.acquisition_folder = folder;
@@ -138,7 +116,7 @@ bool bench_generate(const fs::path& data) {
   request.open_result = false;
 
   std::string fast_text;
-  const double fast = best_of(3, [&] {
+  const double fast = bench::best_of(3, [&] {
     const auto result = reports::generate_report(request, services);
     if (!result.ok) std::exit(1);
     fast_text = *store::read_file_bytes(result.report);
@@ -146,7 +124,7 @@ bool bench_generate(const fs::path& data) {
 
   // The same report with the literal re-binning.
   std::string literal_text;
-  const double literal = best_of(2, [&] {
+  const double literal = bench::best_of(2, [&] {
     const auto layout = reports::load_acquisition_layout(folder, data, dialogs);
     const auto rows = reports::read_counts_rows(folder / "counts.bin");
     const char decimal = common::locale_decimal_separator();
@@ -156,8 +134,9 @@ bool bench_generate(const fs::path& data) {
     const auto numbers =
         reports::compute_report_numbers(rebinned.rows, rebinned.rows.last_time(), bin, false,
                                         *layout, request.layout, folder, dialogs);
-    const reports::ReportHeading heading{reports::report_date_text(kReportTime), folder.string(),
-                                         store::ReadAcquisitionTitle(folder), setting, ""};
+    const reports::ReportHeading heading{reports::report_date_text(bench::FixedClock::kTime),
+                                         folder.string(), store::ReadAcquisitionTitle(folder),
+                                         setting, ""};
     const reports::ReportFormat format{request.layout, ",", decimal, true, true, true};
     literal_text = reports::report_file_text(*numbers, *layout, heading, format);
     const auto saved = reports::save_report_file(folder, ".csv", literal_text);
@@ -166,8 +145,9 @@ bool bench_generate(const fs::path& data) {
 
   // The re-binning step alone.
   const auto rows = reports::read_counts_rows(folder / "counts.bin");
-  const double rebin_fast = best_of(3, [&] { (void)reports::rebin_rows(*rows, 30); });
-  const double rebin_literal = best_of(1, [&] { (void)reports::reference_rebin(*rows, 30); });
+  const double rebin_fast = bench::best_of(3, [&] { (void)reports::rebin_rows(*rows, 30); });
+  const double rebin_literal =
+      bench::best_of(1, [&] { (void)reports::reference_rebin(*rows, 30); });
 
   const bool same = fast_text == literal_text && !fast_text.empty();
   std::printf("(a) Generate, 22 days (%d one-minute records), bin 30, Rows, CSV, every statistic\n",
@@ -223,31 +203,6 @@ void write_realtime(const fs::path& folder, int blocks) {
   }
 }
 
-// Reads every real-time file once, as `cat > /dev/null` would; the bytes read.
-std::size_t read_once(const fs::path& folder) {
-  std::vector<char> buffer(1 << 20);
-  std::size_t total = 0;
-  for (int k = 0;; ++k) {
-    const int fd = ::open((folder / acquisition::realtime_file_name(k)).c_str(), O_RDONLY);
-    if (fd < 0) break;
-    for (ssize_t got; (got = ::read(fd, buffer.data(), buffer.size())) > 0;)
-      total += static_cast<std::size_t>(got);
-    ::close(fd);
-  }
-  return total;
-}
-
-// Drops the real-time files from the page cache, so that the next pass reads them from disk.
-void evict(const fs::path& folder) {
-  for (int k = 0;; ++k) {
-    const int fd = ::open((folder / acquisition::realtime_file_name(k)).c_str(), O_RDONLY);
-    if (fd < 0) break;
-    ::fdatasync(fd);
-    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
-    ::close(fd);
-  }
-}
-
 double cpu_seconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
@@ -260,7 +215,7 @@ reports::ReanalysisResult reanalyse(const fs::path& data, const fs::path& folder
   common::StderrDialogs dialogs("reports_bench: ");
   common::NoShell shell;
   common::NullEventPump pump;
-  FixedClock clock;
+  bench::FixedClock clock;
   reports::ReportServices services{dialogs, shell, pump, clock};
   reports::ReanalysisRequest request;
   request.report.acquisition_folder = folder;
@@ -308,8 +263,8 @@ KernelRun time_reanalysis(const fs::path& data, const fs::path& folder,
                           acquisition::DetectionKernel kernel) {
   acquisition::set_default_detection_kernel(kernel);
   KernelRun run;
-  run.t1 = best_of(2, [&] { run.one = reanalyse(data, folder, 1, std::nullopt); });
-  run.t2 = best_of(2, [&] {
+  run.t1 = bench::best_of(2, [&] { run.one = reanalyse(data, folder, 1, std::nullopt); });
+  run.t2 = bench::best_of(2, [&] {
     const double cpu = cpu_seconds();
     run.two = reanalyse(data, folder, 2, std::nullopt);
     run.cpu2 = cpu_seconds() - cpu;
@@ -323,7 +278,8 @@ bool bench_reanalysis(const fs::path& data) {
   write_counts(folder, kBlocks, rng);
   write_realtime(folder, kBlocks);
 
-  const std::size_t bytes = read_once(folder); // warms the cache like every later pass
+  const std::size_t bytes =
+      bench::read_realtime_once(folder); // warms the cache like every later pass
   const double peak_6h = child_peak_mb(data, folder, 6.0);
   const double peak_24h = child_peak_mb(data, folder, std::nullopt);
 
@@ -331,18 +287,19 @@ bool bench_reanalysis(const fs::path& data) {
   // vector) that every processor runs.
   const acquisition::DetectionKernel picked = acquisition::default_detection_kernel();
   const acquisition::DetectionKernel baseline = acquisition::DetectionKernel::Baseline;
-  const double read = best_of(3, [&] { read_once(folder); });
+  const double read = bench::best_of(3, [&] { bench::read_realtime_once(folder); });
   KernelRun base = time_reanalysis(data, folder, baseline);
   KernelRun fast = time_reanalysis(data, folder, picked);
   double cold_read = 1e30;
   for (int i = 0; i < 2; ++i) {
-    evict(folder);
-    cold_read = std::min(cold_read, seconds_of([&] { read_once(folder); }));
+    bench::evict_realtime(folder);
+    cold_read = std::min(cold_read, bench::seconds_of([&] { bench::read_realtime_once(folder); }));
     for (KernelRun* run : {&base, &fast}) {
       acquisition::set_default_detection_kernel(run == &base ? baseline : picked);
-      evict(folder);
-      run->cold_t2 = std::min(
-          run->cold_t2, seconds_of([&] { run->two = reanalyse(data, folder, 2, std::nullopt); }));
+      bench::evict_realtime(folder);
+      run->cold_t2 =
+          std::min(run->cold_t2,
+                   bench::seconds_of([&] { run->two = reanalyse(data, folder, 2, std::nullopt); }));
     }
   }
   acquisition::set_default_detection_kernel(picked);

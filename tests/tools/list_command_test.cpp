@@ -3,25 +3,25 @@
 #include <filesystem>
 #include <string>
 
+#include "report_command.hpp"
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
-#include "support/run_command.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kestrova::tools {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::q;
 using testing::read_file;
 using testing::TempDir;
 using testing::write_file;
 
+// No data folder but the one given: the environment's is cleared.
 testing::CommandRun run_report(const std::string& args) {
-  return testing::run_command("env LC_ALL=C KESTROVA_HOME= HOME=/nonexistent '" +
-                              std::string(KESTROVA_REPORT_EXE) + "' " + args + " 2>&1");
+  return testing::run_report(args, "LC_ALL=C KESTROVA_HOME= HOME=/nonexistent",
+                             testing::ErrorOutput::Merged);
 }
-
-std::string q(const fs::path& p) { return "'" + p.string() + "'"; }
 
 // Two projects; project 1 holds a listed, an archived and an uncounted acquisition.
 struct DataFolder {

@@ -7,6 +7,7 @@
 #include "app/console_window.hpp"
 #include "app/live_display_binding.hpp"
 #include "app_fixture.hpp"
+#include "browser/browser_window.hpp"
 #include "setup_editor/setup_window.hpp"
 #include "sim/pty_server.hpp"
 #include "store/record_file.hpp"

@@ -1,0 +1,67 @@
+#pragma once
+// Pieces every timing program uses: a clock that always reads one moment, wall-clock timing,
+// and reading or evicting an acquisition's real-time files.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstddef>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "acquisition/activity_files.hpp"
+#include "common/clock.hpp"
+
+namespace kestrova::bench {
+
+// A clock fixed at 2026-01-15 10:30:00 that never sleeps.
+class FixedClock final : public common::Clock {
+public:
+  static constexpr common::CivilTime kTime{2026, 1, 15, 10, 30, 0, 0};
+  common::LocalTime now() override { return common::from_civil(kTime); }
+  void sleep_ms(int) override {}
+};
+
+inline double seconds_of(const std::function<void()>& work) {
+  const auto start = std::chrono::steady_clock::now();
+  work();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+// The best of `runs` timings.
+inline double best_of(int runs, const std::function<void()>& work) {
+  double best = 1e30;
+  for (int i = 0; i < runs; ++i)
+    best = std::min(best, seconds_of(work));
+  return best;
+}
+
+// Reads every real-time file of `folder` once, as `cat > /dev/null` would; the bytes read.
+inline std::size_t read_realtime_once(const std::filesystem::path& folder) {
+  std::vector<char> buffer(1 << 20);
+  std::size_t total = 0;
+  for (int k = 0;; ++k) {
+    const int fd = ::open((folder / acquisition::realtime_file_name(k)).c_str(), O_RDONLY);
+    if (fd < 0) break;
+    for (ssize_t got; (got = ::read(fd, buffer.data(), buffer.size())) > 0;)
+      total += static_cast<std::size_t>(got);
+    ::close(fd);
+  }
+  return total;
+}
+
+// Drops the real-time files of `folder` from the page cache, so that the next pass reads them
+// from disk.
+inline void evict_realtime(const std::filesystem::path& folder) {
+  for (int k = 0;; ++k) {
+    const int fd = ::open((folder / acquisition::realtime_file_name(k)).c_str(), O_RDONLY);
+    if (fd < 0) break;
+    ::fdatasync(fd);
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);
+    ::close(fd);
+  }
+}
+
+} // namespace kestrova::bench
