@@ -4,6 +4,7 @@
 #include <system_error>
 
 #include "browser/browser_search.hpp"
+#include "browser/plot_view.hpp"
 #include "common/number_format.hpp"
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
@@ -34,7 +35,10 @@ std::string KineticTag(int k) {
 
 ExperimentBrowser::ExperimentBrowser(fs::path program_folder, common::Dialogs& dialogs,
                                      common::Shell& shell, common::Clock& clock)
-    : program_folder_(std::move(program_folder)), dialogs_(dialogs), shell_(shell), clock_(clock) {}
+    : program_folder_(std::move(program_folder)), dialogs_(dialogs), shell_(shell), clock_(clock),
+      plots_(std::make_unique<PlotView>(dialogs, clock)) {}
+
+ExperimentBrowser::~ExperimentBrowser() = default;
 
 void ExperimentBrowser::open() {
   clear_current();
@@ -54,6 +58,12 @@ void ExperimentBrowser::clear_current() {
   tables_.reset();
   opened_ = {};
   selection_is_acquisition_ = false;
+  plots_->clear();
+}
+
+std::string ExperimentBrowser::tag_acquisitions(std::string_view tag) const {
+  if (project_folder_.empty() || tag.empty()) return {};
+  return store::FindKeysWithTag(program_folder_ / project_folder_, tag);
 }
 
 void ExperimentBrowser::rebuild() {
@@ -149,6 +159,17 @@ Opened ExperimentBrowser::open_acquisition_line(const ListLine& line) {
   o.selectors = BuildSelectors(*tables_);
   o.report = ReportPresetOf(tables_->setup, separator);
   opened_ = std::move(o);
+
+  PlotAcquisition plot;
+  plot.folder = acquisition_path_;
+  plot.project_folder = program_folder_ / project_folder_;
+  plot.groups = tables_->groups;
+  plot.channels = tables_->channels;
+  plot.plate = tables_->plate;
+  plot.acquisition_lapse = tables_->setup.Aq_lapse;
+  plot.buffer_length = tables_->setup.RT_Buffer;
+  plot.configuration_summary = summary_;
+  plots_->open(std::move(plot));
   return Opened::Acquisition;
 }
 

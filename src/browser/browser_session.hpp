@@ -5,6 +5,7 @@
 // selection and the texts from here and passes back what the operator selected.
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
@@ -42,10 +43,14 @@ struct OpenedAcquisition {
   ReportPreset report;
 };
 
+// The plot area (browser/plot_view.hpp; kept out of this header, which Qt windows include).
+class PlotView;
+
 class ExperimentBrowser {
 public:
   ExperimentBrowser(std::filesystem::path program_folder, common::Dialogs& dialogs,
                     common::Shell& shell, common::Clock& clock);
+  ~ExperimentBrowser();
 
   // Opening the window: descending order, nothing expanded, no current acquisition, the
   // watched folders read from foldview.dat, and the list built.
@@ -111,6 +116,14 @@ public:
   // Forgets the current acquisition (leaving the window).
   void clear_current();
 
+  // The plot area of the current acquisition: opening an acquisition line opens it on that
+  // acquisition with its bar plot; forgetting the acquisition clears it.
+  PlotView& plots() { return *plots_; }
+  const PlotView& plots() const { return *plots_; }
+  // The acquisition list of a kinetic tag ("[K1]") in the current project: the tagged
+  // acquisition folders in tags_id.dat order, space-separated; empty when none.
+  std::string tag_acquisitions(std::string_view tag) const;
+
 private:
   bool line_exists(int line) const { return line >= 0 && line < static_cast<int>(lines_.size()); }
   void reselect(int line);
@@ -141,6 +154,7 @@ private:
   std::string summary_;
   std::optional<AcquisitionTables> tables_;
   OpenedAcquisition opened_;
+  std::unique_ptr<PlotView> plots_;
 };
 
 } // namespace kestrova::browser

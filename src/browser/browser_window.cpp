@@ -1,14 +1,20 @@
+// The plot code first: Qt's "slots" macro would clash with a member of that name.
+#include "browser/plot_view.hpp"
+
 #include "browser/browser_window.hpp"
 
 #include <QCloseEvent>
 #include <QContextMenuEvent>
+#include <QCoreApplication>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSplitter>
+#include <QTextDocument>
 #include <QVBoxLayout>
 
+#include "browser/plot_draw.hpp"
 #include "ui/picture_box.hpp"
 
 namespace kestrova::browser {
@@ -297,8 +303,11 @@ QWidget* FrmOffline::build_plot_area() {
   txt_pj_details = named(new QPlainTextEdit(plot_area), "txt_pj_details");
   txt_pj_details->setReadOnly(true);
   txt_pj_details->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // The longest summary line, the box's frame and its document margins.
   txt_pj_details->setMinimumWidth(
-      QFontMetrics(txt_pj_details->font()).horizontalAdvance("Microplate format: [w96f]"));
+      QFontMetrics(txt_pj_details->font()).horizontalAdvance("Microplate format: [w96f]") +
+      2 * txt_pj_details->frameWidth() +
+      2 * static_cast<int>(txt_pj_details->document()->documentMargin()) + 8);
   below->addWidget(txt_pj_details, 1);
   v->addLayout(below);
   return plot_area;
@@ -328,9 +337,39 @@ void FrmOffline::connect_controls() {
   connect(Txt_description, &QPlainTextEdit::textChanged, this, [this] {
     if (!filling_) browser_->comments_changed();
   });
+
+  connect(Cmd_barplot, &QPushButton::clicked, this, &FrmOffline::Cmd_barplot_Click);
+  connect(Cmd_gridplot, &QPushButton::clicked, this, &FrmOffline::Cmd_gridplot_Click);
+  connect(Cmd_lineplot, &QPushButton::clicked, this, &FrmOffline::Cmd_lineplot_Click);
+  connect(cmd_minus, &QPushButton::clicked, this, &FrmOffline::cmd_minus_Click);
+  connect(cmd_plus, &QPushButton::clicked, this, &FrmOffline::cmd_plus_Click);
+  connect(lstgrup_plot, &QListWidget::currentRowChanged, this, [this] {
+    if (!filling_) lstgrup_plot_Click();
+  });
+  connect(lstgrup_plot, &QListWidget::itemDoubleClicked, this, &FrmOffline::lstgrup_plot_DblClick);
+  connect(List_tags, &QListWidget::itemDoubleClicked, this, &FrmOffline::List_tags_DblClick);
+  connect(mnrel0, &QAction::triggered, this, &FrmOffline::mnrel0_Click);
+  connect(scrollpage, &QScrollBar::valueChanged, this, [this] {
+    if (!filling_) scrollpage_Change();
+  });
+  for (QComboBox* box : {Combofila, Combocol})
+    connect(box, &QComboBox::currentIndexChanged, this, [this] {
+      if (!filling_) well_Click();
+    });
+  connect(txtsub, &QLineEdit::editingFinished, this, &FrmOffline::well_Click);
+  connect(combogrup, &QComboBox::currentIndexChanged, this, [this] {
+    if (!filling_) combogrup_Click();
+  });
+  connect(lstgrup, &QListWidget::itemDoubleClicked, this, &FrmOffline::lstgrup_DblClick);
+  connect(Cmd_analyze, &QPushButton::clicked, this, &FrmOffline::Cmd_analyze_Click);
+  connect(Picreal, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& at) { Picreal_MouseUp_Right(Picreal->mapToGlobal(at)); });
+  for (QWidget* w : std::initializer_list<QWidget*>{Picreal, lstgrup_plot, lstgrup})
+    w->installEventFilter(this);
 }
 
 void FrmOffline::Form_Load() {
+  if (loading_) return;
   Txt_description->hide();
   chk_bmp->hide();
   show_page_controls(false);
@@ -352,7 +391,9 @@ void FrmOffline::Form_Load() {
   Cmd_analyze->setEnabled(false);
   Cmd_report->setEnabled(false);
   Cmd_report->setText(q(kReportIdleCaption));
+  lblcanal->setText("CH:");
   show_list();
+  draw_plot();
 }
 
 void FrmOffline::show_list() {
@@ -381,6 +422,7 @@ void FrmOffline::show_page_controls(bool visible) {
 }
 
 void FrmOffline::Listpj_DblClick() {
+  if (loading_) return;
   take_selection();
   const Opened opened = browser_->open_line();
   if (opened == Opened::Nothing) return;
@@ -401,13 +443,18 @@ void FrmOffline::show_opened_acquisition() {
   for (QPushButton* b : {cmdchannels, Cmd_analyze, Cmd_report, Cmd_leegroups})
     b->setEnabled(true);
   show_page_controls(false);
+  filling_ = true;
   fill(Combofila, o.selectors.rows);
   fill(Combocol, o.selectors.columns);
   fill(combogrup, o.selectors.groups);
+  txtsub->setText("0");
   lstgrup_plot->clear();
-  for (const std::string& item : o.selectors.plot_groups)
+  for (const std::string& item : plots().group_items())
     lstgrup_plot->addItem(q(item));
-  if (lstgrup_plot->count() > 0) lstgrup_plot->setCurrentRow(0);
+  if (plots().selected_item() >= 0) lstgrup_plot->setCurrentRow(plots().selected_item());
+  filling_ = false;
+  combogrup_Click();
+  lblcanal->setText(q(plots().channel_text()));
   lbl_pj_title->setText(q(o.project_title));
   lbl_subpj_title->setText(q(o.acquisition_title));
   filling_ = true;
@@ -415,7 +462,9 @@ void FrmOffline::show_opened_acquisition() {
   filling_ = false;
   chk_bmp->hide();
   cmd_track->setVisible(o.track_available);
-  Cmd_leegroups_Click();
+  // Opening the acquisition computed its bar plot.
+  show_group_controls();
+  draw_plot();
   List_tags->clear();
   for (const std::string& tag : o.tags)
     List_tags->addItem(q(tag));
@@ -424,6 +473,13 @@ void FrmOffline::show_opened_acquisition() {
 }
 
 void FrmOffline::Cmd_leegroups_Click() {
+  if (loading_) return;
+  show_group_controls();
+  plots().show_bars();
+  draw_plot();
+}
+
+void FrmOffline::show_group_controls() {
   cmdchannels->setText("Channel Signal");
   Cmd_leegroups->setText("[Group Activity]");
   show_page_controls(false);
@@ -433,16 +489,185 @@ void FrmOffline::Cmd_leegroups_Click() {
   for (QWidget* w :
        std::initializer_list<QWidget*>{lstgrup_plot, frame_plotbutton, Txt_description})
     w->show();
-  txt_pj_details->setPlainText(q(DetailsText(browser_->configuration_summary())));
+  txt_pj_details->setPlainText(q(plots().details()));
 }
 
 void FrmOffline::cmdchannels_Click() {
+  if (loading_) return;
   cmdchannels->setText("[Channel Signal]");
   Cmd_leegroups->setText("Group Activity");
   lstgrup_plot->hide();
   frame_plotbutton->hide();
   for (QWidget* w : std::initializer_list<QWidget*>{combogrup, lstgrup, Pic_status, fmranalizar})
     w->show();
+  loading_ = true;
+  plots().show_channel_signal([this](double fraction) { load_progress(fraction); });
+  loading_ = false;
+  draw_progress(*Pic_status, 1.0);
+  show_page();
+  draw_plot();
+}
+
+void FrmOffline::load_progress(double fraction) {
+  draw_progress(*Pic_status, fraction);
+  // The page is read file by file; between files the window repaints and takes input (plot
+  // commands are refused until the page is complete).
+  QCoreApplication::processEvents();
+}
+
+void FrmOffline::show_page() {
+  const RealtimePage& page = plots().page();
+  filling_ = true;
+  scrollpage->setRange(1, std::max(1, page.page_count()));
+  scrollpage->setValue(std::max(1, page.page()));
+  filling_ = false;
+  Txtpage->setText(q(page.page_text()));
+  show_page_controls(plots().mode() == PlotMode::Signal && page.page_count() > 0);
+}
+
+void FrmOffline::scrollpage_Change() {
+  const int wanted = scrollpage->value();
+  bool loaded = false;
+  if (!loading_ && plots().mode() == PlotMode::Signal) {
+    Txtpage->setText(QString("%1/%2").arg(wanted).arg(plots().page().page_count()));
+    loading_ = true;
+    loaded = plots().set_page(wanted, [this](double fraction) { load_progress(fraction); });
+    loading_ = false;
+    draw_progress(*Pic_status, 1.0);
+  }
+  // Outside the signal view (or while a page loads) the change is undone.
+  show_page();
+  if (loaded) draw_plot();
+}
+
+PlotView& FrmOffline::plots() { return browser_->plots(); }
+
+void FrmOffline::draw_plot() {
+  if (!plots().draw(*Picreal)) Picreal->clear({255, 255, 255});
+}
+
+void FrmOffline::Cmd_barplot_Click() {
+  if (loading_) return;
+  txt_binsize->setText("5");
+  plots().show_bar_plot();
+  chk_bmp->hide();
+  Txtpage->hide();
+  draw_plot();
+}
+
+void FrmOffline::Cmd_gridplot_Click() {
+  if (loading_) return;
+  for (QWidget* w : std::initializer_list<QWidget*>{chk_bmp, Txtpage, Frame_bisize})
+    w->hide();
+  plots().show_heat_map();
+  draw_plot();
+}
+
+void FrmOffline::Cmd_lineplot_Click() {
+  if (loading_) return;
+  Frame_bisize->show();
+  List_tags->clearSelection();
+  plots().show_line_plot();
+  txt_binsize->setText(q(plots().bin_text()));
+  draw_plot();
+}
+
+void FrmOffline::cmd_minus_Click() {
+  if (loading_) return;
+  plots().bin_minus(s(txt_binsize->text()));
+  txt_binsize->setText(q(plots().bin_text()));
+  draw_plot();
+}
+
+void FrmOffline::cmd_plus_Click() {
+  if (loading_) return;
+  plots().bin_plus(s(txt_binsize->text()));
+  txt_binsize->setText(q(plots().bin_text()));
+  draw_plot();
+}
+
+void FrmOffline::lstgrup_plot_Click() { plots().select_item(lstgrup_plot->currentRow()); }
+
+void FrmOffline::lstgrup_plot_DblClick() {
+  if (loading_ || lstgrup_plot->currentRow() < 0) return;
+  plots().activate_item(lstgrup_plot->currentRow());
+  draw_plot();
+}
+
+void FrmOffline::List_tags_DblClick() {
+  if (loading_ || !List_tags->currentItem()) return;
+  mnrel0->setChecked(false);
+  const std::string list = browser_->tag_acquisitions(s(List_tags->currentItem()->text()));
+  plots().show_kinetic(list);
+  if (list.empty()) return;
+  show_group_controls();
+  txt_binsize->setText("5");
+  Frame_bisize->hide();
+  draw_plot();
+}
+
+void FrmOffline::mnrel0_Click() {
+  if (loading_) return;
+  plots().toggle_relativize();
+  mnrel0->setChecked(plots().relativize());
+  draw_plot();
+}
+
+void FrmOffline::well_Click() {
+  if (loading_) return;
+  plots().pick_well(Combofila->currentIndex(), Combocol->currentText().toInt(),
+                    txtsub->text().trimmed().toInt());
+  lblcanal->setText(q(plots().channel_text()));
+  if (plots().mode() == PlotMode::Signal) draw_plot();
+}
+
+void FrmOffline::combogrup_Click() {
+  wells_ = plots().group_wells(s(combogrup->currentText()));
+  lstgrup->clear();
+  for (const acquisition::WellEntry& entry : wells_)
+    lstgrup->addItem(q(entry.text));
+}
+
+void FrmOffline::lstgrup_DblClick() {
+  const int row = lstgrup->currentRow();
+  if (loading_ || row < 0 || row >= static_cast<int>(wells_.size())) return;
+  txtsub->setText("0");
+  const auto place = plots().activate_well(wells_[static_cast<std::size_t>(row)]);
+  if (place) {
+    filling_ = true;
+    Combofila->setCurrentIndex(place->first);
+    Combocol->setCurrentIndex(Combocol->findText(QString::number(place->second)));
+    filling_ = false;
+  }
+  lblcanal->setText(q(plots().channel_text()));
+  draw_plot();
+}
+
+void FrmOffline::Cmd_analyze_Click() {
+  if (loading_) return;
+  if (plots().mode() != PlotMode::Signal || plots().page().blocks() == 0) cmdchannels_Click();
+  frmtxt_threshold->setText(
+      q(plots().analyze(s(frmtxt_threshold->text()), cmb_modeanalisis->currentIndex())));
+  draw_plot();
+}
+
+QMenu* FrmOffline::plot_menu() const {
+  switch (browser_->plots().menu()) {
+  case PlotMenu::Relativize:
+    return mnrelativize;
+  case PlotMenu::Line:
+    return mnline;
+  case PlotMenu::Plate:
+    return Mnplate;
+  case PlotMenu::Export:
+    break;
+  }
+  return mnexporta;
+}
+
+void FrmOffline::Picreal_MouseUp_Right(const QPoint& global) {
+  if (!browser_->tables()) return;
+  plot_menu()->popup(global);
 }
 
 void FrmOffline::Listpj_MouseUp_Right(const QPoint& global) {
@@ -482,6 +707,7 @@ void FrmOffline::lst_explorefind_Click() {
 }
 
 void FrmOffline::lst_delete_Click() {
+  if (loading_) return;
   take_selection();
   browser_->archive();
   show_list();
@@ -503,6 +729,7 @@ void FrmOffline::txtfolder_Click(int i) {
 }
 
 void FrmOffline::Cmd_main_Click() {
+  if (loading_) return;
   browser_->comments_left(s(Txt_description->toPlainText()));
   browser_->clear_current();
   if (show_start_screen_) show_start_screen_();
@@ -537,6 +764,25 @@ bool FrmOffline::eventFilter(QObject* watched, QEvent* event) {
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
       Listpj_DblClick();
       return true;
+    }
+  } else if ((watched == lstgrup_plot || watched == lstgrup) && type == QEvent::KeyPress) {
+    const int key = static_cast<QKeyEvent*>(event)->key();
+    if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+      if (watched == lstgrup_plot)
+        lstgrup_plot_DblClick();
+      else
+        lstgrup_DblClick();
+      return true;
+    }
+  } else if (watched == Picreal && type == QEvent::Resize) {
+    // The view is drawn again at the new size from the data in memory, once per burst of
+    // resizes.
+    if (!redraw_posted_) {
+      redraw_posted_ = true;
+      QTimer::singleShot(0, this, [this] {
+        redraw_posted_ = false;
+        if (!loading_) draw_plot();
+      });
     }
   } else if (watched == Txt_description) {
     if (type == QEvent::FocusOut && watched == Txt_description)

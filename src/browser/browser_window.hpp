@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 
+#include "acquisition/live_display_choice.hpp"
 #include "browser/browser_session.hpp"
 
 namespace kestrova::ui {
@@ -66,6 +67,28 @@ public:
   void cmdchannels_Click();
   void Cmd_main_Click();
   void Timer_button_Timer();
+  // The plot area.
+  void Cmd_barplot_Click();
+  void Cmd_gridplot_Click();
+  void Cmd_lineplot_Click();
+  void cmd_minus_Click();
+  void cmd_plus_Click();
+  void lstgrup_plot_Click();
+  void lstgrup_plot_DblClick();
+  void List_tags_DblClick();
+  void mnrel0_Click();
+  void scrollpage_Change();
+  void well_Click(); // Combofila, Combocol, txtsub
+  void combogrup_Click();
+  void lstgrup_DblClick();
+  void Cmd_analyze_Click();
+  void Picreal_MouseUp_Right(const QPoint& global);
+
+  PlotView& plots();
+  // The pop-up menu a right click on the plot opens in the current view.
+  QMenu* plot_menu() const;
+  // A page of raw data is being read (the window keeps handling events meanwhile).
+  bool loading() const { return loading_; }
 
   // The list side.
   QMenuBar* menu = nullptr;
@@ -155,6 +178,14 @@ private:
   void show_opened_acquisition();
   void show_page_controls(bool visible);
   void highlight_header(QLabel* header);
+  // The controls of the group plots (bar, line, heat map).
+  void show_group_controls();
+  // Draws the current view on Picreal (white when it has nothing to show).
+  void draw_plot();
+  // Shows the loading progress and lets the window handle its events.
+  void load_progress(double fraction);
+  // The page box and scroll bar after a page was read.
+  void show_page();
 
   QSplitter* splitter_ = nullptr;
   bool split_ = false; // the list and plot sides have been given their first widths
@@ -162,6 +193,9 @@ private:
   BrowserServices services_;
   std::function<void()> show_start_screen_;
   bool filling_ = false; // the window itself is changing the list or the comments
+  bool loading_ = false; // a page of raw data is being read: plot commands wait
+  bool redraw_posted_ = false;
+  std::vector<acquisition::WellEntry> wells_; // the items of lstgrup
 };
 
 } // namespace kestrova::browser

@@ -131,20 +131,4 @@ KineticText kinetic_table_text(const KineticActivity& kinetic, std::span<const s
   return out;
 }
 
-std::string details_text(std::string_view summary) {
-  std::string out;
-  int lines = 0;
-  std::size_t at = 0;
-  while (at <= summary.size() && lines < 9) {
-    const std::size_t end = std::min(summary.find('\r', at), summary.size());
-    std::string line;
-    for (char c : summary.substr(at, end - at))
-      if (c != '\t' && c != '\r' && c != '\n') line += c;
-    out += line + "\r\n";
-    ++lines;
-    at = end + 1;
-  }
-  return out;
-}
-
 } // namespace kestrova::browser

@@ -1,7 +1,7 @@
 #pragma once
 
 // The pieces of the offline plots that draw nothing: the line plot's bin stepping, time unit,
-// time labels and palette, the kinetic table text and the configuration summary box.
+// time labels and palette, and the kinetic table text.
 
 #include <array>
 #include <span>
@@ -53,9 +53,5 @@ struct KineticText {
 };
 KineticText kinetic_table_text(const KineticActivity& kinetic, std::span<const std::string> items,
                                std::string_view separator);
-
-// What the configuration summary box shows: each line of the summary (split at CR) without
-// TABs, CRs and LFs, followed by CR LF; at most nine lines.
-std::string details_text(std::string_view configuration_summary);
 
 } // namespace kestrova::browser

@@ -25,6 +25,9 @@ std::string whole(double v) { return std::to_string(common::round_to_int(v)); }
 
 } // namespace
 
+// World units a bar label may take: bars are 10 apart, and a unit stays between labels.
+constexpr double kBarLabelRoom = 9.0;
+
 void draw_bar_plot(common::Canvas& canvas, const GroupActivity& table,
                    std::span<const std::string> items, int first_bar, int selected) {
   const double y = std::max(table.maximum, 50);
@@ -32,6 +35,17 @@ void draw_bar_plot(common::Canvas& canvas, const GroupActivity& table,
   canvas.clear(kWhite);
   canvas.set_draw_width(2);
   const int first = std::max(0, first_bar);
+  // The group labels shrink together (not below 5 pt) when one would run into the next bar's
+  // label on a narrow picture.
+  double label_pt = kPlotTextPt;
+  for (int m = 1; m <= kBarsShown; ++m) {
+    const int i = first + m - 1;
+    if (i >= static_cast<int>(items.size())) break;
+    const double width =
+        canvas.text_width(items[static_cast<std::size_t>(i)].substr(0, 10), kPlotTextPt);
+    if (width > kBarLabelRoom) label_pt = std::min(label_pt, kPlotTextPt * kBarLabelRoom / width);
+  }
+  label_pt = std::max(label_pt, 5.0);
   for (int m = 1; m <= kBarsShown; ++m) {
     const int i = first + m - 1;
     if (i >= static_cast<int>(items.size())) break;
@@ -42,7 +56,7 @@ void draw_bar_plot(common::Canvas& canvas, const GroupActivity& table,
     const double x2 = 10.0 * m + 10;
     canvas.box(x1, 0, x2, v, i == selected ? kLightGrey : kBarGrey, true);
     canvas.box(x1, 0, x2, v, kBlack, false);
-    canvas.text(10.0 * m + 3, -2, item.substr(0, 10), kBlack, kPlotTextPt);
+    canvas.text(10.0 * m + 3, -2, item.substr(0, 10), kBlack, label_pt);
     canvas.text(10.0 * m + 3, y / 3, whole(v), kBlack, kPlotTextPt);
   }
   canvas.line(10, 0, 119, 0, kGrey);

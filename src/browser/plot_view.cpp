@@ -250,6 +250,19 @@ bool PlotView::draw(common::Canvas& canvas) const {
   return false;
 }
 
+PlotMenu PlotView::menu() const {
+  switch (mode_) {
+  case PlotMode::Line:
+    return tag_list_.empty() ? PlotMenu::Line : PlotMenu::Relativize;
+  case PlotMode::HeatMap:
+    return PlotMenu::Plate;
+  case PlotMode::Bars:
+  case PlotMode::Signal:
+    break;
+  }
+  return PlotMenu::Export;
+}
+
 std::optional<KineticText> PlotView::kinetic_text() const {
   if (!kinetic_) return std::nullopt;
   return kinetic_table_text(*kinetic_, items_,

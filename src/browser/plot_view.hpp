@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "acquisition/live_display_choice.hpp"
+#include "browser/browser_acquisition.hpp"
 #include "browser/group_table.hpp"
 #include "browser/plot_axis.hpp"
 #include "browser/plot_draw.hpp"
@@ -24,6 +25,11 @@ namespace kestrova::browser {
 
 // The view mode the window's mouse handlers consult (3 and 6 belong to other panels).
 enum class PlotMode { Bars = 0, Signal = 1, Line = 4, HeatMap = 5 };
+
+// The pop-up menu a right click on the plot offers in the current view: the export menu in the
+// bar and signal views, relativize and exports over a kinetic plot, the line plot's export, and
+// the heat map's export and group editing.
+enum class PlotMenu { Export, Relativize, Line, Plate };
 
 // What the plots read of the current acquisition (the tables the browser loaded for it).
 struct PlotAcquisition {
@@ -79,6 +85,8 @@ public:
   // The channel traced; its well's beams are drawn with it.
   void set_channel(int channel);
   int channel() const { return channel_; }
+  // What `lblcanal` shows: "CH:" and the traced channel.
+  std::string channel_text() const { return "CH:" + std::to_string(channel_); }
   // `Combofila` (row letter index from 0), `Combocol` (column from 1) and `txtsub` (beam
   // position): the well (row + (column - 1) x rows, well 0 when outside the plate) and its
   // channel at that position, which becomes the traced channel; nothing (the channel stays)
@@ -98,6 +106,7 @@ public:
   bool draw(common::Canvas& canvas) const;
 
   PlotMode mode() const { return mode_; }
+  PlotMenu menu() const;
   bool kinetic() const { return kinetic_.has_value(); }
   int first_bar() const { return first_bar_; }
   std::string bin_text() const { return std::to_string(bin_); }
@@ -105,7 +114,7 @@ public:
   // The analysis preview drawn over the page, if any.
   const std::optional<AnalysisPreview>& preview() const { return preview_; }
   // What `txt_pj_details` shows.
-  std::string details() const { return details_text(acquisition_.configuration_summary); }
+  std::string details() const { return DetailsText(acquisition_.configuration_summary); }
   // The group table drawn last (bar or line plot).
   const std::optional<GroupActivity>& table() const { return table_; }
   // The kinetic table text for the joint report; nothing outside the kinetic plot.

@@ -33,6 +33,9 @@ public:
   virtual void circle(double cx, double cy, double radius, Rgb colour, bool filled = false) = 0;
   // Text whose top-left corner is at (x, y); size in points.
   virtual void text(double x, double y, std::string_view text, Rgb colour, double size_pt) = 0;
+  // The width of `text` at `size_pt` in world units of the horizontal axis; 0 when the surface
+  // does not measure text (drawings then keep their sizes).
+  virtual double text_width(std::string_view /*text*/, double /*size_pt*/) const { return 0; }
   // Saves the surface as a picture; false when the file cannot be written.
   virtual bool save(const std::filesystem::path& file, ImageFormat format) = 0;
 };

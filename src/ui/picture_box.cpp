@@ -1,5 +1,6 @@
 #include "ui/picture_box.hpp"
 
+#include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
@@ -126,6 +127,15 @@ void PictureBox::text(double x, double y, std::string_view text, common::Rgb col
       p.boundingRect(QRectF(at, QSizeF(1e5, 1e5)), Qt::AlignLeft | Qt::AlignTop, s);
   p.drawText(drawn, Qt::AlignLeft | Qt::AlignTop, s);
   touched(drawn);
+}
+
+double PictureBox::text_width(std::string_view text, double size_pt) const {
+  QFont font = this->font();
+  font.setPointSizeF(size_pt > 0 ? size_pt : 8.0);
+  const double pixels = QFontMetricsF(font).horizontalAdvance(
+      QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size())));
+  if (right_ == left_) return pixels;
+  return pixels / std::max(1, width()) * std::abs(right_ - left_);
 }
 
 bool PictureBox::save(const std::filesystem::path& file, common::ImageFormat format) {

@@ -26,6 +26,7 @@ public:
   void box(double x1, double y1, double x2, double y2, common::Rgb colour, bool filled) override;
   void circle(double cx, double cy, double radius, common::Rgb colour, bool filled) override;
   void text(double x, double y, std::string_view text, common::Rgb colour, double size_pt) override;
+  double text_width(std::string_view text, double size_pt) const override;
   bool save(const std::filesystem::path& file, common::ImageFormat format) override;
 
   // The backing image (what the widget shows), at the widget's current size.

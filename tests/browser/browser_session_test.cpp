@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "acquisition/activity_files.hpp"
 #include "browser/browser_fixture.hpp"
+#include "browser/plot_view.hpp"
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
 #include "support/temp_dir.hpp"
@@ -58,6 +60,38 @@ TEST_F(BrowserCommands, KineticTagsAreAddedOnceAndCleared) {
   browser_.tag(0);
   EXPECT_EQ(tags_file(), "20210316_1500\r\n");
   EXPECT_EQ(dialogs_.texts(), Lines{});
+}
+
+TEST_F(BrowserCommands, OpeningAnAcquisitionOpensItsPlotsAndTagsListTheirAcquisitions) {
+  // Every channel counts 2 in each of 60 records.
+  std::string counts;
+  for (int r = 0; r < 60; ++r) {
+    acquisition::CountsRecord record;
+    record.minutes = r;
+    record.slots.fill(2);
+    const auto bytes = acquisition::encode_counts_record(record);
+    counts.append(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+  }
+  write_file(newer_ / "counts.bin", counts);
+  open_newer();
+  const PlotView& plots = browser_.plots();
+  EXPECT_EQ(plots.mode(), PlotMode::Bars);
+  EXPECT_EQ(plots.group_items(), browser_.opened().selectors.plot_groups);
+  ASSERT_TRUE(plots.table());
+  EXPECT_EQ(plots.table()->maximum, 120);
+  EXPECT_EQ(plots.details(), DetailsText(browser_.configuration_summary()));
+
+  browser_.set_selection({false, true, true}, 1);
+  browser_.tag(3);
+  open_newer();
+  EXPECT_EQ(browser_.tag_acquisitions("[K3]"), "20210316_1500 20210316_1405");
+  EXPECT_EQ(browser_.tag_acquisitions("[K1]"), "");
+  EXPECT_EQ(browser_.tag_acquisitions(""), "");
+
+  browser_.clear_current();
+  EXPECT_TRUE(browser_.plots().group_items().empty());
+  EXPECT_FALSE(browser_.plots().table());
+  EXPECT_EQ(browser_.tag_acquisitions("[K3]"), "");
 }
 
 TEST_F(BrowserCommands, TagsEverySelectedAcquisitionLineOnly) {
@@ -321,6 +355,9 @@ TEST(BrowserDetails, SummaryLinesWithoutTabsNineAtMost) {
             "30min\r\nSetting: Mode1\r\n[C.elegans SNR=1.8]\r\n");
   EXPECT_EQ(DetailsText("1\r2\r3\r4\r5\r6\r7\r8\r9\r10"),
             "1\r\n2\r\n3\r\n4\r\n5\r\n6\r\n7\r\n8\r\n9\r\n");
+  // CR LF line ends and TABs inside a line go; an empty summary is one empty line.
+  EXPECT_EQ(DetailsText("\r\n\tSetting:\tMode1\r\n\tlast"), "\r\nSetting:Mode1\r\nlast\r\n");
+  EXPECT_EQ(DetailsText(""), "\r\n");
   EXPECT_EQ(SnrText(setup, ','), "1,8");
 }
 

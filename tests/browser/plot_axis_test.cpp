@@ -87,23 +87,5 @@ TEST(KineticText, HeaderAndBodyUseTheSeparator) {
   EXPECT_EQ(text.body, "Group/Time[h];0;48.0\r\n[#000_Contro];5;8\r\n[#001_Drug];2;8");
 }
 
-TEST(Details, SummaryLinesLoseTabsAndStopAtNine) {
-  const std::string summary =
-      "\r\n\t***** CONFIG ******\r\n\tMicroplate format: [w96f]\r\n\tAcquisition Lapse = 30min";
-  EXPECT_EQ(
-      details_text(summary),
-      "\r\n***** CONFIG ******\r\nMicroplate format: [w96f]\r\nAcquisition Lapse = 30min\r\n");
-  std::string many;
-  for (int i = 0; i < 12; ++i)
-    many += "\r\n\tline";
-  EXPECT_EQ(
-      details_text(many), "\r\n" + std::string() + [] {
-        std::string s;
-        for (int i = 0; i < 8; ++i)
-          s += "line\r\n";
-        return s;
-      }());
-}
-
 } // namespace
 } // namespace kestrova::browser

@@ -50,6 +50,26 @@ TEST_F(PlotPictureTest, BarsAreGreyUpToTheirValue) {
   EXPECT_EQ(at(60, 0), QColor(128, 128, 128));  // the axis
 }
 
+TEST_F(PlotPictureTest, BarLabelsShrinkToStayApartOnANarrowPicture) {
+  box_->resize(520, 300);
+  const std::vector<std::string> items = {"000_Controls", "001_Drug 10uM", "002_Mutant A"};
+  draw_bar_plot(*box_, one_column({60, 40, 20}), items, 0, 0);
+  // Just left of where the second and third labels begin, below the axis, no ink (the next
+  // label's smoothing may tint a pixel).
+  for (double x : {22.8, 32.8}) {
+    const int column = box_->to_pixel(x, 0).toPoint().x();
+    for (int row = box_->to_pixel(x, -1.5).toPoint().y(); row < box_->image().height(); ++row)
+      EXPECT_GT(box_->image().pixelColor(column, row).lightness(), 224) << x << " " << row;
+  }
+  // The labels are still printed.
+  int dark = 0;
+  for (int row = box_->to_pixel(0, -1.5).toPoint().y(); row < box_->image().height(); ++row)
+    for (int column = box_->to_pixel(13, 0).toPoint().x(); column < box_->to_pixel(22, 0).x();
+         ++column)
+      if (box_->image().pixelColor(column, row).lightness() < 128) ++dark;
+  EXPECT_GT(dark, 20);
+}
+
 TEST_F(PlotPictureTest, AllZeroBarsStillScaleToFifty) {
   const std::vector<std::string> items = {"000_A"};
   draw_bar_plot(*box_, one_column({0}), items, 0, 0);

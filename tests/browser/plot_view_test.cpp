@@ -119,6 +119,22 @@ TEST_F(PlotViewTest, ATagShowsTheKineticPlotAndItsTableAbsoluteOrRelative) {
   EXPECT_FALSE(view.kinetic_text());
 }
 
+TEST_F(PlotViewTest, TheRightClickMenuFollowsTheView) {
+  record("20210316_1405", 10, 1);
+  view.open(acquisition("20210316_1405"));
+  EXPECT_EQ(view.menu(), PlotMenu::Export);
+  view.show_line_plot();
+  EXPECT_EQ(view.menu(), PlotMenu::Line);
+  view.show_kinetic("20210316_1405");
+  EXPECT_EQ(view.menu(), PlotMenu::Relativize);
+  view.show_heat_map();
+  EXPECT_EQ(view.menu(), PlotMenu::Plate);
+  view.show_channel_signal();
+  EXPECT_EQ(view.menu(), PlotMenu::Export);
+  view.show_line_plot();
+  EXPECT_EQ(view.menu(), PlotMenu::Line) << "the line plot leaves the kinetic mode";
+}
+
 TEST_F(PlotViewTest, AMissingCountsFileIsToldAndNothingIsDrawn) {
   view.open(acquisition("20210316_1405"));
   view.show_heat_map();
@@ -186,6 +202,7 @@ TEST_F(PlotViewTest, WellsOfAGroupAndTheChannelOfAWell) {
   ASSERT_TRUE(place);
   EXPECT_EQ(*place, (std::pair{well % rows, well / rows + 1}));
   EXPECT_EQ(view.channel(), *picked);
+  EXPECT_EQ(view.channel_text(), "CH:" + std::to_string(*picked));
   EXPECT_EQ(view.mode(), PlotMode::Bars);
 }
 

@@ -1,10 +1,17 @@
 // Screen shots of the experiment browser, taken from the display the program runs on (run under
-// Xvfb at the size wanted): the list opened with an acquisition current, and its pop-up menu.
+// Xvfb at the size wanted): the list opened with an acquisition current, its pop-up menu, and
+// each plot of the acquisition (bars, line, kinetic, heat map, raw signal, analysis preview).
 //   kestrova_browser_shots DATA_DIR OUT_DIR
-// An empty DATA_DIR is filled with a few projects and acquisitions first.
+// An empty DATA_DIR is filled with a few projects and recorded acquisitions first.
+
+// The plot code first: Qt's "slots" macro would clash with a member of that name.
+#include "browser/plot_fixture.hpp"
+#include "browser/plot_view.hpp"
+
 #include <QApplication>
 #include <QScreen>
 #include <QStyleFactory>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,12 +19,14 @@
 #include "browser/browser_window.hpp"
 #include "store/channel_tables.hpp"
 #include "store/config.hpp"
+#include "store/plate_format.hpp"
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
 #include "support/temp_dir.hpp"
+#include "ui/picture_box.hpp"
 
 namespace {
 
@@ -29,10 +38,49 @@ void settle() {
     QApplication::processEvents();
 }
 
+// Six groups of two plate columns each, with names.
+store::GroupTables demo_groups(const store::PlateFormat& plate) {
+  const char* names[] = {"Control", "Drug 1uM", "Drug 5uM", "Drug 10uM", "Mutant A", "Mutant B"};
+  store::GroupTables groups;
+  store::GroupTable& g = groups.main();
+  for (int i = 0; i < 6; ++i)
+    g.names[static_cast<std::size_t>(i)] = names[i];
+  for (int c = 0; c < store::kChannelCount; ++c) {
+    const int well = plate.map.well_of_channel[static_cast<std::size_t>(c)];
+    g.channel_group[static_cast<std::size_t>(c)] =
+        well < 0 ? store::kFreeGroup : std::min(5, well / plate.geometry.rows / 2);
+  }
+  return groups;
+}
+
+// Two hours of counts: each group its own level and trend, each well its own scatter.
+void write_demo_counts(const fs::path& folder, const store::GroupTable& groups, int seed) {
+  browser::testing::write_counts(
+      folder, 120, [](int r) { return r; },
+      [&](int r, int k) -> std::int16_t {
+        const int g = groups.channel_group[static_cast<std::size_t>(k)];
+        if (g < 0) return 0;
+        const double trend = g % 2 == 0 ? 1.0 - r / 240.0 : 0.6 + r / 200.0;
+        const double scatter = 1.0 + 0.3 * std::sin(k * 0.7 + seed);
+        return static_cast<std::int16_t>(std::lround((6 + 3 * g) * trend * scatter));
+      });
+}
+
+// Raw blocks for the first 60 records: a slow wave per beam with short dips (movements).
+void write_demo_signal(const fs::path& folder) {
+  browser::testing::write_realtime(folder, 60, [](int b, int p, int c) -> std::int16_t {
+    const double wave = 120 * std::sin((p + 53 * b) / 45.0 + c);
+    const bool dip = (p + 17 * c + 131 * b) % 97 < 4;
+    return static_cast<std::int16_t>(1500 + 90 * (c % 4) + wave - (dip ? 700 : 0));
+  });
+}
+
 void make_demo(const fs::path& data) {
   fs::copy_file(fs::path(KESTROVA_SOURCE_DIR) / "data" / "w96f.dat", data / "w96f.dat",
                 fs::copy_options::skip_existing);
   const char* names[] = {"Dose response", "Night light", "Mutant screen", "Temperature ramp"};
+  const store::PlateFormat plate = *store::BuiltInPlateFormat("w96f");
+  const store::GroupTables groups = demo_groups(plate);
   for (int p = 1; p <= 4; ++p) {
     const fs::path project = data / store::ProjectFolderName(p * 3);
     fs::create_directories(project);
@@ -45,16 +93,17 @@ void make_demo(const fs::path& data) {
                     a == 1 ? "_s2" : "");
       const fs::path folder = project / name;
       fs::create_directories(folder);
-      testing::write_file(folder / "counts.bin", "");
+      write_demo_counts(folder, groups.main(), a);
       store::SetupValues acq = setup;
       acq.Aq_lapse = 60;
       store::write_setup_file(folder, p * 3, acq);
-      store::SaveChannelTables(folder, store::ChannelTables{}, store::GroupTables{});
+      store::SaveChannelTables(folder, store::ChannelTables{}, groups);
       store::WriteAcquisitionIndex(folder, "Run " + std::to_string(a + 1) + " " + names[p - 1],
                                    "N2 worms, 20 per well\r\nfood: OP50");
     }
   }
-  testing::write_file(data / "p00009" / "tags_id.dat", "20240510_0900 [K1] [K3]\r\n");
+  testing::write_file(data / "p00009" / "tags_id.dat",
+                      "20240510_0900 [K1] [K3]\r\n20240512_1110 [K1]\r\n20240513_1215 [K1]\r\n");
 }
 
 } // namespace
@@ -96,8 +145,14 @@ int main(int argc, char** argv) {
     window.Listpj->setCurrentRow(row);
     window.Listpj_DblClick();
   };
-  open_row(1);
-  open_row(2);
+  // The "Mutant screen" project and its first acquisition, which has kinetic tags.
+  const auto row_with = [&](const QString& text) {
+    for (int i = 0; i < window.Listpj->count(); ++i)
+      if (window.Listpj->item(i)->text().contains(text)) return i;
+    return -1;
+  };
+  open_row(row_with("p00009"));
+  open_row(row_with("  > 2024.0510"));
   shoot("browser_acquisition");
   if (std::getenv("SHOTS_DEBUG"))
     std::fprintf(stderr,
@@ -109,6 +164,37 @@ int main(int argc, char** argv) {
   window.Listpj_MouseUp_Right(window.Listpj->mapToGlobal(QPoint(120, 60)));
   shoot("browser_popup");
   window.mnrename->hide();
+
+  // The plots, each through its button.
+  window.lstgrup_plot->setCurrentRow(2);
+  window.Cmd_lineplot->click();
+  shoot("plot_line");
+  window.cmd_plus->click();
+  window.cmd_plus->click();
+  shoot("plot_line_bin15");
+  window.List_tags->setCurrentRow(0);
+  window.List_tags_DblClick();
+  shoot("plot_kinetic");
+  window.Picreal_MouseUp_Right(window.Picreal->mapToGlobal(QPoint(200, 150)));
+  shoot("plot_kinetic_menu");
+  window.mnrelativize->hide();
+  window.mnrel0->trigger();
+  shoot("plot_kinetic_relative");
+  window.Cmd_gridplot->click();
+  shoot("plot_heatmap");
+  window.Cmd_barplot->click();
+  shoot("plot_bars");
+  const fs::path acquisition = window.browser().acquisition_path();
+  if (!fs::exists(acquisition / "0.bin")) write_demo_signal(acquisition);
+  window.cmdchannels->click();
+  shoot("plot_signal");
+  window.Combofila->setCurrentIndex(2);
+  window.Combocol->setCurrentIndex(4);
+  window.scrollpage->setValue(2);
+  shoot("plot_signal_page2");
+  window.Cmd_analyze->click();
+  shoot("plot_analyze");
+  window.Cmd_leegroups->click();
   window.lbl_date_Click();
   window.txt_search->setText("mutant \"RUN 2\"");
   window.cmd_lupa_Click();
