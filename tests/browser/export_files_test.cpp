@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "browser/export_files.hpp"
+#include "joint_fixture.hpp"
 #include "plot_fixture.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
@@ -13,24 +14,13 @@ namespace kestrova::browser {
 namespace {
 
 namespace fs = std::filesystem;
+using kestrova::browser::testing::file_lines;
 using kestrova::testing::FakeClock;
 using kestrova::testing::FakeDialogs;
 using kestrova::testing::FakeShell;
 using kestrova::testing::read_file;
 using kestrova::testing::TempDir;
 using kestrova::testing::write_file;
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const std::size_t end = text.find("\r\n", at);
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
 
 // An acquisition of 101 blocks (three pages) of 9-sample buffers on a 2 x 2 plate whose well
 // A1 has beams at positions 0, 1 and 3 (channels 0, 1, 2) and B1 one beam (channel 16).
@@ -78,7 +68,7 @@ TEST_F(AsciiExportTest, TheWellsBeamsOfThePageWithTheirHeader) {
   ASSERT_TRUE(path);
   EXPECT_EQ(*path, program / "datafile.txt");
   EXPECT_EQ(shell.calls, std::vector<std::string>{"open " + path->string()});
-  const std::vector<std::string> lines = lines_of(read_file(*path));
+  const std::vector<std::string> lines = file_lines(*path);
   ASSERT_EQ(lines.size(), 6u + 50 * 500);
   EXPECT_EQ(std::vector<std::string>(lines.begin(), lines.begin() + 6),
             (std::vector<std::string>{"\"My project\"", "\"" + a.folder.string() + "\"", "",
@@ -94,7 +84,7 @@ TEST_F(AsciiExportTest, TheWellsBeamsOfThePageWithTheirHeader) {
   // The last page holds one block, and gives that block alone.
   ASSERT_TRUE(view.set_page(3));
   ASSERT_TRUE(export_ascii(view, source, program, shell));
-  const std::vector<std::string> last = lines_of(read_file(*path));
+  const std::vector<std::string> last = file_lines(*path);
   ASSERT_EQ(last.size(), 6u + 500);
   EXPECT_EQ(last[3], "Well: A1 Page[3/3] [#50k-75k]");
   EXPECT_EQ(last[6], "10003 10004 10005 ");

@@ -4,6 +4,7 @@
 
 #include "acquisition/activity_files.hpp"
 #include "reports/reanalysis_fixture.hpp"
+#include "store/record_file.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kestrova::browser::testing {
@@ -40,6 +41,10 @@ std::string expected_row(const TaggedProject& p, int group, const std::string& s
     row += separator + std::to_string(static_cast<long long>(std::nearbyint(sum / 2)));
   }
   return row;
+}
+
+std::vector<std::string> file_lines(const std::filesystem::path& file) {
+  return store::read_text_lines(file).value_or(std::vector<std::string>{});
 }
 
 } // namespace kestrova::browser::testing

@@ -23,4 +23,7 @@ TaggedProject write_tagged_project(const std::filesystem::path& data_folder);
 // over every record of its counts.bin, rounded half to even, each after `separator`.
 std::string expected_row(const TaggedProject& p, int group, const std::string& separator);
 
+// The lines of a text file without their line ends; none when it cannot be read.
+std::vector<std::string> file_lines(const std::filesystem::path& file);
+
 } // namespace kestrova::browser::testing

@@ -14,25 +14,13 @@ namespace kestrova::browser {
 namespace {
 
 namespace fs = std::filesystem;
+using kestrova::browser::testing::file_lines;
 using kestrova::testing::FakeClock;
 using kestrova::testing::FakeDialogs;
 using kestrova::testing::FakeShell;
 using kestrova::testing::read_file;
 using kestrova::testing::TempDir;
 using kestrova::testing::write_file;
-
-std::vector<std::string> lines_of(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    const std::size_t end = text.find("\r\n", at);
-    EXPECT_NE(end, std::string::npos) << "every line ends with CR LF";
-    if (end == std::string::npos) break;
-    lines.push_back(text.substr(at, end - at));
-    at = end + 2;
-  }
-  return lines;
-}
 
 std::vector<fs::path> joint_reports(const fs::path& folder) {
   std::vector<fs::path> found;
@@ -87,7 +75,7 @@ TEST_F(TaggedProjectTest, ThreeTaggedAcquisitionsGiveThreeHeaderLinesAndARowPerG
   const auto path = joint_report_of_tag(project.project, "[K1]", ";", clock, dialogs);
   ASSERT_TRUE(path) << ::testing::PrintToString(dialogs.texts());
   EXPECT_EQ(*path, project.project / "joint_report20240305140733.csv");
-  EXPECT_EQ(lines_of(read_file(*path)), expected_lines(";"));
+  EXPECT_EQ(file_lines(*path), expected_lines(";"));
   EXPECT_TRUE(dialogs.texts().empty());
   // The recordings hold activity, so the rows compare counts and not zeros.
   EXPECT_NE(testing::expected_row(project, 0, ";"), "[#000_Ctrl];0;0;0");
@@ -113,13 +101,13 @@ TEST_F(TaggedProjectTest, ExportDataWritesTheKineticPlotsTableAndOpensIt) {
   view.show_kinetic(" 20210318_1405 20210316_1405 20210317_0905");
   const auto path = export_joint_report(view, project.project, clock, dialogs, shell);
   ASSERT_TRUE(path);
-  EXPECT_EQ(lines_of(read_file(*path)), expected_lines(","));
+  EXPECT_EQ(file_lines(*path), expected_lines(","));
   EXPECT_EQ(shell.calls, std::vector<std::string>{"open " + path->string()});
 
   // A second export in the same second replaces the first whole.
   view.toggle_relativize();
   ASSERT_EQ(export_joint_report(view, project.project, clock, dialogs, shell), path);
-  EXPECT_EQ(lines_of(read_file(*path))[3].substr(0, 15), "[#000_Ctrl],100");
+  EXPECT_EQ(file_lines(*path)[3].substr(0, 15), "[#000_Ctrl],100");
   EXPECT_EQ(joint_reports(project.project).size(), 1u);
 }
 

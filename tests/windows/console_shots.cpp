@@ -25,11 +25,9 @@ int main(int argc, char** argv) {
   const std::filesystem::path data = argv[1];
   const QString out = QString::fromLocal8Bit(argv[2]);
   QScreen* screen = QGuiApplication::primaryScreen();
-  const QString size =
-      QString("%1x%2").arg(screen->geometry().width()).arg(screen->geometry().height());
   const auto shoot = [&](const char* name) {
     testing::run_for(100);
-    screen->grabWindow(0).save(out + QString("/%1_%2.png").arg(name, size));
+    testing::shoot_screen(out, name);
   };
 
   // A plate with its organisms, one dead beam (F3) and one stuck bright (B16).

@@ -25,12 +25,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path data = argv[1];
   const QString out = QString::fromLocal8Bit(argv[2]);
   QScreen* screen = QGuiApplication::primaryScreen();
-  const QString size =
-      QString("%1x%2").arg(screen->geometry().width()).arg(screen->geometry().height());
-  const auto shoot = [&](const char* name) {
-    testing::settle(30);
-    screen->grabWindow(0).save(out + QString("/%1_%2.png").arg(name, size));
-  };
+  const auto shoot = [&](const char* name) { testing::shoot_screen(out, name); };
 
   testing::ShotProgram shots(data);
   shots.plug_instrument();

@@ -4,6 +4,8 @@
 // DATA/ports/COMn links, with the virtual instrument plugged in as COM1 when asked.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QScreen>
 #include <QString>
 #include <QWidget>
 #include <filesystem>
@@ -46,6 +48,16 @@ inline void shoot_sizes(QWidget& w, const QString& out, const QString& name, int
       settle();
     w.grab().save(out + QString("/%1_%2x%3.png").arg(name).arg(size.width()).arg(size.height()));
   }
+}
+
+// Saves the whole screen (the Xvfb display the tool runs on) as OUT/NAME_WxH.png, WxH being the
+// screen's size, after letting queued events run.
+inline void shoot_screen(const QString& out, const QString& name) {
+  settle(30);
+  QScreen* screen = QGuiApplication::primaryScreen();
+  const QRect g = screen->geometry();
+  screen->grabWindow(0).save(out +
+                             QString("/%1_%2x%3.png").arg(name).arg(g.width()).arg(g.height()));
 }
 
 class ShotProgram {
