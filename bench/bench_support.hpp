@@ -7,8 +7,12 @@
 #include <algorithm>
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "acquisition/activity_files.hpp"
@@ -36,6 +40,29 @@ inline double best_of(int runs, const std::function<void()>& work) {
   for (int i = 0; i < runs; ++i)
     best = std::min(best, seconds_of(work));
   return best;
+}
+
+// The program's arguments that are not options (options such as --benchmark_... meant for other
+// timing programs are ignored).
+inline std::vector<std::string> plain_arguments(int argc, char** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i)
+    if (argv[i][0] != '-') args.emplace_back(argv[i]);
+  return args;
+}
+
+// A new folder PREFIX-XXXXXX under `base` (the system's temporary folder when empty); nullopt,
+// with the reason on stderr, when it cannot be made.
+inline std::optional<std::filesystem::path> make_scratch_folder(const std::string& base,
+                                                                const std::string& prefix) {
+  const std::filesystem::path under =
+      base.empty() ? std::filesystem::temp_directory_path() : std::filesystem::path(base);
+  std::string pattern = (under / (prefix + "-XXXXXX")).string();
+  if (::mkdtemp(pattern.data()) == nullptr) {
+    std::perror("mkdtemp");
+    return std::nullopt;
+  }
+  return std::filesystem::path(pattern);
 }
 
 // Reads every real-time file of `folder` once, as `cat > /dev/null` would; the bytes read.

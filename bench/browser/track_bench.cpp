@@ -165,16 +165,10 @@ std::string table_of(const fs::path& file) {
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C");
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i)
-    if (argv[i][0] != '-') args.emplace_back(argv[i]);
-  const fs::path base = !args.empty() ? fs::path(args[0]) : fs::temp_directory_path();
-  std::string pattern = (base / "track-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const fs::path folder = fs::path(pattern) / "20260115_1030";
+  const std::vector<std::string> args = bench::plain_arguments(argc, argv);
+  const auto scratch = bench::make_scratch_folder(args.empty() ? "" : args[0], "track-bench");
+  if (!scratch) return 1;
+  const fs::path folder = *scratch / "20260115_1030";
   make_acquisition(folder);
 
   bench::FixedClock clock;
@@ -241,6 +235,6 @@ int main(int argc, char** argv) {
   if (args.size() > 1 && args[1] == "keep")
     std::printf("  acquisition kept in %s\n", folder.c_str());
   else
-    fs::remove_all(pattern);
+    fs::remove_all(*scratch);
   return same ? 0 : 1;
 }

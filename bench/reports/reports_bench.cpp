@@ -343,17 +343,10 @@ bool bench_reanalysis(const fs::path& data) {
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "C");
-  // Options meant for the Google Benchmark programs (--benchmark_...) are ignored.
-  std::vector<std::string> args;
-  for (int i = 1; i < argc; ++i)
-    if (argv[i][0] != '-') args.emplace_back(argv[i]);
-  const fs::path base = !args.empty() ? fs::path(args[0]) : fs::temp_directory_path();
-  std::string pattern = (base / "reports-bench-XXXXXX").string();
-  if (::mkdtemp(pattern.data()) == nullptr) {
-    std::perror("mkdtemp");
-    return 1;
-  }
-  const fs::path data = pattern;
+  const std::vector<std::string> args = bench::plain_arguments(argc, argv);
+  const auto scratch = bench::make_scratch_folder(args.empty() ? "" : args[0], "reports-bench");
+  if (!scratch) return 1;
+  const fs::path data = *scratch;
   fs::copy_file(fs::path(KESTROVA_DATA_DIR) / "w384.dat", data / "w384.dat");
   const std::string only = args.size() > 1 ? args[1] : "";
   const bool reanalysis_ok = only == "generate" || bench_reanalysis(data);
