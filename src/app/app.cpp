@@ -48,9 +48,13 @@ App::App(AppOptions options, Services& services) : services_(services) {
       [this] { return main_->mn_userbin->isChecked(); });
   report_->setWindowIcon(icon);
   browser_ = std::make_unique<browser::FrmOffline>(
-      data_folder, browser::BrowserServices{services.dialogs, services.shell, services.clock},
+      data_folder,
+      browser::BrowserServices{services.dialogs, services.shell, services.clock, services.pump},
       [this] { init_->show(); });
   browser_->setWindowIcon(icon);
+  browser_->set_report_opener([this](const browser::ReportOpening& opening) {
+    report_->open_for(opening.folder, opening.histogram, opening.caption, opening.basal);
+  });
   session_->set_report_window(this);
 }
 

@@ -269,8 +269,22 @@ bool ExperimentBrowser::plate_config() {
     dialogs_.message("Only possible for SubProjects");
     return false;
   }
-  make_current(line);
+  // The line is opened, so the editor edits the tables of that acquisition (an acquisition
+  // opened before would otherwise lend it its groups).
+  open_acquisition_line(line);
   return true;
+}
+
+Opened ExperimentBrowser::reopen_current() {
+  for (std::size_t i = 0; i < lines_.size(); ++i) {
+    const ListLine& line = lines_[i];
+    if (line.is_project || line.project_folder != project_folder_ ||
+        line.acquisition_folder != acquisition_folder_)
+      continue;
+    select_line(static_cast<int>(i));
+    return open_line();
+  }
+  return Opened::Nothing;
 }
 
 void ExperimentBrowser::comments_left(std::string_view text) {

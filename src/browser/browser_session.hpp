@@ -88,9 +88,12 @@ public:
   void find_in_folder();
   void archive();
   void tag(int k);
-  // Plate Config: true when the current acquisition line became the current acquisition and
+  // Plate Config: true when the current acquisition line was opened (as by a double-click) and
   // the group re-assignment panel is to open.
   bool plate_config();
+  // Opens the current acquisition again from its files, as a double-click on its line does (the
+  // line becomes the only selected one). Nothing when it has no line in the list.
+  Opened reopen_current();
   // The pop-up's "Kinetic Group TAG" entry is offered while an acquisition is the selection.
   bool selection_is_acquisition() const { return selection_is_acquisition_; }
 

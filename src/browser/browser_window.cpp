@@ -15,7 +15,11 @@
 #include <QVBoxLayout>
 
 #include "browser/plot_draw.hpp"
+#include "browser/regroup_editor.hpp"
+#include "browser/track_run.hpp"
+#include "ui/named_widget.hpp"
 #include "ui/picture_box.hpp"
+#include "ui/qt_text.hpp"
 
 namespace kestrova::browser {
 
@@ -25,26 +29,18 @@ constexpr const char* kHeaderBlue = "QLabel { color: white; background: #1f4e9c;
 constexpr const char* kHeaderGreen = "QLabel { color: white; background: #2e8b3a; padding: 2px; }";
 constexpr int kHeaderTimerMs = 600;
 
-QString q(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-std::string s(const QString& text) { return text.toStdString(); }
+using ui::qs;
+using ui::str;
 
 QPushButton* button(QWidget* parent, const char* name, const char* caption) {
-  auto* b = new QPushButton(caption, parent);
-  b->setObjectName(name);
-  return b;
+  return ui::named_button(parent, name, caption);
 }
-
-template <typename W> W* named(W* widget, const char* name) {
-  widget->setObjectName(name);
-  return widget;
-}
+using ui::named;
 
 void fill(QComboBox* box, const std::vector<std::string>& items) {
   box->clear();
   for (const std::string& item : items)
-    box->addItem(q(item));
+    box->addItem(qs(item));
 }
 
 } // namespace
@@ -83,7 +79,7 @@ void FrmOffline::build_menus() {
   mnwatching->setObjectName("mnwatching");
   const WatchedFolders defaults = DefaultWatchedFolders();
   for (int i = 0; i < kWatchedFolderCount; ++i) {
-    txtfolder[i] = mnwatching->addAction(q(defaults[i]));
+    txtfolder[i] = mnwatching->addAction(qs(defaults[i]));
     txtfolder[i]->setObjectName(QString("txtfolder_%1").arg(i));
   }
   mnadvanced = mnfile->addAction("Advanced_calculation");
@@ -112,20 +108,22 @@ void FrmOffline::build_menus() {
   lst_delete->setObjectName("lst_delete");
 
   mnexporta = named(new QMenu(this), "mnexporta");
-  mnexporta->addAction("Export to BMP...");
-  mnexporta->addAction("Export to ASCII...");
+  bmpexporta = named(mnexporta->addAction("Export to BMP..."), "bmpexporta");
+  asciiexporta = named(mnexporta->addAction("Export to ASCII..."), "asciiexporta");
   mnrelativize = named(new QMenu(this), "mnrelativize");
   mnrel0 = mnrelativize->addAction("Relativize to Time0");
   mnrel0->setObjectName("mnrel0");
   mnrel0->setCheckable(true);
-  mnrelativize->addAction("Export .BMP");
-  mnrelativize->addAction("Export Data");
+  mn_jointbmp = named(mnrelativize->addAction("Export .BMP"), "mn_jointbmp");
+  mn_jointexport = named(mnrelativize->addAction("Export Data"), "mn_jointexport");
   mnline = named(new QMenu(this), "mnline");
-  mnline->addAction("Export .BMP");
+  mn_linebmp = named(mnline->addAction("Export .BMP"), "mn_linebmp");
   Mnplate = named(new QMenu(this), "Mnplate");
-  Mnplate->addAction("Export .BMP");
-  Mnplate->addAction("Edit Plate Groups");
+  mn_platebmp = named(Mnplate->addAction("Export .BMP"), "mn_platebmp");
+  mn_plategroups = named(Mnplate->addAction("Edit Plate Groups"), "mn_plategroups");
   mntrack = named(new QMenu(this), "mntrack");
+  mn_bmptrack = named(mntrack->addAction("Export .BMP"), "mn_bmptrack");
+  mn_datatrack = named(mntrack->addAction("Export Data"), "mn_datatrack");
 }
 
 QWidget* FrmOffline::build_list_side() {
@@ -166,8 +164,8 @@ QWidget* FrmOffline::build_list_side() {
   search->addWidget(cmd_lupa);
   v->addLayout(search);
 
-  lbl_pj_title = named(new QLabel(q(kNoProjectTitle), side), "lbl_pj_title");
-  lbl_subpj_title = named(new QLabel(q(kNoAcquisitionTitle), side), "lbl_subpj_title");
+  lbl_pj_title = named(new QLabel(qs(kNoProjectTitle), side), "lbl_pj_title");
+  lbl_subpj_title = named(new QLabel(qs(kNoAcquisitionTitle), side), "lbl_subpj_title");
   QFont bold = lbl_pj_title->font();
   bold.setBold(true);
   lbl_pj_title->setFont(bold);
@@ -195,7 +193,9 @@ QWidget* FrmOffline::build_list_side() {
   cmdchannels = button(side, "cmdchannels", "Channel Signal");
   Cmd_report = button(side, "Cmd_report", "[ REPORT ]");
   cmd_track = button(side, "cmd_track", "Track");
-  chk_bmp = named(new QCheckBox("BMP", side), "chk_bmp");
+  cmd_track->setToolTip("Single Animal Path Tracking");
+  chk_bmp = named(new QCheckBox("->.bmp", side), "chk_bmp");
+  chk_bmp->setToolTip("Export .bmp track files");
   Cmd_main = button(side, "Cmd_main", "< Back");
   commands->addWidget(Cmd_leegroups, 0, 0);
   commands->addWidget(cmdchannels, 0, 1);
@@ -309,7 +309,15 @@ QWidget* FrmOffline::build_plot_area() {
       2 * txt_pj_details->frameWidth() +
       2 * static_cast<int>(txt_pj_details->document()->documentMargin()) + 8);
   below->addWidget(txt_pj_details, 1);
-  v->addLayout(below);
+  plot_controls = named(new QWidget(plot_area), "plot_controls");
+  below->setContentsMargins(0, 0, 0, 0);
+  plot_controls->setLayout(below);
+  v->addWidget(plot_controls);
+  v->addWidget(build_group_panel());
+
+  Timer_play = new QTimer(this);
+  Timer_play->setObjectName("Timer_play");
+  Timer_play->setSingleShot(true);
   return plot_area;
 }
 
@@ -349,6 +357,23 @@ void FrmOffline::connect_controls() {
   connect(lstgrup_plot, &QListWidget::itemDoubleClicked, this, &FrmOffline::lstgrup_plot_DblClick);
   connect(List_tags, &QListWidget::itemDoubleClicked, this, &FrmOffline::List_tags_DblClick);
   connect(mnrel0, &QAction::triggered, this, &FrmOffline::mnrel0_Click);
+  for (QAction* picture : {bmpexporta, mn_jointbmp, mn_linebmp, mn_platebmp, mn_bmptrack})
+    connect(picture, &QAction::triggered, this, &FrmOffline::export_picture_Click);
+  connect(asciiexporta, &QAction::triggered, this, &FrmOffline::asciiexporta_Click);
+  connect(mn_jointexport, &QAction::triggered, this, &FrmOffline::mn_jointexport_Click);
+  connect(mn_plategroups, &QAction::triggered, this, &FrmOffline::open_group_editor);
+  connect(mn_datatrack, &QAction::triggered, this, &FrmOffline::mn_datatrack_Click);
+  connect(Cmd_report, &QPushButton::clicked, this, &FrmOffline::Cmd_report_Click);
+  connect(mnadvanced, &QAction::triggered, this, &FrmOffline::Cmd_report_Click);
+  connect(cmd_track, &QPushButton::clicked, this, &FrmOffline::cmd_track_Click);
+  connect(Timer_play, &QTimer::timeout, this, &FrmOffline::Timer_play_Timer);
+  connect(combogrup2, &QComboBox::activated, this, [this] { combogrup2_Click(); });
+  connect(Combo_sets, &QComboBox::activated, this, [this] { Combo_sets_Click(); });
+  connect(cmd_goset, &QPushButton::clicked, this, &FrmOffline::cmd_goset_Click);
+  connect(Cmd_clear, &QPushButton::clicked, this, &FrmOffline::Cmd_clear_Click);
+  connect(cmdcancelgrups, &QPushButton::clicked, this, &FrmOffline::cmdcancelgrups_Click);
+  combogrup2->installEventFilter(this);
+  Picreal->setMouseTracking(true);
   connect(scrollpage, &QScrollBar::valueChanged, this, [this] {
     if (!filling_) scrollpage_Change();
   });
@@ -369,28 +394,29 @@ void FrmOffline::connect_controls() {
 }
 
 void FrmOffline::Form_Load() {
-  if (loading_) return;
+  if (loading_ || regroup_) return;
+  leave_panels();
   Txt_description->hide();
   chk_bmp->hide();
   show_page_controls(false);
   browser_->open();
-  lbl_orden->setText(q(browser_->order_arrow()));
+  lbl_orden->setText(qs(browser_->order_arrow()));
   const WatchedFolders& watched = browser_->watched_folders();
   for (int i = 0; i < kWatchedFolderCount; ++i)
-    txtfolder[i]->setText(q(watched[i]));
+    txtfolder[i]->setText(qs(watched[i]));
   cmb_modeanalisis->clear();
   cmb_modeanalisis->addItems({"Mode:0", "Mode:1"});
   cmb_modeanalisis->setCurrentIndex(0);
   frmtxt_threshold->setText("1.8");
-  lbl_pj_title->setText(q(kNoProjectTitle));
-  lbl_subpj_title->setText(q(kNoAcquisitionTitle));
+  lbl_pj_title->setText(qs(kNoProjectTitle));
+  lbl_subpj_title->setText(qs(kNoAcquisitionTitle));
   lbl_tagplot->hide();
   List_tags->hide();
   cmd_track->hide();
   cmdchannels->setEnabled(false);
   Cmd_analyze->setEnabled(false);
   Cmd_report->setEnabled(false);
-  Cmd_report->setText(q(kReportIdleCaption));
+  Cmd_report->setText(qs(kReportIdleCaption));
   lblcanal->setText("CH:");
   show_list();
   draw_plot();
@@ -400,7 +426,7 @@ void FrmOffline::show_list() {
   filling_ = true;
   Listpj->clear();
   for (const std::string& text : browser_->line_texts())
-    Listpj->addItem(q(text));
+    Listpj->addItem(qs(text));
   const std::vector<bool>& selected = browser_->selected();
   for (std::size_t i = 0; i < selected.size(); ++i)
     Listpj->item(static_cast<int>(i))->setSelected(selected[i]);
@@ -422,7 +448,8 @@ void FrmOffline::show_page_controls(bool visible) {
 }
 
 void FrmOffline::Listpj_DblClick() {
-  if (loading_) return;
+  if (loading_ || regroup_) return;
+  leave_panels();
   take_selection();
   const Opened opened = browser_->open_line();
   if (opened == Opened::Nothing) return;
@@ -431,7 +458,7 @@ void FrmOffline::Listpj_DblClick() {
     Cmd_analyze->setEnabled(false);
     Cmd_leegroups->setEnabled(true);
     Cmd_report->setEnabled(false);
-    Cmd_report->setText(q(kReportIdleCaption));
+    Cmd_report->setText(qs(kReportIdleCaption));
   } else {
     show_opened_acquisition();
   }
@@ -450,15 +477,15 @@ void FrmOffline::show_opened_acquisition() {
   txtsub->setText("0");
   lstgrup_plot->clear();
   for (const std::string& item : plots().group_items())
-    lstgrup_plot->addItem(q(item));
+    lstgrup_plot->addItem(qs(item));
   if (plots().selected_item() >= 0) lstgrup_plot->setCurrentRow(plots().selected_item());
   filling_ = false;
   combogrup_Click();
-  lblcanal->setText(q(plots().channel_text()));
-  lbl_pj_title->setText(q(o.project_title));
-  lbl_subpj_title->setText(q(o.acquisition_title));
+  lblcanal->setText(qs(plots().channel_text()));
+  lbl_pj_title->setText(qs(o.project_title));
+  lbl_subpj_title->setText(qs(o.acquisition_title));
   filling_ = true;
-  Txt_description->setPlainText(q(o.comments));
+  Txt_description->setPlainText(qs(o.comments));
   filling_ = false;
   chk_bmp->hide();
   cmd_track->setVisible(o.track_available);
@@ -467,13 +494,14 @@ void FrmOffline::show_opened_acquisition() {
   draw_plot();
   List_tags->clear();
   for (const std::string& tag : o.tags)
-    List_tags->addItem(q(tag));
+    List_tags->addItem(qs(tag));
   List_tags->setVisible(!o.tags.empty());
   lbl_tagplot->setVisible(!o.tags.empty());
 }
 
 void FrmOffline::Cmd_leegroups_Click() {
   if (loading_) return;
+  leave_panels();
   show_group_controls();
   plots().show_bars();
   draw_plot();
@@ -489,11 +517,12 @@ void FrmOffline::show_group_controls() {
   for (QWidget* w :
        std::initializer_list<QWidget*>{lstgrup_plot, frame_plotbutton, Txt_description})
     w->show();
-  txt_pj_details->setPlainText(q(plots().details()));
+  txt_pj_details->setPlainText(qs(plots().details()));
 }
 
 void FrmOffline::cmdchannels_Click() {
   if (loading_) return;
+  leave_panels();
   cmdchannels->setText("[Channel Signal]");
   Cmd_leegroups->setText("Group Activity");
   lstgrup_plot->hide();
@@ -521,7 +550,7 @@ void FrmOffline::show_page() {
   scrollpage->setRange(1, std::max(1, page.page_count()));
   scrollpage->setValue(std::max(1, page.page()));
   filling_ = false;
-  Txtpage->setText(q(page.page_text()));
+  Txtpage->setText(qs(page.page_text()));
   show_page_controls(plots().mode() == PlotMode::Signal && page.page_count() > 0);
 }
 
@@ -543,11 +572,21 @@ void FrmOffline::scrollpage_Change() {
 PlotView& FrmOffline::plots() { return browser_->plots(); }
 
 void FrmOffline::draw_plot() {
+  if (panel_mode_ == kGroupEditorMode && regroup_) {
+    regroup_->draw(*Picreal);
+    return;
+  }
+  if (panel_mode_ == kTrackMode && track_ && track_->is_open()) {
+    track_->draw(*Picreal);
+    return;
+  }
+  if (panel_mode_ == kTrackExportedMode) return; // the last frame stays
   if (!plots().draw(*Picreal)) Picreal->clear({255, 255, 255});
 }
 
 void FrmOffline::Cmd_barplot_Click() {
   if (loading_) return;
+  leave_panels();
   txt_binsize->setText("5");
   plots().show_bar_plot();
   chk_bmp->hide();
@@ -557,6 +596,7 @@ void FrmOffline::Cmd_barplot_Click() {
 
 void FrmOffline::Cmd_gridplot_Click() {
   if (loading_) return;
+  leave_panels();
   for (QWidget* w : std::initializer_list<QWidget*>{chk_bmp, Txtpage, Frame_bisize})
     w->hide();
   plots().show_heat_map();
@@ -565,24 +605,25 @@ void FrmOffline::Cmd_gridplot_Click() {
 
 void FrmOffline::Cmd_lineplot_Click() {
   if (loading_) return;
+  leave_panels();
   Frame_bisize->show();
   List_tags->clearSelection();
   plots().show_line_plot();
-  txt_binsize->setText(q(plots().bin_text()));
+  txt_binsize->setText(qs(plots().bin_text()));
   draw_plot();
 }
 
 void FrmOffline::cmd_minus_Click() {
   if (loading_) return;
-  plots().bin_minus(s(txt_binsize->text()));
-  txt_binsize->setText(q(plots().bin_text()));
+  plots().bin_minus(str(txt_binsize->text()));
+  txt_binsize->setText(qs(plots().bin_text()));
   draw_plot();
 }
 
 void FrmOffline::cmd_plus_Click() {
   if (loading_) return;
-  plots().bin_plus(s(txt_binsize->text()));
-  txt_binsize->setText(q(plots().bin_text()));
+  plots().bin_plus(str(txt_binsize->text()));
+  txt_binsize->setText(qs(plots().bin_text()));
   draw_plot();
 }
 
@@ -596,8 +637,9 @@ void FrmOffline::lstgrup_plot_DblClick() {
 
 void FrmOffline::List_tags_DblClick() {
   if (loading_ || !List_tags->currentItem()) return;
+  leave_panels();
   mnrel0->setChecked(false);
-  const std::string list = browser_->tag_acquisitions(s(List_tags->currentItem()->text()));
+  const std::string list = browser_->tag_acquisitions(str(List_tags->currentItem()->text()));
   plots().show_kinetic(list);
   if (list.empty()) return;
   show_group_controls();
@@ -617,15 +659,15 @@ void FrmOffline::well_Click() {
   if (loading_) return;
   plots().pick_well(Combofila->currentIndex(), Combocol->currentText().toInt(),
                     txtsub->text().trimmed().toInt());
-  lblcanal->setText(q(plots().channel_text()));
+  lblcanal->setText(qs(plots().channel_text()));
   if (plots().mode() == PlotMode::Signal) draw_plot();
 }
 
 void FrmOffline::combogrup_Click() {
-  wells_ = plots().group_wells(s(combogrup->currentText()));
+  wells_ = plots().group_wells(str(combogrup->currentText()));
   lstgrup->clear();
   for (const acquisition::WellEntry& entry : wells_)
-    lstgrup->addItem(q(entry.text));
+    lstgrup->addItem(qs(entry.text));
 }
 
 void FrmOffline::lstgrup_DblClick() {
@@ -639,7 +681,7 @@ void FrmOffline::lstgrup_DblClick() {
     Combocol->setCurrentIndex(Combocol->findText(QString::number(place->second)));
     filling_ = false;
   }
-  lblcanal->setText(q(plots().channel_text()));
+  lblcanal->setText(qs(plots().channel_text()));
   draw_plot();
 }
 
@@ -647,11 +689,13 @@ void FrmOffline::Cmd_analyze_Click() {
   if (loading_) return;
   if (plots().mode() != PlotMode::Signal || plots().page().blocks() == 0) cmdchannels_Click();
   frmtxt_threshold->setText(
-      q(plots().analyze(s(frmtxt_threshold->text()), cmb_modeanalisis->currentIndex())));
+      qs(plots().analyze(str(frmtxt_threshold->text()), cmb_modeanalisis->currentIndex())));
   draw_plot();
 }
 
 QMenu* FrmOffline::plot_menu() const {
+  if (panel_mode_ == kTrackMode) return mntrack;
+  if (panel_mode_ != -1) return nullptr;
   switch (browser_->plots().menu()) {
   case PlotMenu::Relativize:
     return mnrelativize;
@@ -667,7 +711,7 @@ QMenu* FrmOffline::plot_menu() const {
 
 void FrmOffline::Picreal_MouseUp_Right(const QPoint& global) {
   if (!browser_->tables()) return;
-  plot_menu()->popup(global);
+  if (QMenu* menu = plot_menu()) menu->popup(global);
 }
 
 void FrmOffline::Listpj_MouseUp_Right(const QPoint& global) {
@@ -684,12 +728,12 @@ void FrmOffline::lblproject_Click() {
 
 void FrmOffline::lbl_date_Click() {
   browser_->flip_order();
-  lbl_orden->setText(q(browser_->order_arrow()));
+  lbl_orden->setText(qs(browser_->order_arrow()));
   show_list();
 }
 
 void FrmOffline::cmd_lupa_Click() {
-  const std::string text = s(txt_search->text());
+  const std::string text = str(txt_search->text());
   txt_search->clear();
   browser_->search(text);
   show_list();
@@ -720,17 +764,19 @@ void FrmOffline::tagjk_Click(int k) {
 }
 
 void FrmOffline::lst_plateconfig_Click() {
+  if (loading_ || regroup_) return;
   take_selection();
-  if (browser_->plate_config()) frame_plotbutton->setEnabled(false);
+  if (browser_->plate_config()) open_group_editor();
 }
 
 void FrmOffline::txtfolder_Click(int i) {
-  if (browser_->ask_watched_folder(i)) txtfolder[i]->setText(q(browser_->watched_folders()[i]));
+  if (browser_->ask_watched_folder(i)) txtfolder[i]->setText(qs(browser_->watched_folders()[i]));
 }
 
 void FrmOffline::Cmd_main_Click() {
-  if (loading_) return;
-  browser_->comments_left(s(Txt_description->toPlainText()));
+  if (loading_ || regroup_) return;
+  leave_panels();
+  browser_->comments_left(str(Txt_description->toPlainText()));
   browser_->clear_current();
   if (show_start_screen_) show_start_screen_();
   hide();
@@ -774,6 +820,23 @@ bool FrmOffline::eventFilter(QObject* watched, QEvent* event) {
         lstgrup_DblClick();
       return true;
     }
+  } else if (watched == Picreal && (type == QEvent::MouseButtonPress || type == QEvent::MouseMove ||
+                                    type == QEvent::MouseButtonRelease)) {
+    const auto* mouse = static_cast<QMouseEvent*>(event);
+    const QPointF at = Picreal->to_world(mouse->position());
+    if (type == QEvent::MouseButtonPress)
+      Picreal_MouseDown(at.x(), at.y(), mouse->button());
+    else if (type == QEvent::MouseMove)
+      Picreal_MouseMove(at.x(), at.y());
+    else
+      Picreal_MouseUp(at.x(), at.y(), mouse->button());
+  } else if (watched == combogrup2 &&
+             (type == QEvent::MouseButtonDblClick ||
+              (type == QEvent::KeyPress &&
+               (static_cast<QKeyEvent*>(event)->key() == Qt::Key_Return ||
+                static_cast<QKeyEvent*>(event)->key() == Qt::Key_Enter)))) {
+    combogrup2_DblClick();
+    return true;
   } else if (watched == Picreal && type == QEvent::Resize) {
     // The view is drawn again at the new size from the data in memory, once per burst of
     // resizes.
@@ -786,7 +849,7 @@ bool FrmOffline::eventFilter(QObject* watched, QEvent* event) {
     }
   } else if (watched == Txt_description) {
     if (type == QEvent::FocusOut && watched == Txt_description)
-      browser_->comments_left(s(Txt_description->toPlainText()));
+      browser_->comments_left(str(Txt_description->toPlainText()));
   }
   return QWidget::eventFilter(watched, event);
 }
@@ -801,7 +864,10 @@ void FrmOffline::showEvent(QShowEvent* event) {
 }
 
 void FrmOffline::closeEvent(QCloseEvent* event) {
-  browser_->comments_left(s(Txt_description->toPlainText()));
+  // Closing with the group editor open asks, as its exit button does, whether to save.
+  if (regroup_) cmdcancelgrups_Click();
+  leave_panels();
+  browser_->comments_left(str(Txt_description->toPlainText()));
   cmdchannels->setText("Channel Signal");
   cmdchannels->setEnabled(false);
   Cmd_leegroups->setText("[Group Activity]");

@@ -18,9 +18,12 @@
 #include <array>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "acquisition/live_display_choice.hpp"
 #include "browser/browser_session.hpp"
+#include "browser/export_report.hpp"
+#include "common/event_pump.hpp"
 
 namespace kestrova::ui {
 class PictureBox;
@@ -33,7 +36,17 @@ struct BrowserServices {
   common::Dialogs& dialogs;
   common::Shell& shell;
   common::Clock& clock;
+  common::EventPump& pump;
 };
+
+class RegroupEditor;
+class TrackRun;
+
+// The browser's view modes besides the plots' own (PlotMode): the group editor, the track view
+// and the state a finished Export Data leaves.
+inline constexpr int kGroupEditorMode = 3;
+inline constexpr int kTrackMode = 6;
+inline constexpr int kTrackExportedMode = 99;
 
 // The experiment browser window Frm_offline: the project/acquisition list with its headers,
 // search, pop-up menu, titles, tags and protocol comments on the left, and the plot area with
@@ -50,6 +63,12 @@ public:
   void Form_Load();
 
   ExperimentBrowser& browser() { return *browser_; }
+  // Where "Report" and "Advanced_calculation" open the report window.
+  void set_report_opener(std::function<void(const ReportOpening&)> opener) {
+    open_report_ = std::move(opener);
+  }
+  // The view mode: the plots' mode, or the group editor, the track view, a finished Export Data.
+  int view_mode() const;
 
   // Handlers, named after the controls.
   void Listpj_DblClick();
@@ -83,6 +102,30 @@ public:
   void lstgrup_DblClick();
   void Cmd_analyze_Click();
   void Picreal_MouseUp_Right(const QPoint& global);
+  // The group re-assignment panel (view mode 3), opened by Plate Config and Edit Plate Groups.
+  void open_group_editor();
+  void combogrup2_Click();
+  void combogrup2_DblClick(); // also Enter: rename
+  void Combo_sets_Click();
+  void cmd_goset_Click();
+  void Cmd_clear_Click();
+  void cmdcancelgrups_Click();
+  // Mouse on Picreal in world coordinates; the group editor acts on them in view mode 3.
+  void Picreal_MouseDown(double x, double y, Qt::MouseButton button);
+  void Picreal_MouseMove(double x, double y);
+  void Picreal_MouseUp(double x, double y, Qt::MouseButton button);
+  RegroupEditor* group_editor() const { return regroup_.get(); }
+  // The track view (view mode 6).
+  void cmd_track_Click();
+  void Timer_play_Timer();
+  void mn_datatrack_Click(); // Export Data
+  TrackRun* track() const { return track_.get(); }
+  // Exports: every picture export (BMP, or PNG through the save dialog), the raw samples of one
+  // well, the joint report; the report window for the current acquisition.
+  void export_picture_Click();
+  void asciiexporta_Click();
+  void mn_jointexport_Click();
+  void Cmd_report_Click();
 
   PlotView& plots();
   // The pop-up menu a right click on the plot opens in the current view.
@@ -131,6 +174,15 @@ public:
   QMenu* mnline = nullptr;
   QMenu* Mnplate = nullptr;
   QMenu* mntrack = nullptr;
+  QAction* bmpexporta = nullptr;
+  QAction* asciiexporta = nullptr;
+  QAction* mn_jointbmp = nullptr;
+  QAction* mn_jointexport = nullptr;
+  QAction* mn_linebmp = nullptr;
+  QAction* mn_platebmp = nullptr;
+  QAction* mn_plategroups = nullptr;
+  QAction* mn_bmptrack = nullptr;
+  QAction* mn_datatrack = nullptr;
 
   // The plot area: the views are drawn on Picreal by the plot code.
   QGroupBox* plot_area = nullptr;
@@ -159,6 +211,18 @@ public:
   QLineEdit* Txtpage = nullptr;
   ui::PictureBox* Pic_status = nullptr;
   QPlainTextEdit* txt_pj_details = nullptr;
+  QWidget* plot_controls = nullptr; // what the group editor's panel takes the place of
+
+  // The group re-assignment panel.
+  QGroupBox* Framegrup = nullptr;
+  QComboBox* combogrup2 = nullptr;
+  QListWidget* lstgrup2 = nullptr;
+  QListWidget* lstchgrup2 = nullptr;
+  QComboBox* Combo_sets = nullptr;
+  QPushButton* cmd_goset = nullptr;
+  QPushButton* Cmd_clear = nullptr;
+  QPushButton* cmdcancelgrups = nullptr;
+  QTimer* Timer_play = nullptr;
 
 protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
@@ -186,6 +250,15 @@ private:
   void load_progress(double fraction);
   // The page box and scroll bar after a page was read.
   void show_page();
+  QWidget* build_group_panel();
+  // The group editor's lists and picture after a change.
+  void show_group_editor();
+  // The controls the group editor disables (and hides) while it is open.
+  void enable_outside_editor(bool enabled);
+  // A plot command leaves the track view (its timer stops at the next tick) and Export Data.
+  void leave_panels();
+  // A message when the track has something to tell after writing its table.
+  void tell_track_problem();
 
   QSplitter* splitter_ = nullptr;
   bool split_ = false; // the list and plot sides have been given their first widths
@@ -196,6 +269,11 @@ private:
   bool loading_ = false; // a page of raw data is being read: plot commands wait
   bool redraw_posted_ = false;
   std::vector<acquisition::WellEntry> wells_; // the items of lstgrup
+  std::function<void(const ReportOpening&)> open_report_;
+  int panel_mode_ = -1; // kGroupEditorMode, kTrackMode or kTrackExportedMode; -1: the plots'
+  std::unique_ptr<RegroupEditor> regroup_;
+  std::unique_ptr<TrackRun> track_;
+  std::optional<Qt::MouseButton> pressed_; // the button held down on Picreal
 };
 
 } // namespace kestrova::browser

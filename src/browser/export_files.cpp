@@ -1,5 +1,6 @@
 #include "browser/export_files.hpp"
 
+#include <cctype>
 #include <system_error>
 
 #include "browser/plot_draw.hpp"
@@ -86,10 +87,10 @@ fs::path bitmap_export_path(const fs::path& program_folder, BitmapView view) {
   return program_folder / "image1.bmp";
 }
 
-std::optional<fs::path> export_bitmap(const fs::path& program_folder, BitmapView view,
-                                      const SavePicture& save, common::Shell& shell) {
-  const fs::path target = bitmap_export_path(program_folder, view);
-  // The partial file keeps the extension, so a saver that picks the format by it writes a BMP.
+std::optional<fs::path> save_picture_file(const fs::path& target, const SavePicture& save,
+                                          common::Shell& shell) {
+  // The partial file keeps the extension, so a saver that picks the format by it writes the
+  // target's format.
   const fs::path partial =
       target.parent_path() / (target.stem().string() + ".saving" + target.extension().string());
   std::error_code ec;
@@ -104,6 +105,37 @@ std::optional<fs::path> export_bitmap(const fs::path& program_folder, BitmapView
   }
   shell.open(target);
   return target;
+}
+
+std::optional<fs::path> export_bitmap(const fs::path& program_folder, BitmapView view,
+                                      const SavePicture& save, common::Shell& shell) {
+  return save_picture_file(bitmap_export_path(program_folder, view), save, shell);
+}
+
+std::optional<common::ImageFormat> picture_format_of(const fs::path& file) {
+  std::string extension = file.extension().string();
+  for (char& c : extension)
+    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (extension == ".bmp") return common::ImageFormat::Bmp;
+  if (extension == ".png") return common::ImageFormat::Png;
+  return std::nullopt;
+}
+
+std::optional<fs::path> export_picture(const fs::path& program_folder, BitmapView view,
+                                       const SavePictureAs& save, common::Dialogs& dialogs,
+                                       common::Shell& shell) {
+  std::optional<fs::path> chosen = dialogs.save_file(
+      kPictureExportTitle, bitmap_export_path(program_folder, view), kPictureTypes);
+  if (!chosen || chosen->filename().empty()) return std::nullopt;
+  if (!chosen->has_extension()) chosen->replace_extension(".bmp");
+  const std::optional<common::ImageFormat> format = picture_format_of(*chosen);
+  if (!format) {
+    dialogs.message(std::string(kPictureTypeRefused) + chosen->string(), common::Buttons::Ok,
+                    common::Icon::Warning);
+    return std::nullopt;
+  }
+  return save_picture_file(
+      *chosen, [&](const fs::path& file) { return save && save(file, *format); }, shell);
 }
 
 } // namespace kestrova::browser

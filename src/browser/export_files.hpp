@@ -14,6 +14,8 @@
 
 #include "browser/plot_view.hpp"
 #include "browser/realtime_page.hpp"
+#include "common/canvas.hpp"
+#include "common/dialogs.hpp"
 #include "common/shell.hpp"
 #include "store/plate_format.hpp"
 
@@ -67,5 +69,30 @@ using SavePicture = std::function<bool(const std::filesystem::path& file)>;
 std::optional<std::filesystem::path> export_bitmap(const std::filesystem::path& program_folder,
                                                    BitmapView view, const SavePicture& save,
                                                    common::Shell& shell);
+
+// Saves a picture as `target`: `save` writes it to the path it is given (a file beside the
+// target with the same extension), which is then renamed over the target and opened. Any
+// failure leaves the previous file as it was and gives nothing.
+std::optional<std::filesystem::path> save_picture_file(const std::filesystem::path& target,
+                                                       const SavePicture& save,
+                                                       common::Shell& shell);
+
+inline constexpr std::string_view kPictureExportTitle = "Export picture";
+inline constexpr std::string_view kPictureTypes = "BMP picture (*.bmp);;PNG picture (*.png)";
+inline constexpr std::string_view kPictureTypeRefused =
+    "Pictures are saved as .bmp or .png files: ";
+
+// The format of a picture file by its extension (.bmp or .png, any case); nothing for another.
+std::optional<common::ImageFormat> picture_format_of(const std::filesystem::path& file);
+
+// A picture export as the window offers it: a save dialog proposes the view's bitmap file in
+// the program folder and offers BMP and PNG; the format follows the extension chosen (a name
+// without one becomes a .bmp). Another extension is refused with a message. The picture is then
+// saved as by save_picture_file and opened. Nothing when cancelled or failed.
+using SavePictureAs =
+    std::function<bool(const std::filesystem::path& file, common::ImageFormat format)>;
+std::optional<std::filesystem::path> export_picture(const std::filesystem::path& program_folder,
+                                                    BitmapView view, const SavePictureAs& save,
+                                                    common::Dialogs& dialogs, common::Shell& shell);
 
 } // namespace kestrova::browser

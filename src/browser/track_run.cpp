@@ -23,11 +23,9 @@ std::string TrackRun::open(const fs::path& folder, const TrackOptions& options) 
   options_ = options;
   TrackLoad load = load_track_inputs(folder, options.plate);
   if (!load.inputs) return load.error;
-  if (options.save_frames) {
-    std::error_code ec;
-    fs::create_directory(folder / "bmp", ec); // a folder that cannot be made loses frames only
-  }
   inputs_ = std::move(load.inputs);
+  options_.save_frames = false;
+  set_save_frames(options.save_frames);
   auto files = std::make_shared<RealtimeBlocks>(inputs_->folder, inputs_->buffer_length);
   model_ = std::make_unique<TrackModel>(
       inputs_->well_channels(), inputs_->blocks(), track_threshold(options.threshold_text),
@@ -36,6 +34,14 @@ std::string TrackRun::open(const fs::path& folder, const TrackOptions& options) 
       });
   open_ = true;
   return {};
+}
+
+void TrackRun::set_save_frames(bool on) {
+  if (on && inputs_ && !options_.save_frames) {
+    std::error_code ec;
+    fs::create_directory(inputs_->folder / "bmp", ec); // a folder not made loses frames only
+  }
+  options_.save_frames = on;
 }
 
 void TrackRun::toggle() {

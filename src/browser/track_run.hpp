@@ -51,6 +51,9 @@ public:
   void toggle();
   bool playing() const { return playing_; }
 
+  // Turns saving of every drawn frame on or off (the window's check box may change mid-run).
+  void set_save_frames(bool on);
+
   // A timer tick: while playing, one step drawn on `canvas` (may be null), its frame saved when
   // asked. After the last step the table is written and opened, and playing stops.
   TrackTick tick(common::Canvas* canvas);

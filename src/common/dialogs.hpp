@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,12 @@ public:
   // Asks for one line of text. std::nullopt when the operator cancels.
   virtual std::optional<std::string> input(std::string_view prompt, std::string_view title = {},
                                            std::string_view default_text = {}) = 0;
+
+  // Asks where to save a file, proposing `suggested`; `types` lists the file types offered as
+  // "BMP picture (*.bmp);;PNG picture (*.png)". std::nullopt when the operator cancels.
+  virtual std::optional<std::filesystem::path> save_file(std::string_view title,
+                                                         const std::filesystem::path& suggested,
+                                                         std::string_view types) = 0;
 };
 
 } // namespace kestrova::common

@@ -27,4 +27,11 @@ std::optional<std::string> StderrDialogs::input(std::string_view prompt, std::st
   return std::nullopt;
 }
 
+std::optional<std::filesystem::path>
+StderrDialogs::save_file(std::string_view title, const std::filesystem::path&, std::string_view) {
+  ++shown_;
+  if (!quiet_) std::cerr << prefix_ << title << " (no answer: not interactive)\n";
+  return std::nullopt;
+}
+
 } // namespace kestrova::common

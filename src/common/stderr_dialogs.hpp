@@ -8,8 +8,8 @@ namespace kestrova::common {
 
 // Dialogs for code that runs without a display (command-line tools, the fuzzers): every message
 // goes to stderr after `prefix`, or nowhere when quiet. Nobody is there to answer, so a
-// question takes its cautious answer (Cancel, or No when there is no Cancel) and an input box
-// is cancelled.
+// question takes its cautious answer (Cancel, or No when there is no Cancel), and an input box
+// or a file choice is cancelled.
 class StderrDialogs final : public Dialogs {
 public:
   explicit StderrDialogs(std::string prefix = {}, bool quiet = false)
@@ -19,6 +19,9 @@ public:
                  std::string_view title) override;
   std::optional<std::string> input(std::string_view prompt, std::string_view title,
                                    std::string_view default_text) override;
+  std::optional<std::filesystem::path> save_file(std::string_view title,
+                                                 const std::filesystem::path& suggested,
+                                                 std::string_view types) override;
 
   // How many messages and input boxes were shown.
   int shown() const { return shown_; }

@@ -237,6 +237,7 @@ bool FrmReport::open_for(const std::filesystem::path& folder, bool histogram_opt
     return false;
   }
   Form_Load();
+  setWindowTitle("Report Output");
   Txt_inputfile->setText(QString::fromStdString(folder.string()));
   if (histogram_option || has_histogram_files(folder)) {
     Option_output[4]->show();
@@ -248,6 +249,17 @@ bool FrmReport::open_for(const std::filesystem::path& folder, bool histogram_opt
   fill_basal_list(folder);
   show();
   raise();
+  return true;
+}
+
+bool FrmReport::open_for(const std::filesystem::path& folder, bool histogram_option,
+                         std::string_view caption, const std::vector<std::string>& basal_choices) {
+  if (!open_for(folder, histogram_option)) return false;
+  setWindowTitle(qs(caption));
+  cmbbasal->clear();
+  for (const std::string& choice : basal_choices)
+    cmbbasal->addItem(qs(choice));
+  cmbbasal->setCurrentIndex(0);
   return true;
 }
 

@@ -40,6 +40,13 @@ QPointF PictureBox::to_pixel(double x, double y) const {
   return {px, py};
 }
 
+QPointF PictureBox::to_world(QPointF pixel) const {
+  if (right_ == left_ || bottom_ == top_) return pixel;
+  const QSize area = size().expandedTo(QSize(1, 1));
+  return {left_ + pixel.x() / area.width() * (right_ - left_),
+          top_ + pixel.y() / area.height() * (bottom_ - top_)};
+}
+
 QPainter& PictureBox::painter() {
   ensure_image();
   if (!painter_) painter_ = std::make_unique<QPainter>(&image_);

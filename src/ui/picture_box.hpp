@@ -37,6 +37,8 @@ public:
   }
   // Pixel position of a world point under the current world window.
   QPointF to_pixel(double x, double y) const;
+  // World point of a pixel position under the current world window.
+  QPointF to_world(QPointF pixel) const;
 
 protected:
   void paintEvent(QPaintEvent* event) override;

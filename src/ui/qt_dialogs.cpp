@@ -1,6 +1,7 @@
 #include "ui/qt_dialogs.hpp"
 
 #include <QApplication>
+#include <QFileDialog>
 #include <QInputDialog>
 #include <QMessageBox>
 
@@ -77,6 +78,17 @@ std::optional<std::string> QtDialogs::input(std::string_view prompt, std::string
                             to_qstring(prompt), QLineEdit::Normal, to_qstring(default_text), &ok);
   if (!ok) return std::nullopt;
   return answer.toStdString();
+}
+
+std::optional<std::filesystem::path> QtDialogs::save_file(std::string_view title,
+                                                          const std::filesystem::path& suggested,
+                                                          std::string_view types) {
+  // The dialog asks before replacing an existing file.
+  const QString chosen =
+      QFileDialog::getSaveFileName(QApplication::activeWindow(), title_or_default(title),
+                                   QString::fromStdString(suggested.string()), to_qstring(types));
+  if (chosen.isEmpty()) return std::nullopt;
+  return std::filesystem::path(chosen.toStdString());
 }
 
 } // namespace kestrova::ui

@@ -11,6 +11,9 @@ public:
                          std::string_view title) override;
   std::optional<std::string> input(std::string_view prompt, std::string_view title,
                                    std::string_view default_text) override;
+  std::optional<std::filesystem::path> save_file(std::string_view title,
+                                                 const std::filesystem::path& suggested,
+                                                 std::string_view types) override;
 };
 
 } // namespace kestrova::ui

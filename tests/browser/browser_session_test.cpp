@@ -247,6 +247,9 @@ TEST_F(BrowserCommands, PlateConfigNeedsAnOpenedAcquisition) {
   browser_.select_line(2);
   EXPECT_TRUE(browser_.plate_config());
   EXPECT_EQ(browser_.acquisition_path(), older_);
+  // The editor works on the tables of the acquisition it was asked for, not the one opened.
+  EXPECT_EQ(browser_.opened().comments, "line one\r\nline two");
+  EXPECT_NE(browser_.opened().acquisition_title.find("first run"), std::string::npos);
 }
 
 TEST_F(BrowserTest, OpeningAnAcquisitionLoadsItsTables) {

@@ -183,5 +183,57 @@ TEST(BitmapExport, TheSavedPictureReplacesTheFileWholeOrNotAtAll) {
   EXPECT_EQ(shell.calls, std::vector<std::string>{"open " + target.string()});
 }
 
+// The picture export asks where to save, proposing the view's bitmap file, and saves in the
+// format of the extension chosen.
+TEST(PictureExport, SavesInTheFormatOfTheNameChosen) {
+  struct Case {
+    const char* label;
+    std::optional<std::string> answer; // the file chosen, in the program folder; none: Cancel
+    std::optional<std::string> written;
+    std::optional<common::ImageFormat> format;
+    bool refused = false;
+  };
+  const Case cases[] = {
+      {"proposed", "lineimg.bmp", "lineimg.bmp", common::ImageFormat::Bmp},
+      {"png", "figure 2.png", "figure 2.png", common::ImageFormat::Png},
+      {"upper-case png", "FIG.PNG", "FIG.PNG", common::ImageFormat::Png},
+      {"no extension", "figure", "figure.bmp", common::ImageFormat::Bmp},
+      {"other type", "figure.jpg", std::nullopt, std::nullopt, true},
+      {"cancelled", std::nullopt, std::nullopt, std::nullopt},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    TempDir dir;
+    FakeShell shell;
+    FakeDialogs dialogs;
+    dialogs.script_save_file(c.answer ? std::optional(dir.path() / *c.answer) : std::nullopt);
+    std::optional<common::ImageFormat> format;
+    const auto save = [&](const fs::path& file, common::ImageFormat f) {
+      format = f;
+      write_file(file, "picture");
+      return true;
+    };
+    const auto written = export_picture(dir.path(), BitmapView::Line, save, dialogs, shell);
+    ASSERT_EQ(dialogs.transcript().size(), c.refused ? 2U : 1U);
+    EXPECT_EQ(dialogs.transcript()[0].default_text, (dir.path() / "lineimg.bmp").string());
+    EXPECT_EQ(dialogs.transcript()[0].types, kPictureTypes);
+    EXPECT_EQ(format, c.format);
+    if (c.refused) {
+      EXPECT_EQ(dialogs.transcript()[1].text,
+                std::string(kPictureTypeRefused) + (dir.path() / "figure.jpg").string());
+    }
+    if (c.written) {
+      EXPECT_EQ(written, dir.path() / *c.written);
+      EXPECT_EQ(read_file(dir.path() / *c.written), "picture");
+      EXPECT_EQ(shell.calls,
+                std::vector<std::string>{"open " + (dir.path() / *c.written).string()});
+    } else {
+      EXPECT_FALSE(written);
+      EXPECT_TRUE(fs::is_empty(dir.path()));
+      EXPECT_TRUE(shell.calls.empty());
+    }
+  }
+}
+
 } // namespace
 } // namespace kestrova::browser

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,22 +16,31 @@ namespace kestrova::testing {
 class FakeDialogs final : public common::Dialogs {
 public:
   struct Shown {
-    enum class Kind { Message, Input } kind = Kind::Message;
+    enum class Kind { Message, Input, SaveFile } kind = Kind::Message;
     std::string text; // the message or the prompt
     std::string title;
     common::Buttons buttons = common::Buttons::Ok;
     common::Icon icon = common::Icon::None;
-    std::string default_text;
+    std::string default_text; // for a file choice: the file proposed
+    std::string types;        // for a file choice: the types offered
   };
 
   common::Answer message(std::string_view text, common::Buttons buttons, common::Icon icon,
                          std::string_view title) override;
   std::optional<std::string> input(std::string_view prompt, std::string_view title,
                                    std::string_view default_text) override;
+  std::optional<std::filesystem::path> save_file(std::string_view title,
+                                                 const std::filesystem::path& suggested,
+                                                 std::string_view types) override;
 
   void script_answer(common::Answer a) { answers_.push_back(a); }
   // Queues the answer for the next input box; std::nullopt means Cancel.
   void script_input(std::optional<std::string> a) { inputs_.push_back(std::move(a)); }
+  // Queues the answer for the next file choice (std::nullopt means Cancel); unscripted, a file
+  // choice answers with the file proposed.
+  void script_save_file(std::optional<std::filesystem::path> a) {
+    save_files_.push_back(std::move(a));
+  }
 
   const std::vector<Shown>& transcript() const { return transcript_; }
   // Texts of the boxes shown, in order (messages and prompts alike).
@@ -41,6 +51,7 @@ public:
 private:
   std::deque<common::Answer> answers_;
   std::deque<std::optional<std::string>> inputs_;
+  std::deque<std::optional<std::filesystem::path>> save_files_;
   std::vector<Shown> transcript_;
 };
 

@@ -17,6 +17,7 @@
 #include "reports/reanalysis_fixture.hpp"
 #include "store/setup_file.hpp"
 #include "ui/picture_box.hpp"
+#include "ui/qt_event_pump.hpp"
 
 namespace kestrova::testing {
 namespace {
@@ -67,7 +68,7 @@ protected:
     write_file(tmp_ / "p00001" / "tags_id.dat", "20210316_1405 [K1]\r\n20210318_1405 [K1]\r\n");
 
     window_ = std::make_unique<browser::FrmOffline>(
-        tmp_.path(), browser::BrowserServices{dialogs_, shell_, clock_}, [] {});
+        tmp_.path(), browser::BrowserServices{dialogs_, shell_, clock_, pump_}, [] {});
     window_->Form_Load();
     window_->resize(1000, 700);
     window_->show();
@@ -138,6 +139,7 @@ protected:
   FakeDialogs dialogs_;
   FakeShell shell_;
   FakeClock clock_{{2026, 3, 4, 15, 42, 7, 0}};
+  ui::QtEventPump pump_;
   fs::path folder_, later_;
   std::unique_ptr<browser::FrmOffline> window_;
 };

@@ -27,6 +27,7 @@
 #include "support/fake_shell.hpp"
 #include "support/temp_dir.hpp"
 #include "ui/picture_box.hpp"
+#include "ui/qt_event_pump.hpp"
 
 namespace {
 
@@ -129,7 +130,8 @@ int main(int argc, char** argv) {
   testing::FakeDialogs dialogs;
   testing::FakeShell shell;
   testing::FakeClock clock;
-  browser::FrmOffline window(data, {dialogs, shell, clock}, [] {});
+  ui::QtEventPump pump;
+  browser::FrmOffline window(data, {dialogs, shell, clock, pump}, [] {});
   window.Form_Load();
   window.setGeometry(screen->availableGeometry());
   if (std::getenv("SHOTS_DEBUG"))

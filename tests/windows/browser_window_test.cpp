@@ -14,6 +14,7 @@
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
 #include "ui/picture_box.hpp"
+#include "ui/qt_event_pump.hpp"
 
 namespace kestrova::testing {
 namespace {
@@ -66,7 +67,8 @@ protected:
     make_acquisition(tmp_.path(), 1, "20210317_0900_s2", "second", "");
     write_file(tmp_ / "p00001" / "tags_id.dat", "20210316_1405 [K1]\r\n");
     window_ = std::make_unique<browser::FrmOffline>(
-        tmp_.path(), browser::BrowserServices{dialogs_, shell_, clock_}, [this] { ++backs_; });
+        tmp_.path(), browser::BrowserServices{dialogs_, shell_, clock_, pump_},
+        [this] { ++backs_; });
     window_->Form_Load();
     window_->show();
   }
@@ -90,6 +92,7 @@ protected:
   FakeDialogs dialogs_;
   FakeShell shell_;
   FakeClock clock_{{2026, 3, 4, 15, 42, 7, 0}};
+  ui::QtEventPump pump_;
   fs::path first_;
   int backs_ = 0;
   std::unique_ptr<browser::FrmOffline> window_;
