@@ -254,7 +254,10 @@ void FrmOffline::cmd_track_Click() {
 }
 
 void FrmOffline::Timer_play_Timer() {
-  if (panel_mode_ != kTrackMode || !track_) return; // another view: the timer stays off
+  if (panel_mode_ != kTrackMode || !track_) { // another view: the timer stays off
+    Timer_play->stop();
+    return;
+  }
   track_->set_save_frames(chk_bmp->isChecked());
   const TrackTick tick = track_->tick(Picreal);
   Txtpage->setText(qs(track_->page_text()));
