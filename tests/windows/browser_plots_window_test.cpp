@@ -368,9 +368,38 @@ TEST_F(BrowserPlotsWindow, ATagDrawsTheKineticPlotAbsoluteOrRelative) {
   EXPECT_EQ(a, 100);
   EXPECT_TRUE(near(1440, (a + b) / 2, QColor(255, 0, 0)));
 
+  // Export Data writes the joint report into the project folder and opens it.
+  w.mn_jointexport->trigger();
+  const fs::path joint = tmp_ / "p00001" / "joint_report20260304154207.csv";
+  const std::string report = read_file(joint);
+  EXPECT_EQ(report.substr(0, report.find("\r\n")), "Joint Report [2026-03-04 15:42.07]");
+  EXPECT_NE(report.find(plots().kinetic_text()->body), std::string::npos);
+  EXPECT_EQ(shell_.calls.back(), "open " + joint.string());
+
   w.Cmd_lineplot->click();
   EXPECT_FALSE(plots().kinetic());
   EXPECT_EQ(w.plot_menu(), w.mnline);
+  // Outside the kinetic plot there is no joint report to write.
+  fs::remove(joint);
+  w.mn_jointexport->trigger();
+  EXPECT_FALSE(fs::exists(joint));
+}
+
+TEST_F(BrowserPlotsWindow, ExportToAsciiWritesTheTracedWellsSamplesInTheSignalViewOnly) {
+  browser::FrmOffline& w = *window_;
+  const fs::path datafile = tmp_ / "datafile.txt";
+  w.asciiexporta->trigger(); // the bar plot: nothing
+  EXPECT_FALSE(fs::exists(datafile));
+  w.cmdchannels->click();
+  w.asciiexporta->trigger();
+  const std::string text = read_file(datafile);
+  const std::string header = "\"" + w.browser().tables()->setup.Name + "\"\r\n\"" +
+                             folder_.string() + "\"\r\n\r\nWell: A1 Page[1/2] [#0k-25k]\r\n";
+  EXPECT_EQ(text.substr(0, header.size()), header);
+  // Well A1 has one beam (channel 0): the header lines, then a line per sample of the 50 blocks
+  // of page 1.
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 6 + 50 * 500);
+  EXPECT_EQ(shell_.calls.back(), "open " + datafile.string());
 }
 
 TEST_F(BrowserPlotsWindow, AResizeRedrawsFromMemory) {
