@@ -257,6 +257,8 @@ private:
   void enable_outside_editor(bool enabled);
   // A plot command leaves the track view (its timer stops at the next tick) and Export Data.
   void leave_panels();
+  // The track button's caption: "Pause" while the animation plays, else "Track".
+  void show_track_state();
   // A message when the track has something to tell after writing its table.
   void tell_track_problem();
 

@@ -218,6 +218,7 @@ void FrmOffline::leave_panels() {
   if (panel_mode_ == kTrackMode || panel_mode_ == kTrackExportedMode) {
     panel_mode_ = -1;
     chk_bmp->hide();
+    show_track_state();
   }
 }
 
@@ -229,6 +230,7 @@ void FrmOffline::cmd_track_Click() {
       Timer_play->start(kTrackTimerMs);
     else
       Timer_play->stop();
+    show_track_state();
     return;
   }
   Timer_play->stop();
@@ -251,25 +253,35 @@ void FrmOffline::cmd_track_Click() {
   track_->draw(*Picreal);
   Txtpage->setText(qs(track_->page_text()));
   Txtpage->show();
+  show_track_state();
+}
+
+void FrmOffline::show_track_state() {
+  const bool playing = panel_mode_ == kTrackMode && track_ && track_->playing();
+  cmd_track->setText(playing ? "Pause" : "Track");
 }
 
 void FrmOffline::Timer_play_Timer() {
   if (panel_mode_ != kTrackMode || !track_) { // another view: the timer stays off
     Timer_play->stop();
+    show_track_state();
     return;
   }
   track_->set_save_frames(chk_bmp->isChecked());
   const TrackTick tick = track_->tick(Picreal);
   Txtpage->setText(qs(track_->page_text()));
-  if (tick == TrackTick::Stepped)
+  if (tick == TrackTick::Stepped) {
     Timer_play->start(kTrackTimerMs);
-  else if (tick == TrackTick::Finished)
-    tell_track_problem();
+    return;
+  }
+  show_track_state();
+  if (tick == TrackTick::Finished) tell_track_problem();
 }
 
 void FrmOffline::mn_datatrack_Click() {
   if (panel_mode_ != kTrackMode || !track_ || !track_->is_open()) return;
   Timer_play->stop();
+  show_track_state();
   // Shows how far the run is and lets the window take events once per block.
   class ProgressPump final : public common::EventPump {
   public:

@@ -7,6 +7,7 @@
 #include "acquisition/activity_files.hpp"
 #include "browser/plot_axis.hpp"
 #include "common/rounding.hpp"
+#include "setup_editor/plate_map.hpp"
 
 namespace kestrova::browser {
 
@@ -142,7 +143,8 @@ void draw_heat_map(common::Canvas& canvas, const store::PlateFormat& plate,
   const double orr = common::round_to_int(100 * g.row_offset);
   const double pc = common::round_to_int(100 * g.column_pitch);
   const double oc = common::round_to_int(100 * g.column_offset);
-  canvas.set_world(oc - 50, orr - 50, 2450, 1650);
+  const setup_editor::WorldRect world = setup_editor::plate_world(g, setup_editor::kBrowserPlate);
+  canvas.set_world(world.left, world.top, world.right, world.bottom);
   canvas.clear(kWhite);
   canvas.set_draw_width(1);
   const int wells = std::max(0, g.rows) * std::max(0, g.columns);

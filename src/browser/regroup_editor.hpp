@@ -32,10 +32,8 @@ inline constexpr std::string_view kGroupsSaved = "New Groups applied and saved";
 inline constexpr std::string_view kGroupsNotSaved = "Error updating group files at ";
 inline constexpr std::string_view kGroupsRestored = "Original groups restored";
 
-// The plate as the browser's editor draws it: red wells, blue beams in use, group labels in
-// green, blue, red and black, half a beam of margin.
-inline constexpr setup_editor::PlateStyle kRegroupPlate{
-    50, 2450, 1650, {255, 0, 0}, {0, 0, 255}, {{{0, 255, 0}, {0, 0, 255}, {255, 0, 0}, {0, 0, 0}}}};
+// The plate as the browser's editor draws it.
+inline constexpr const setup_editor::PlateStyle& kRegroupPlate = setup_editor::kBrowserPlate;
 
 // The stamp of the dated backups: two-digit year, day of the year without leading zeros, then
 // month, day, hour and minute with two digits each ("246503051407" for 14:07 on 5 March 2024).

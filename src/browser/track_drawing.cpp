@@ -5,6 +5,7 @@
 
 #include "common/number_format.hpp"
 #include "common/rounding.hpp"
+#include "setup_editor/plate_map.hpp"
 
 namespace kestrova::browser {
 
@@ -43,7 +44,8 @@ Scaled scaled(const store::PlateGeometry& g) {
 void draw_track_plate(common::Canvas& canvas, const TrackInputs& inputs) {
   const store::PlateGeometry& g = inputs.plate.geometry;
   const Scaled s = scaled(g);
-  canvas.set_world(100 * g.column_offset - 50, 100 * g.row_offset - 50, 2450, 1650);
+  const setup_editor::WorldRect world = setup_editor::plate_world(g, setup_editor::kBrowserPlate);
+  canvas.set_world(world.left, world.top, world.right, world.bottom);
   canvas.clear(kWhite);
   canvas.set_draw_width(1);
   for (int c = 0; c < g.columns; ++c)

@@ -12,7 +12,6 @@ constexpr common::Rgb kCaptionColour{0, 0, 0};
 constexpr common::Rgb kBandColour{255, 0, 255};
 constexpr double kBeamRadius = 5;
 constexpr double kLabelSize = 10;
-constexpr double kCaptionSize = 12;
 
 double left_edge(const store::PlateGeometry& g) { return kUnitsPerBeam * g.column_offset; }
 double top_edge(const store::PlateGeometry& g) { return kUnitsPerBeam * g.row_offset; }
@@ -29,7 +28,12 @@ int cell_index(double offset, double pitch, int count) {
 } // namespace
 
 WorldRect plate_world(const store::PlateGeometry& g, const PlateStyle& style) {
-  return {left_edge(g) - style.margin, top_edge(g) - style.margin, style.right, style.bottom};
+  // Room for the outline of the last well, whose line would otherwise fall on the edge.
+  constexpr double kBeyondPlate = 20;
+  const double right = left_edge(g) + column_width(g) * std::max(0, g.columns) + kBeyondPlate;
+  const double bottom = top_edge(g) + row_height(g) * std::max(0, g.rows) + kBeyondPlate;
+  return {left_edge(g) - style.margin, top_edge(g) - style.margin, std::max(style.right, right),
+          std::max(style.bottom, bottom)};
 }
 
 bool over_plate(const store::PlateGeometry& g, double x, double y) {
@@ -95,12 +99,16 @@ void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
       }
     }
 
+  // The captions sit in the margin before the plate, whatever its width.
+  const double caption_top = top_edge(g) - style.margin + std::min(10.0, style.margin / 10);
+  const double caption_left = left_edge(g) - style.margin + std::min(20.0, style.margin / 5);
   for (int column = 0; column < g.columns; ++column)
-    canvas.text(left_edge(g) + column_width(g) * column + column_width(g) / 2 - 20,
-                top_edge(g) - 90, std::to_string(column + 1), kCaptionColour, kCaptionSize);
+    canvas.text(left_edge(g) + column_width(g) * column + column_width(g) / 2 - 20, caption_top,
+                std::to_string(column + 1), kCaptionColour, style.caption_size);
   for (int row = 0; row < g.rows; ++row)
-    canvas.text(left_edge(g) - 80, top_edge(g) + row_height(g) * row + row_height(g) / 2 - 40,
-                std::string(1, static_cast<char>('A' + row % 26)), kCaptionColour, kCaptionSize);
+    canvas.text(caption_left, top_edge(g) + row_height(g) * row + row_height(g) / 2 - 40,
+                std::string(1, static_cast<char>('A' + row % 26)), kCaptionColour,
+                style.caption_size);
 
   if (band) {
     const WorldRect a = well_rect(g, band->anchor.row, band->anchor.column);

@@ -42,13 +42,20 @@ struct PlateStyle {
   common::Rgb beam_in_use{200, 200, 200}; // an enabled beam in a well; others are yellow
   std::array<common::Rgb, 4> groups{
       {{0, 128, 0}, {0, 0, 128}, {255, 0, 0}, {255, 150, 0}}}; // label colour by group mod 4
+  double caption_size = 12; // points of the column numbers and row letters
 };
 
 // The setup window's plate.
 inline constexpr PlateStyle kSetupPlate{};
+// The plate as the experiment browser draws it (group editor, heat map, track): red wells, blue
+// beams in use, group labels in green, blue, red and black, half a beam of margin.
+inline constexpr PlateStyle kBrowserPlate{
+    50, 2450, 1650, {255, 0, 0}, {0, 0, 255}, {{{0, 255, 0}, {0, 0, 255}, {255, 0, 0}, {0, 0, 0}}},
+    10};
 
 // What the picture shows: from `style.margin` before the plate's first row and column to
-// (style.right, style.bottom); the setup window's plate by default.
+// (style.right, style.bottom), or a little beyond the plate's last well where the plate is
+// larger than the beam grid (6 wells); the setup window's plate by default.
 WorldRect plate_world(const store::PlateGeometry& g, const PlateStyle& style = kSetupPlate);
 
 // True when (x, y) lies on the plate's wells.

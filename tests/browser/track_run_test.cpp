@@ -157,7 +157,8 @@ TEST_F(TrackRunTest, DrawsEachStepAndSavesItsFrame) {
   EXPECT_TRUE(fs::is_directory(folder_ / "bmp"));
   FakeCanvas canvas;
   run_.draw(canvas);
-  EXPECT_EQ(canvas.calls.at(0), "world -154,-119.33-2450,1650");
+  // The 6-well plate reaches beyond the beam grid: the picture takes in its last wells whole.
+  EXPECT_EQ(canvas.calls.at(0), "world -154,-119.33-2523.99,1689.33");
   EXPECT_EQ(canvas.count("box "), 6) << "one grey outline per well";
   EXPECT_EQ(canvas.count("circle "), 384);
   EXPECT_TRUE(canvas.contains("circle 150,150 r5 (0,0,255)")) << "beam (1,1) lies in well A1";

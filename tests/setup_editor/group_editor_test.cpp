@@ -116,6 +116,10 @@ TEST(PlateMap, HitTestingFollowsOffsetsAndPitches) {
     EXPECT_EQ(over_plate(g, c.x, c.y), c.over);
   }
   EXPECT_EQ(plate_world(g), (WorldRect{-100, -150, 2425, 1625}));
+  // A plate larger than the beam grid is shown whole, 20 units beyond its last well.
+  store::PlateGeometry wide = g;
+  wide.column_pitch = wide.row_pitch = 9;
+  EXPECT_EQ(plate_world(wide), (WorldRect{-100, -150, 12 * 900 + 20, -50 + 8 * 900 + 20}));
 }
 
 TEST_F(GroupEditorTest, GroupListShowsEveryNumberUpToTheNextFreeOne) {

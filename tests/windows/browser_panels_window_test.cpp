@@ -279,6 +279,7 @@ TEST_F(BrowserPanels, TheTrackAnimatesOnItsTimerPausesAndExportDataWritesTheTabl
 
   w().cmd_track->click(); // play
   EXPECT_TRUE(w().Timer_play->isActive());
+  EXPECT_EQ(w().cmd_track->text(), "Pause");
   QElapsedTimer waited;
   waited.start();
   while (w().track()->model()->steps_done() < 25 && waited.elapsed() < 20000)
@@ -287,6 +288,7 @@ TEST_F(BrowserPanels, TheTrackAnimatesOnItsTimerPausesAndExportDataWritesTheTabl
   const std::int64_t paused_at = w().track()->model()->steps_done();
   ASSERT_GE(paused_at, 25);
   EXPECT_FALSE(w().Timer_play->isActive());
+  EXPECT_EQ(w().cmd_track->text(), "Track");
   for (int i = 0; i < 5; ++i)
     QApplication::processEvents(QEventLoop::AllEvents, 30);
   EXPECT_EQ(w().track()->model()->steps_done(), paused_at);

@@ -1,22 +1,31 @@
 // Screen shots of the experiment browser, taken from the display the program runs on (run under
-// Xvfb at the size wanted): the list opened with an acquisition current, its pop-up menu, and
-// each plot of the acquisition (bars, line, kinetic, heat map, raw signal, analysis preview).
+// Xvfb at the size wanted): the list opened with an acquisition current, its pop-up menu, each
+// plot of the acquisition (bars, line, kinetic, heat map, raw signal, analysis preview), the
+// group editor in the middle of a drag, and the track view of a 6-well plate mid-animation.
 //   kestrova_browser_shots DATA_DIR OUT_DIR
 // An empty DATA_DIR is filled with a few projects and recorded acquisitions first.
 
 // The plot code first: Qt's "slots" macro would clash with a member of that name.
 #include "browser/plot_fixture.hpp"
 #include "browser/plot_view.hpp"
+#include "browser/track_fixture.hpp"
 
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QMouseEvent>
 #include <QScreen>
 #include <QStyleFactory>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <random>
 
 #include "browser/browser_window.hpp"
+#include "browser/regroup_editor.hpp"
+#include "browser/track_run.hpp"
+#include "setup_editor/plate_map.hpp"
+#include "store/channel_grid.hpp"
 #include "store/channel_tables.hpp"
 #include "store/config.hpp"
 #include "store/plate_format.hpp"
@@ -33,6 +42,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace kestrova;
+using browser::testing::Dip;
 
 void settle() {
   for (int i = 0; i < 30; ++i)
@@ -103,6 +113,39 @@ void make_demo(const fs::path& data) {
                                    "N2 worms, 20 per well\r\nfood: OP50");
     }
   }
+  // A 6-well plate of zebrafish larvae: in each well one larva swims from beam to neighbouring
+  // beam over three minutes of raw signal.
+  fs::copy_file(fs::path(KESTROVA_SOURCE_DIR) / "data" / "w6.dat", data / "w6.dat",
+                fs::copy_options::skip_existing);
+  const fs::path larvae = data / store::ProjectFolderName(15);
+  fs::create_directories(larvae);
+  store::SetupValues larvae_setup;
+  larvae_setup.Name = "Larvae tracking";
+  store::write_setup_file(larvae, 15, larvae_setup);
+  browser::testing::Acquisition swim;
+  swim.minutes = {0, 1, 2, 3};
+  swim.group_names = {"Control", "Control", "Drug 1uM", "Drug 1uM", "Drug 5uM", "Drug 5uM"};
+  std::vector<Dip> dips;
+  std::mt19937 random(5);
+  const auto wells = browser::testing::w6_wells();
+  for (const std::vector<int>& well : wells) {
+    std::size_t at = well.size() / 2;
+    for (int block = 0; block < 3; ++block)
+      for (int sample = 4; sample < 490; sample += 6 + static_cast<int>(random() % 10)) {
+        dips.push_back({block, sample, {well[at]}});
+        std::vector<std::size_t> near;
+        for (std::size_t i = 0; i < well.size(); ++i) {
+          const int dc = store::beam_column(well[i]) - store::beam_column(well[at]);
+          const int dr = store::beam_row(well[i]) - store::beam_row(well[at]);
+          if (dc * dc + dr * dr <= 2 && i != at) near.push_back(i);
+        }
+        if (!near.empty()) at = near[random() % near.size()];
+      }
+  }
+  swim.blocks = browser::testing::craft_blocks(4, dips);
+  const fs::path swim_folder = larvae / "20240601_1000";
+  browser::testing::write_acquisition(swim_folder, swim);
+  store::WriteAcquisitionIndex(swim_folder, "Larvae swim, 6 wells", "5 dpf larvae, one per well");
   testing::write_file(data / "p00009" / "tags_id.dat",
                       "20240510_0900 [K1] [K3]\r\n20240512_1110 [K1]\r\n20240513_1215 [K1]\r\n");
 }
@@ -201,6 +244,41 @@ int main(int argc, char** argv) {
   window.txt_search->setText("mutant \"RUN 2\"");
   window.cmd_lupa_Click();
   shoot("browser_search");
+  window.lblproject_Click();
+
+  // The 6-well acquisition: the group editor in the middle of a drag, then the track view.
+  open_row(row_with("p00015"));
+  open_row(row_with("  > 2024.0601"));
+  window.lst_plateconfig_Click();
+  const store::PlateGeometry& geometry = window.browser().tables()->plate.geometry;
+  const auto centre = [&](int row, int column) {
+    const auto r = setup_editor::well_rect(geometry, row, column);
+    return window.Picreal->to_pixel((r.left + r.right) / 2, (r.top + r.bottom) / 2);
+  };
+  const auto send = [&](QEvent::Type type, QPointF at, Qt::MouseButton button) {
+    QMouseEvent event(type, at, window.Picreal->mapToGlobal(at), button,
+                      type == QEvent::MouseButtonRelease ? Qt::NoButton : button, Qt::NoModifier);
+    QApplication::sendEvent(window.Picreal, &event);
+  };
+  window.cmd_goset->click(); // blocks of the proposed size
+  window.combogrup2->setCurrentIndex(2);
+  window.combogrup2_Click();
+  send(QEvent::MouseButtonPress, centre(0, 1), Qt::LeftButton);
+  send(QEvent::MouseMove, centre(1, 2), Qt::NoButton);
+  shoot("regroup_editor");
+  send(QEvent::MouseButtonRelease, centre(1, 2), Qt::LeftButton);
+  shoot("regroup_editor_released");
+  dialogs.script_answer(common::Answer::No); // the demo's groups stay as they were
+  window.cmdcancelgrups->click();
+  window.chk_bmp->setChecked(false);
+  window.cmd_track->click(); // opens the view
+  window.cmd_track->click(); // plays
+  QElapsedTimer playing;
+  playing.start();
+  while (window.track()->model()->steps_done() < 700 && playing.elapsed() < 60000)
+    QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+  shoot("track_animation");
+  window.cmd_track->click(); // pauses
   for (const std::string& text : dialogs.texts())
     std::fprintf(stderr, "shown: %s\n", text.c_str());
   return 0;
