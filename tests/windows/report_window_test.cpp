@@ -10,9 +10,11 @@
 #include <sstream>
 
 #include "app_fixture.hpp"
+#include "browser/browser_window.hpp"
 #include "reports/reanalysis_fixture.hpp"
 #include "reports/report_settings_window.hpp"
 #include "reports/report_window.hpp"
+#include "store/setup_file.hpp"
 #include "support/run_command.hpp"
 
 namespace kestrova::testing {
@@ -391,6 +393,46 @@ TEST_F(ReportWindowTest, BasalListOffersTheOtherAcquisitions) {
 
   w.Cmd_cancel->click();
   EXPECT_EQ(w.cmbbasal->count(), 0);
+}
+
+// "[ REPORT ]" in the experiment browser opens this window on the current acquisition, named
+// after it, with the basal choices of the browser's list.
+TEST_F(ReportWindowTest, TheBrowserOpensItForItsCurrentAcquisition) {
+  app::App& a = started_app();
+  reports::testing::Recording recording;
+  recording.times = minutes(30);
+  const fs::path folder =
+      reports::testing::write_recording(tmp_.path(), "20260115_1030", recording);
+  reports::testing::write_recording(tmp_.path(), "20260116_0800_s2", recording);
+  store::SetupValues project;
+  project.Name = "Screen";
+  ASSERT_TRUE(store::write_setup_file(tmp_ / "p00001", 1, project));
+  a.open_browser();
+  browser::FrmOffline& b = a.browser_window();
+  const auto open_row = [&](const QString& text) {
+    for (int i = 0; i < b.Listpj->count(); ++i)
+      if (b.Listpj->item(i)->text().contains(text)) {
+        b.Listpj->clearSelection();
+        b.Listpj->setCurrentRow(i);
+        b.Listpj_DblClick();
+        return;
+      }
+    ADD_FAILURE() << text.toStdString();
+  };
+  open_row("p00001");
+  open_row("> 2026.0115");
+  b.Cmd_report->click();
+
+  reports::FrmReport& w = a.report_window();
+  EXPECT_TRUE(w.isVisible());
+  EXPECT_EQ(w.Txt_inputfile->text().toStdString(), folder.string());
+  EXPECT_EQ(w.windowTitle(), b.lbl_subpj_title->text());
+  QStringList entries;
+  for (int i = 0; i < w.cmbbasal->count(); ++i)
+    entries << w.cmbbasal->itemText(i);
+  EXPECT_EQ(entries, QStringList({"-", "20260116_0800", "20260115_1030"}));
+  EXPECT_EQ(w.cmbbasal->currentIndex(), 0);
+  w.Cmd_cancel->click();
 }
 
 } // namespace
