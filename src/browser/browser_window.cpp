@@ -37,11 +37,7 @@ QPushButton* button(QWidget* parent, const char* name, const char* caption) {
 }
 using ui::named;
 
-void fill(QComboBox* box, const std::vector<std::string>& items) {
-  box->clear();
-  for (const std::string& item : items)
-    box->addItem(qs(item));
-}
+using ui::fill_items;
 
 } // namespace
 
@@ -471,9 +467,9 @@ void FrmOffline::show_opened_acquisition() {
     b->setEnabled(true);
   show_page_controls(false);
   filling_ = true;
-  fill(Combofila, o.selectors.rows);
-  fill(Combocol, o.selectors.columns);
-  fill(combogrup, o.selectors.groups);
+  fill_items(Combofila, o.selectors.rows);
+  fill_items(Combocol, o.selectors.columns);
+  fill_items(combogrup, o.selectors.groups);
   txtsub->setText("0");
   lstgrup_plot->clear();
   for (const std::string& item : plots().group_items())

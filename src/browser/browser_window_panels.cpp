@@ -28,6 +28,7 @@ namespace kestrova::browser {
 namespace {
 
 namespace fs = std::filesystem;
+using ui::fill_items;
 using ui::named;
 using ui::named_button;
 using ui::qs;
@@ -47,12 +48,6 @@ MouseButton editor_button(Qt::MouseButton button) {
   default:
     return MouseButton::Other;
   }
-}
-
-void fill(QListWidget* list, const std::vector<std::string>& items) {
-  list->clear();
-  for (const std::string& item : items)
-    list->addItem(qs(item));
 }
 
 } // namespace
@@ -110,9 +105,7 @@ void FrmOffline::open_group_editor() {
       browser_->acquisition_path(), tables.groups, tables.channels, tables.plate});
   panel_mode_ = kGroupEditorMode;
   filling_ = true;
-  Combo_sets->clear();
-  for (const std::string& size : regroup_->set_sizes())
-    Combo_sets->addItem(qs(size));
+  fill_items(Combo_sets, regroup_->set_sizes());
   Combo_sets->setCurrentIndex(regroup_->selected_set());
   filling_ = false;
   enable_outside_editor(false);
@@ -138,12 +131,10 @@ void FrmOffline::enable_outside_editor(bool enabled) {
 void FrmOffline::show_group_editor() {
   if (!regroup_) return;
   filling_ = true;
-  combogrup2->clear();
-  for (const std::string& entry : regroup_->group_entries())
-    combogrup2->addItem(qs(entry));
+  fill_items(combogrup2, regroup_->group_entries());
   combogrup2->setCurrentIndex(regroup_->selected_entry());
-  fill(lstgrup2, regroup_->group_wells());
-  fill(lstchgrup2, regroup_->free_channels());
+  fill_items(lstgrup2, regroup_->group_wells());
+  fill_items(lstchgrup2, regroup_->free_channels());
   filling_ = false;
   regroup_->draw(*Picreal);
 }

@@ -5,6 +5,7 @@
 #include <QString>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kestrova::ui {
 
@@ -13,5 +14,12 @@ inline QString qs(std::string_view text) {
 }
 
 inline std::string str(const QString& text) { return text.toStdString(); }
+
+// Replaces the items of a list or combo box.
+template <typename Box> void fill_items(Box* box, const std::vector<std::string>& items) {
+  box->clear();
+  for (const std::string& item : items)
+    box->addItem(qs(item));
+}
 
 } // namespace kestrova::ui

@@ -3,8 +3,8 @@
 // its timer, paused and finished by Export Data; the picture exports with their save dialog;
 // and the report window opened for the current acquisition.
 
-// The plot code first: Qt's "slots" macro would clash with a member of that name.
-#include "browser/plot_view.hpp"
+// The fixture first: the plot code it includes comes before Qt's "slots" macro.
+#include "browser_window_fixture.hpp"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -12,8 +12,6 @@
 #include <QMouseEvent>
 #include <algorithm>
 
-#include "app_fixture.hpp"
-#include "browser/browser_window.hpp"
 #include "browser/regroup_editor.hpp"
 #include "browser/track_drawing.hpp"
 #include "browser/track_fixture.hpp"
@@ -24,8 +22,6 @@
 #include "store/config.hpp"
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
-#include "ui/picture_box.hpp"
-#include "ui/qt_event_pump.hpp"
 
 namespace kestrova::testing {
 namespace {
@@ -64,7 +60,7 @@ browser::testing::Acquisition walk() {
   return a;
 }
 
-class BrowserPanels : public ::testing::Test {
+class BrowserPanels : public BrowserWindowFixture {
 protected:
   void SetUp() override {
     ensure_qt_application();
@@ -83,35 +79,10 @@ protected:
     browser::testing::write_acquisition(still_, still);
     ASSERT_TRUE(store::WriteAcquisitionIndex(still_, "no raw data", ""));
 
-    window_ = std::make_unique<browser::FrmOffline>(
-        tmp_.path(), browser::BrowserServices{dialogs_, shell_, clock_, pump_}, [] {});
-    window_->Form_Load();
-    window_->resize(1024, 700);
-    window_->show();
-    settle();
-    open_line(0); // the project
-    open_acquisition("swim run");
+    open_window(1024, 700);
+    open_line("p00001"); // the project
+    open_line("swim run");
   }
-
-  static void settle() {
-    for (int i = 0; i < 5; ++i)
-      QApplication::processEvents();
-  }
-
-  int line_of(const std::string& title) const {
-    const QListWidget* list = window_->Listpj;
-    for (int i = 0; i < list->count(); ++i)
-      if (list->item(i)->text().contains(QString::fromStdString(title))) return i;
-    ADD_FAILURE() << "no line " << title;
-    return -1;
-  }
-  void open_line(int row) {
-    window_->Listpj->clearSelection();
-    window_->Listpj->setCurrentRow(row);
-    window_->Listpj_DblClick();
-    settle();
-  }
-  void open_acquisition(const std::string& title) { open_line(line_of(title)); }
 
   // Mouse on Picreal at the centre of a well of the w6 plate.
   QPointF well_centre(int row, int column) const {
@@ -130,7 +101,6 @@ protected:
     mouse(QEvent::MouseButtonRelease, well_centre(to.first, to.second), button);
   }
 
-  const QImage& image() const { return window_->Picreal->image(); }
   // Pixels mostly blue: the beams are small antialiased circles.
   int bluish() const {
     int found = 0;
@@ -145,32 +115,9 @@ protected:
     const std::vector<std::string> messages = dialogs_.messages();
     return std::find(messages.begin(), messages.end(), text) != messages.end();
   }
-  int count_of(const QColor& colour) const {
-    int found = 0;
-    for (int y = 0; y < image().height(); ++y)
-      for (int x = 0; x < image().width(); ++x)
-        if (image().pixelColor(x, y) == colour) ++found;
-    return found;
-  }
-  bool near(double x, double y, const QColor& colour, int radius = 3) const {
-    const QPoint p = window_->Picreal->to_pixel(x, y).toPoint();
-    for (int dx = -radius; dx <= radius; ++dx)
-      for (int dy = -radius; dy <= radius; ++dy)
-        if (image().rect().contains(p + QPoint(dx, dy)) &&
-            image().pixelColor(p + QPoint(dx, dy)) == colour)
-          return true;
-    return false;
-  }
-
   browser::FrmOffline& w() { return *window_; }
 
-  TempDir tmp_;
-  FakeDialogs dialogs_;
-  FakeShell shell_;
-  FakeClock clock_{{2026, 3, 4, 15, 42, 7, 0}};
-  ui::QtEventPump pump_;
   fs::path folder_, still_;
-  std::unique_ptr<browser::FrmOffline> window_;
 };
 
 TEST_F(BrowserPanels, TheGroupEditorRedrawsGroupsWithTheMouseAndSavesThem) {
@@ -293,7 +240,7 @@ TEST_F(BrowserPanels, TheTrackAnimatesOnItsTimerPausesAndExportDataWritesTheTabl
     QApplication::processEvents(QEventLoop::AllEvents, 30);
   EXPECT_EQ(w().track()->model()->steps_done(), paused_at);
   // A1's animal was drawn at (4,5) with its path from (1,1); the frames it was seen in saved.
-  EXPECT_TRUE(near(browser::track_world(4), browser::track_world(5), kRed));
+  EXPECT_TRUE(near(browser::track_world(4), browser::track_world(5), kRed, 3));
   EXPECT_TRUE(fs::exists(folder_ / "bmp" / "00010.bmp"));
   EXPECT_TRUE(fs::exists(folder_ / "bmp" / "00020.bmp"));
   EXPECT_FALSE(fs::exists(folder_ / "bmp" / "00015.bmp"));
@@ -318,7 +265,7 @@ TEST_F(BrowserPanels, TheTrackAnimatesOnItsTimerPausesAndExportDataWritesTheTabl
 }
 
 TEST_F(BrowserPanels, ATrackWithoutRealTimeFilesSaysSoAndStaysEmpty) {
-  open_acquisition("no raw data");
+  open_line("no raw data");
   w().cmd_track->click();
   EXPECT_EQ(dialogs_.messages().back(), browser::kTrackRealtimeNotFound);
   EXPECT_FALSE(w().track()->is_open());

@@ -12,12 +12,9 @@
 #include <fstream>
 
 #include "acquisition/activity_files.hpp"
-#include "app_fixture.hpp"
-#include "browser/browser_window.hpp"
+#include "browser_window_fixture.hpp"
 #include "reports/reanalysis_fixture.hpp"
 #include "store/setup_file.hpp"
-#include "ui/picture_box.hpp"
-#include "ui/qt_event_pump.hpp"
 
 namespace kestrova::testing {
 namespace {
@@ -47,7 +44,7 @@ void process_events() {
     QApplication::processEvents();
 }
 
-class BrowserPlotsWindow : public ::testing::Test {
+class BrowserPlotsWindow : public BrowserWindowFixture {
 protected:
   void SetUp() override {
     ensure_qt_application();
@@ -67,12 +64,7 @@ protected:
     later_ = write_recording(tmp_.path(), "20210318_1405", later);
     write_file(tmp_ / "p00001" / "tags_id.dat", "20210316_1405 [K1]\r\n20210318_1405 [K1]\r\n");
 
-    window_ = std::make_unique<browser::FrmOffline>(
-        tmp_.path(), browser::BrowserServices{dialogs_, shell_, clock_, pump_}, [] {});
-    window_->Form_Load();
-    window_->resize(1000, 700);
-    window_->show();
-    process_events();
+    open_window(1000, 700);
     open_acquisition("2021.0316");
   }
 
@@ -82,43 +74,16 @@ protected:
       list->setCurrentRow(0);
       window_->Listpj_DblClick();
     }
-    for (int i = 0; i < list->count(); ++i)
-      if (list->item(i)->text().contains(date) && list->item(i)->text().startsWith("  >")) {
-        list->clearSelection();
-        list->setCurrentRow(i);
-        window_->Listpj_DblClick();
-        process_events();
-        return;
-      }
-    FAIL() << "no acquisition line " << date.toStdString();
+    open_line(date, "  >");
   }
 
-  const QImage& image() const { return window_->Picreal->image(); }
-  QPoint pixel(double x, double y) const { return window_->Picreal->to_pixel(x, y).toPoint(); }
   QColor at(double x, double y) const { return image().pixelColor(pixel(x, y)); }
-  // True when `colour` is within `radius` pixels of world point (x, y).
-  bool near(double x, double y, const QColor& colour, int radius = 2) const {
-    const QPoint p = pixel(x, y);
-    for (int dx = -radius; dx <= radius; ++dx)
-      for (int dy = -radius; dy <= radius; ++dy) {
-        const QPoint q = p + QPoint(dx, dy);
-        if (image().rect().contains(q) && image().pixelColor(q) == colour) return true;
-      }
-    return false;
-  }
   // Pixels of `colour` in the pixel column of world x between world heights y1 > y2.
   int in_column(double x, double y1, double y2, const QColor& colour) const {
     const int column = pixel(x, y1).x();
     int found = 0;
     for (int row = pixel(x, y1).y(); row <= pixel(x, y2).y(); ++row)
       if (image().pixelColor(column, row) == colour) ++found;
-    return found;
-  }
-  int count_of(const QColor& colour) const {
-    int found = 0;
-    for (int y = 0; y < image().height(); ++y)
-      for (int x = 0; x < image().width(); ++x)
-        if (image().pixelColor(x, y) == colour) ++found;
     return found;
   }
   // The per-channel average of a group of the two-channel groups over all records.
@@ -135,13 +100,7 @@ protected:
     QApplication::sendEvent(widget, &enter);
   }
 
-  TempDir tmp_;
-  FakeDialogs dialogs_;
-  FakeShell shell_;
-  FakeClock clock_{{2026, 3, 4, 15, 42, 7, 0}};
-  ui::QtEventPump pump_;
   fs::path folder_, later_;
-  std::unique_ptr<browser::FrmOffline> window_;
 };
 
 TEST_F(BrowserPlotsWindow, OpeningDrawsTheBarPlotOfTheGroupsAndTheButtonsRedrawIt) {
