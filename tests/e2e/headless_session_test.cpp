@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <set>
 #include <thread>
 
 #include "acquisition/acquisition_cycle.hpp"
@@ -16,11 +17,14 @@
 
 #include "app/headless.hpp"
 #include "app/main_display.hpp"
+#include "browser/joint_report.hpp"
 #include "e2e/program_on_pty.hpp"
 #include "reports/report_settings.hpp"
 #include "sim/pty_server.hpp"
 #include "store/data_template.hpp"
 #include "store/project_files.hpp"
+#include "store/record_file.hpp"
+#include "store/tags.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
@@ -167,6 +171,57 @@ TEST_F(HeadlessSession, AcquisitionRecordsBuffersThatCountAgainTheSame) {
   }
   EXPECT_GT(checked, static_cast<std::int64_t>(wells.size() * buffers * 9 / 10));
   EXPECT_GT(active, 0); // organisms moved
+}
+
+// Three acquisitions recorded from the virtual instrument, an hour apart, tagged "[K1]": their
+// joint report has the title, acquisition and time lines, then one row per group in use, each
+// with a value per acquisition, and shows the activity recorded.
+TEST_F(HeadlessSession, JointReportOfThreeTaggedAcquisitions) {
+  serve(1);
+  HeadlessProgram program(options(false), dialogs_, clock_, shell_);
+  Session& session = program.session();
+  ASSERT_EQ(session.start(), LoadOutcome::Ready);
+  ASSERT_EQ(session.connect(), device::ConnectOutcome::Connected);
+  prepare_project(session, 20, "w96u");
+  const auto& project = session.state().project;
+  clock_.on_sleep = [this](int ms) {
+    if (ms == acquisition::kCycleTimerMs) clock_.advance_ms(270);
+  };
+  std::vector<std::string> names;
+  for (int run = 0; run < 3; ++run) {
+    dialogs_.script_input("run " + std::to_string(run));
+    ASSERT_EQ(session.start_acquisition(""), acquisition::StartOutcome::Started);
+    ASSERT_LT(program.run_acquisition_until_done(5000), 5000);
+    names.push_back(session.acquisition().folder().filename().string());
+    ASSERT_TRUE(store::SetTag(project.project_folder, names.back(), "[K1]"));
+    clock_.advance_ms(3600 * 1000);
+  }
+  ASSERT_EQ(std::set<std::string>(names.begin(), names.end()).size(), 3U);
+
+  const auto path =
+      browser::joint_report_of_tag(project.project_folder, "[K1]", ",", clock_, dialogs_);
+  ASSERT_TRUE(path) << dialogs_.texts().back();
+  const std::vector<std::string> lines =
+      store::read_text_lines(*path).value_or(std::vector<std::string>{});
+  ASSERT_GE(lines.size(), 4U);
+  EXPECT_TRUE(lines[0].starts_with("Joint Report [")) << lines[0];
+  EXPECT_EQ(lines[1], "Acq:," + names[0] + "," + names[1] + "," + names[2]);
+  EXPECT_TRUE(lines[2].starts_with("Group/Time[min],0,")) << lines[2]; // an hour apart
+  EXPECT_EQ(std::count(lines[2].begin(), lines[2].end(), ','), 3);
+  // The groups of the first acquisition that hold channels, one row each.
+  std::set<int> groups;
+  for (int c = 0; c < acquisition::kChannelCount; ++c)
+    if (const int g = project.groups.main().channel_group[static_cast<std::size_t>(c)]; g >= 0)
+      groups.insert(g);
+  ASSERT_FALSE(groups.empty());
+  ASSERT_EQ(lines.size(), 3 + groups.size());
+  bool active = false;
+  for (std::size_t i = 3; i < lines.size(); ++i) {
+    EXPECT_TRUE(lines[i].starts_with("[#")) << lines[i];
+    EXPECT_EQ(std::count(lines[i].begin(), lines[i].end(), ','), 3) << lines[i];
+    active = active || lines[i].find_first_of("123456789", lines[i].find(']')) != std::string::npos;
+  }
+  EXPECT_TRUE(active) << "the organisms moved";
 }
 
 // An unattended run ("/run" with "User Defined BIN size"): connect, record the programmed
