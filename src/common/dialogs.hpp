@@ -27,10 +27,16 @@ public:
                                            std::string_view default_text = {}) = 0;
 
   // Asks where to save a file, proposing `suggested`; `types` lists the file types offered as
-  // "BMP picture (*.bmp);;PNG picture (*.png)". std::nullopt when the operator cancels.
+  // "BMP picture (*.bmp);;PNG picture (*.png)". std::nullopt when the operator cancels, and
+  // always where there is no file dialog to show.
   virtual std::optional<std::filesystem::path> save_file(std::string_view title,
                                                          const std::filesystem::path& suggested,
-                                                         std::string_view types) = 0;
+                                                         std::string_view types) {
+    (void)title;
+    (void)suggested;
+    (void)types;
+    return std::nullopt;
+  }
 };
 
 } // namespace kestrova::common

@@ -32,10 +32,6 @@ public:
   std::optional<std::string> input(std::string_view, std::string_view, std::string_view) override {
     return answer_;
   }
-  std::optional<std::filesystem::path> save_file(std::string_view, const std::filesystem::path&,
-                                                 std::string_view) override {
-    return std::nullopt;
-  }
 
 private:
   std::string answer_;
