@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cfloat>
 #include <cstdio>
 #include <filesystem>
@@ -134,13 +135,15 @@ void ActivityDetector::detect_channels(
     lanes_->count_group(block, group, used, threshold, method, out, got);
     for (int j = 0; j < used; ++j) {
       if (index[j] < counts.size()) counts[index[j]] = got[j];
-      if (index[j] >= channel_marks.size()) continue;
-      auto& m = channel_marks[index[j]];
-      m.fill(0);
-      if (method != 2)
-        for (int u = 0; u < kDetectionSamples; ++u)
-          if ((hits[u] >> j) & 1) m[u] = -1;
+      if (index[j] < channel_marks.size()) channel_marks[index[j]].fill(0);
     }
+    // Marks are sparse: only the lanes set at each sample are visited.
+    if (method != 2 && !channel_marks.empty())
+      for (int u = 0; u < kDetectionSamples; ++u)
+        for (std::uint64_t lanes_hit = hits[u]; lanes_hit != 0; lanes_hit &= lanes_hit - 1) {
+          const int j = std::countr_zero(lanes_hit);
+          if (j < used && index[j] < channel_marks.size()) channel_marks[index[j]][u] = -1;
+        }
   }
 }
 
