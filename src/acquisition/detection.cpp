@@ -4,8 +4,13 @@
 #include <atomic>
 #include <bit>
 #include <cfloat>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <new>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "acquisition/detection_kernel.hpp"
 #include "common/rounding.hpp"
@@ -60,6 +65,49 @@ double round_even(double v) {
 } // namespace
 
 detail::LaneKernel::~LaneKernel() = default;
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// The mapping of a kernel of `size` bytes: whole huge pages for the larger kernels.
+std::size_t kernel_mapping(std::size_t size) {
+  const std::size_t unit = size >= kHugePage / 4 ? kHugePage : std::size_t{4096};
+  return (size + unit - 1) / unit * unit;
+}
+
+} // namespace
+
+void* detail::LaneKernel::operator new(std::size_t size) {
+#if defined(__linux__)
+  const std::size_t length = kernel_mapping(size);
+  const std::size_t align = length % kHugePage == 0 ? kHugePage : 0;
+  // Mapped with room to spare, then trimmed to an aligned start.
+  void* mapped =
+      ::mmap(nullptr, length + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = align ? (start + align - 1) / align * align : start;
+  if (aligned > start) ::munmap(mapped, aligned - start);
+  if (const std::size_t tail = start + length + align - (aligned + length); tail > 0)
+    ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+#if defined(MADV_HUGEPAGE)
+  if (align) (void)::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+#endif
+  return reinterpret_cast<void*>(aligned);
+#else
+  return ::operator new (size, std::align_val_t{64});
+#endif
+}
+
+void detail::LaneKernel::operator delete(void* memory, std::size_t size) noexcept {
+  if (memory == nullptr) return;
+#if defined(__linux__)
+  ::munmap(memory, kernel_mapping(size));
+#else
+  ::operator delete (memory, size, std::align_val_t{64});
+#endif
+}
 detail::ChannelKernel::~ChannelKernel() = default;
 
 bool detection_kernel_available(DetectionKernel kernel) { return processor_has(kernel); }
