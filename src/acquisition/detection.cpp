@@ -149,14 +149,12 @@ void ActivityDetector::detect_channels(RawBlock block, std::span<const int> chan
   detect_channels(block, channels, threshold, method, counts, {});
 }
 
-void ActivityDetector::detect_channels(
+void ActivityDetector::detect_groups(
     RawBlock block, std::span<const int> channels, double threshold, std::int16_t method,
-    std::span<std::int16_t> counts,
-    std::span<std::array<std::int16_t, kTraceLength>> channel_marks) {
+    std::span<std::int16_t> counts, std::array<std::uint64_t, kDetectionSamples>* hits,
+    const std::function<void(const std::size_t* index, int used)>& group_done) {
   constexpr int kMaxLanes = 64;
   const int lanes = std::min(lanes_->group_lanes(), kMaxLanes);
-  // Which lanes counted at each sample, kept only when the caller wants each channel's marks.
-  std::array<std::uint64_t, kDetectionSamples> hits{};
   std::size_t i = 0;
   while (i < channels.size()) {
     // A group holds distinct channels in range, so each lane sees the block as it would if
@@ -168,7 +166,7 @@ void ActivityDetector::detect_channels(
       const int c = channels[i];
       if (c < 0 || c >= kChannelSlots) {
         if (i < counts.size()) counts[i] = 0;
-        if (i < channel_marks.size()) channel_marks[i].fill(0);
+        group_done(&i, -1);
         continue;
       }
       if (std::find(group, group + used, c) != group + used) break;
@@ -179,20 +177,54 @@ void ActivityDetector::detect_channels(
     if (used == 0) continue;
     std::int16_t got[kMaxLanes];
     detail::Published out{line_, marks_, flags_};
-    if (!channel_marks.empty()) out.lane_hits = &hits;
+    out.lane_hits = hits;
     lanes_->count_group(block, group, used, threshold, method, out, got);
-    for (int j = 0; j < used; ++j) {
+    for (int j = 0; j < used; ++j)
       if (index[j] < counts.size()) counts[index[j]] = got[j];
-      if (index[j] < channel_marks.size()) channel_marks[index[j]].fill(0);
-    }
-    // Marks are sparse: only the lanes set at each sample are visited.
-    if (method != 2 && !channel_marks.empty())
-      for (int u = 0; u < kDetectionSamples; ++u)
-        for (std::uint64_t lanes_hit = hits[u]; lanes_hit != 0; lanes_hit &= lanes_hit - 1) {
-          const int j = std::countr_zero(lanes_hit);
-          if (j < used && index[j] < channel_marks.size()) channel_marks[index[j]][u] = -1;
-        }
+    group_done(index, used);
   }
+}
+
+void ActivityDetector::detect_channels(
+    RawBlock block, std::span<const int> channels, double threshold, std::int16_t method,
+    std::span<std::int16_t> counts,
+    std::span<std::array<std::int16_t, kTraceLength>> channel_marks) {
+  // Which lanes counted at each sample, kept only when the caller wants each channel's marks.
+  std::array<std::uint64_t, kDetectionSamples> hits{};
+  detect_groups(block, channels, threshold, method, counts, channel_marks.empty() ? nullptr : &hits,
+                [&](const std::size_t* index, int used) {
+                  if (used < 0) { // a channel out of range: no marks
+                    if (*index < channel_marks.size()) channel_marks[*index].fill(0);
+                    return;
+                  }
+                  for (int j = 0; j < used; ++j)
+                    if (index[j] < channel_marks.size()) channel_marks[index[j]].fill(0);
+                  if (method == 2 || channel_marks.empty()) return;
+                  // Marks are sparse: only the lanes set at each sample are visited.
+                  for (int u = 0; u < kDetectionSamples; ++u)
+                    for (std::uint64_t set = hits[u]; set != 0; set &= set - 1) {
+                      const int j = std::countr_zero(set);
+                      if (j < used && index[j] < channel_marks.size())
+                        channel_marks[index[j]][u] = -1;
+                    }
+                });
+}
+
+void ActivityDetector::detect_channels(RawBlock block, std::span<const int> channels,
+                                       double threshold, std::int16_t method,
+                                       std::span<std::int16_t> counts,
+                                       std::vector<ChannelMark>& marked) {
+  marked.clear();
+  std::array<std::uint64_t, kDetectionSamples> hits{};
+  detect_groups(block, channels, threshold, method, counts, &hits,
+                [&](const std::size_t* index, int used) {
+                  if (used <= 0 || method == 2) return;
+                  for (int u = 0; u < kDetectionSamples; ++u)
+                    for (std::uint64_t set = hits[u]; set != 0; set &= set - 1) {
+                      const int j = std::countr_zero(set);
+                      if (j < used) marked.push_back({static_cast<int>(index[j]), u});
+                    }
+                });
 }
 
 int ActivityDetector::body_bend_histogram(RawBlock block, int channel,

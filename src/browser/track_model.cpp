@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cmath>
 #include <condition_variable>
-#include <cstring>
 #include <exception>
 #include <mutex>
 #include <string>
@@ -38,8 +37,14 @@ double track_threshold(std::string_view text) {
 // What detection needs, fixed for the life of a model.
 struct TrackModel::Plan {
   std::vector<std::vector<int>> wells;
-  std::vector<int> tracked;                 // every channel of a well, once
-  std::array<int, store::kChannelSlots> at; // index of a channel in `tracked`, or -1
+  std::vector<int> tracked; // every channel of a well, once
+  // Where each tracked channel stands in the wells: the well, and the place in the order of
+  // wells and of beams within a well, which is the order a step looks at the beams in.
+  struct Place {
+    int well;
+    int order;
+  };
+  std::vector<std::vector<Place>> places; // by tracked channel
   double threshold;
   TrackBlockReader reader;
 };
@@ -49,9 +54,10 @@ struct TrackModel::Detector {
   acquisition::ActivityDetector detector;
   std::vector<std::int16_t> samples;
   std::vector<std::int16_t> counts;
-  std::vector<std::array<std::int16_t, acquisition::kTraceLength>> marks; // by tracked channel
+  std::vector<acquisition::ActivityDetector::ChannelMark> marks;
   struct Found {
     int sample;
+    int order;
     Marked beam;
   };
   std::vector<Found> found;
@@ -70,37 +76,30 @@ struct TrackModel::Detector {
     }
     if (!read || samples.empty() || samples.size() % store::kChannelSlots != 0) return;
     out.readable = true;
-    // Every channel's own marks, counted a group of channels at a time.
+    // Every channel's own marks, counted a group of channels at a time. Marks are sparse (one
+    // per dip): they are listed by sample, each sample's by well and beam position within it,
+    // so a step looks only at the beams interrupted at its sample.
     counts.resize(plan.tracked.size());
-    marks.resize(plan.tracked.size());
     detector.detect_channels(acquisition::RawBlock{samples}, plan.tracked, plan.threshold,
                              kMethodThresholdAverage, counts, marks);
-    // Marks are sparse (one per dip): list them by sample, by well and beam position within it,
-    // so a step looks only at the beams interrupted at its sample. Four marks are tested at once.
     found.clear();
-    for (std::size_t w = 0; w < plan.wells.size(); ++w)
-      for (const int c : plan.wells[w]) {
-        const auto& m = marks[static_cast<std::size_t>(plan.at[c])];
-        for (int u = 0; u < kTrackBlockSamples; u += 4) {
-          std::uint64_t four = 0;
-          std::memcpy(&four, &m[u], sizeof four);
-          if (four == 0) continue;
-          for (int v = u; v < u + 4; ++v)
-            if (m[v] == -1) found.push_back({v, {static_cast<int>(w), c}});
-        }
-      }
-    for (const Found& f : found)
-      ++out.from[f.sample + 1];
+    for (const auto& mark : marks)
+      for (const Plan::Place& place : plan.places[static_cast<std::size_t>(mark.index)])
+        found.push_back({mark.sample,
+                         place.order,
+                         {place.well, plan.tracked[static_cast<std::size_t>(mark.index)]}});
+    std::sort(found.begin(), found.end(), [](const Found& x, const Found& y) {
+      return x.sample != y.sample ? x.sample < y.sample : x.order < y.order;
+    });
+    out.marked.resize(found.size());
+    for (std::size_t i = 0; i < found.size(); ++i) {
+      out.marked[i] = found[i].beam;
+      ++out.from[static_cast<std::size_t>(found[i].sample) + 1];
+    }
     for (int u = 0; u < kTrackBlockSamples; ++u)
       out.from[u + 1] += out.from[u];
-    out.marked.resize(found.size());
-    std::array<int, kTrackBlockSamples> next;
-    std::copy(out.from.begin(), out.from.end() - 1, next.begin());
-    for (const Found& f : found) // in well and beam order, so each sample keeps that order
-      out.marked[static_cast<std::size_t>(next[f.sample]++)] = f.beam;
   }
 };
-static_assert(kTrackBlockSamples % 4 == 0);
 
 // Detection ahead: a second thread, and the run's own thread while it waits, detect the blocks
 // after the one the run is in, up to kAheadBlocks of them, each into the slot of its number.
@@ -214,14 +213,20 @@ TrackModel::TrackModel(std::vector<std::vector<int>> wells, std::int64_t blocks,
     : wells_(std::move(wells)), blocks_(std::max<std::int64_t>(blocks, 0)),
       detector_(std::make_unique<Detector>()) {
   auto plan = std::make_shared<Plan>();
-  plan->at.fill(-1);
-  for (auto& channels : wells_) {
+  std::array<int, kChannels> at;
+  at.fill(-1);
+  int order = 0;
+  for (std::size_t w = 0; w < wells_.size(); ++w) {
+    auto& channels = wells_[w];
     std::erase_if(channels, [](int c) { return c < 0 || c >= kChannels; });
-    for (const int c : channels)
-      if (plan->at[c] < 0) {
-        plan->at[c] = static_cast<int>(plan->tracked.size());
+    for (const int c : channels) {
+      if (at[c] < 0) {
+        at[c] = static_cast<int>(plan->tracked.size());
         plan->tracked.push_back(c);
+        plan->places.emplace_back();
       }
+      plan->places[static_cast<std::size_t>(at[c])].push_back({static_cast<int>(w), order++});
+    }
   }
   plan->wells = wells_;
   plan->threshold = threshold;

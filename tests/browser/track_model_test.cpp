@@ -256,6 +256,24 @@ TEST(DetectionChannelMarks, EqualTheMarksOfEachChannelCountedAlone) {
       marked += static_cast<int>(std::count(marks[i].begin(), marks[i].end(), -1));
     }
     EXPECT_GT(marked, 100);
+
+    // The sparse list of marks holds exactly the same marks, and the same counts.
+    std::vector<std::int16_t> listed_block = block;
+    std::vector<std::int16_t> listed_counts(channels.size());
+    std::vector<acquisition::ActivityDetector::ChannelMark> list{{0, 0}};
+    lanes.detect_channels(acquisition::RawBlock{listed_block}, channels, threshold, method,
+                          listed_counts, list);
+    EXPECT_EQ(listed_counts, counts);
+    std::vector<std::array<std::int16_t, acquisition::kTraceLength>> from_list(channels.size());
+    for (auto& m : from_list)
+      m.fill(0);
+    for (const auto& mark : list) {
+      auto& m = from_list.at(static_cast<std::size_t>(mark.index))
+                    .at(static_cast<std::size_t>(mark.sample));
+      EXPECT_EQ(m, 0) << "listed twice: " << mark.index << " " << mark.sample;
+      m = -1;
+    }
+    EXPECT_EQ(from_list, marks);
   }
 }
 
