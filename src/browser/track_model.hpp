@@ -109,6 +109,7 @@ public:
   // Blocks that could not be read; they are tracked as if no beam were interrupted.
   const std::vector<std::int64_t>& unreadable_blocks() const { return unreadable_; }
 
+private:
   // A beam marked at a sample: the well it belongs to and its channel.
   struct Marked {
     int well;
@@ -123,8 +124,6 @@ public:
     std::array<int, kTrackBlockSamples + 1> from{}; // sample u: marked[from[u]..from[u + 1])
   };
   struct Plan;
-
-private:
   class Ahead;
   struct Detector;
 
