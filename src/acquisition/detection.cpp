@@ -6,6 +6,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <new>
 #if defined(__linux__)
@@ -96,7 +97,9 @@ void* detail::LaneKernel::operator new(std::size_t size) {
 #endif
   return reinterpret_cast<void*>(aligned);
 #else
-  return ::operator new (size, std::align_val_t{64});
+  void* memory = ::operator new (size, std::align_val_t{64});
+  std::memset(memory, 0, size);
+  return memory;
 #endif
 }
 

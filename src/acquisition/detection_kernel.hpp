@@ -31,7 +31,8 @@ public:
   virtual ~LaneKernel();
   // Kernels hold their working memory (up to a megabyte and more) in themselves. It comes
   // straight from the system, page aligned, and on one huge page where the system offers them,
-  // so a new detector's first count costs a page fault or two rather than hundreds.
+  // so a new detector's first count costs a page fault or two rather than hundreds. It comes
+  // zeroed, so the make_*_kernel functions create kernels without clearing them again.
   static void* operator new(std::size_t size);
   static void operator delete(void* memory, std::size_t size) noexcept;
   // The most channels count_group takes at once.
