@@ -2,9 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cfloat>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
+#include <new>
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #include "acquisition/detection_kernel.hpp"
 #include "common/rounding.hpp"
@@ -59,6 +66,51 @@ double round_even(double v) {
 } // namespace
 
 detail::LaneKernel::~LaneKernel() = default;
+
+namespace {
+
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
+// The mapping of a kernel of `size` bytes: whole huge pages for the larger kernels.
+std::size_t kernel_mapping(std::size_t size) {
+  const std::size_t unit = size >= kHugePage / 4 ? kHugePage : std::size_t{4096};
+  return (size + unit - 1) / unit * unit;
+}
+
+} // namespace
+
+void* detail::LaneKernel::operator new(std::size_t size) {
+#if defined(__linux__)
+  const std::size_t length = kernel_mapping(size);
+  const std::size_t align = length % kHugePage == 0 ? kHugePage : 0;
+  // Mapped with room to spare, then trimmed to an aligned start.
+  void* mapped =
+      ::mmap(nullptr, length + align, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (mapped == MAP_FAILED) throw std::bad_alloc();
+  const auto start = reinterpret_cast<std::uintptr_t>(mapped);
+  const std::uintptr_t aligned = align ? (start + align - 1) / align * align : start;
+  if (aligned > start) ::munmap(mapped, aligned - start);
+  if (const std::size_t tail = start + length + align - (aligned + length); tail > 0)
+    ::munmap(reinterpret_cast<void*>(aligned + length), tail);
+#if defined(MADV_HUGEPAGE)
+  if (align) (void)::madvise(reinterpret_cast<void*>(aligned), length, MADV_HUGEPAGE);
+#endif
+  return reinterpret_cast<void*>(aligned);
+#else
+  void* memory = ::operator new (size, std::align_val_t{64});
+  std::memset(memory, 0, size);
+  return memory;
+#endif
+}
+
+void detail::LaneKernel::operator delete(void* memory, std::size_t size) noexcept {
+  if (memory == nullptr) return;
+#if defined(__linux__)
+  ::munmap(memory, kernel_mapping(size));
+#else
+  ::operator delete (memory, size, std::align_val_t{64});
+#endif
+}
 detail::ChannelKernel::~ChannelKernel() = default;
 
 bool detection_kernel_available(DetectionKernel kernel) { return processor_has(kernel); }
@@ -100,14 +152,12 @@ void ActivityDetector::detect_channels(RawBlock block, std::span<const int> chan
   detect_channels(block, channels, threshold, method, counts, {});
 }
 
-void ActivityDetector::detect_channels(
+void ActivityDetector::detect_groups(
     RawBlock block, std::span<const int> channels, double threshold, std::int16_t method,
-    std::span<std::int16_t> counts,
-    std::span<std::array<std::int16_t, kTraceLength>> channel_marks) {
+    std::span<std::int16_t> counts, std::array<std::uint64_t, kDetectionSamples>* hits,
+    const std::function<void(const std::size_t* index, int used)>& group_done) {
   constexpr int kMaxLanes = 64;
   const int lanes = std::min(lanes_->group_lanes(), kMaxLanes);
-  // Which lanes counted at each sample, kept only when the caller wants each channel's marks.
-  std::array<std::uint64_t, kDetectionSamples> hits{};
   std::size_t i = 0;
   while (i < channels.size()) {
     // A group holds distinct channels in range, so each lane sees the block as it would if
@@ -119,7 +169,7 @@ void ActivityDetector::detect_channels(
       const int c = channels[i];
       if (c < 0 || c >= kChannelSlots) {
         if (i < counts.size()) counts[i] = 0;
-        if (i < channel_marks.size()) channel_marks[i].fill(0);
+        group_done(&i, -1);
         continue;
       }
       if (std::find(group, group + used, c) != group + used) break;
@@ -130,18 +180,54 @@ void ActivityDetector::detect_channels(
     if (used == 0) continue;
     std::int16_t got[kMaxLanes];
     detail::Published out{line_, marks_, flags_};
-    if (!channel_marks.empty()) out.lane_hits = &hits;
+    out.lane_hits = hits;
     lanes_->count_group(block, group, used, threshold, method, out, got);
-    for (int j = 0; j < used; ++j) {
+    for (int j = 0; j < used; ++j)
       if (index[j] < counts.size()) counts[index[j]] = got[j];
-      if (index[j] >= channel_marks.size()) continue;
-      auto& m = channel_marks[index[j]];
-      m.fill(0);
-      if (method != 2)
-        for (int u = 0; u < kDetectionSamples; ++u)
-          if ((hits[u] >> j) & 1) m[u] = -1;
-    }
+    group_done(index, used);
   }
+}
+
+void ActivityDetector::detect_channels(
+    RawBlock block, std::span<const int> channels, double threshold, std::int16_t method,
+    std::span<std::int16_t> counts,
+    std::span<std::array<std::int16_t, kTraceLength>> channel_marks) {
+  // Which lanes counted at each sample, kept only when the caller wants each channel's marks.
+  std::array<std::uint64_t, kDetectionSamples> hits{};
+  detect_groups(block, channels, threshold, method, counts, channel_marks.empty() ? nullptr : &hits,
+                [&](const std::size_t* index, int used) {
+                  if (used < 0) { // a channel out of range: no marks
+                    if (*index < channel_marks.size()) channel_marks[*index].fill(0);
+                    return;
+                  }
+                  for (int j = 0; j < used; ++j)
+                    if (index[j] < channel_marks.size()) channel_marks[index[j]].fill(0);
+                  if (method == 2 || channel_marks.empty()) return;
+                  // Marks are sparse: only the lanes set at each sample are visited.
+                  for (int u = 0; u < kDetectionSamples; ++u)
+                    for (std::uint64_t set = hits[u]; set != 0; set &= set - 1) {
+                      const int j = std::countr_zero(set);
+                      if (j < used && index[j] < channel_marks.size())
+                        channel_marks[index[j]][u] = -1;
+                    }
+                });
+}
+
+void ActivityDetector::detect_channels(RawBlock block, std::span<const int> channels,
+                                       double threshold, std::int16_t method,
+                                       std::span<std::int16_t> counts,
+                                       std::vector<ChannelMark>& marked) {
+  marked.clear();
+  std::array<std::uint64_t, kDetectionSamples> hits{};
+  detect_groups(block, channels, threshold, method, counts, &hits,
+                [&](const std::size_t* index, int used) {
+                  if (used <= 0 || method == 2) return;
+                  for (int u = 0; u < kDetectionSamples; ++u)
+                    for (std::uint64_t set = hits[u]; set != 0; set &= set - 1) {
+                      const int j = std::countr_zero(set);
+                      if (j < used) marked.push_back({static_cast<int>(index[j]), u});
+                    }
+                });
 }
 
 int ActivityDetector::body_bend_histogram(RawBlock block, int channel,

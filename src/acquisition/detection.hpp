@@ -2,9 +2,11 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "acquisition/activity_files.hpp"
 
@@ -89,6 +91,19 @@ public:
                        std::int16_t method, std::span<std::int16_t> counts,
                        std::span<std::array<std::int16_t, kTraceLength>> channel_marks);
 
+  // A detection mark of a listed channel: channels[index] counted at sample (0..499).
+  struct ChannelMark {
+    int index;
+    int sample;
+  };
+  // The same, and `marked` is cleared, then receives every detection mark of every listed
+  // channel (methods 0, 1 and 3), channel by channel counted alone as above, grouped by the
+  // lanes counted together and within a group by sample. Marks are sparse, so this is the
+  // cheaper form when only where they fall matters.
+  void detect_channels(RawBlock block, std::span<const int> channels, double threshold,
+                       std::int16_t method, std::span<std::int16_t> counts,
+                       std::vector<ChannelMark>& marked);
+
   // Clears `histogram` and counts into entry d the intervals of d samples (2..49) between body
   // bends of the channel. Always returns 1.
   int body_bend_histogram(RawBlock block, int channel,
@@ -105,6 +120,14 @@ public:
   const std::array<char, kDetectionSamples>& detection_flags() const { return flags_; }
 
 private:
+  // Counts the listed channels in groups; after each group, `group_done` gets the index into
+  // `channels` of each lane and, when `hits` is given, bit j of hits[u] is set where lane j
+  // counted at sample u.
+  void detect_groups(RawBlock block, std::span<const int> channels, double threshold,
+                     std::int16_t method, std::span<std::int16_t> counts,
+                     std::array<std::uint64_t, kDetectionSamples>* hits,
+                     const std::function<void(const std::size_t* index, int used)>& group_done);
+
   DetectionKernel kernel_;
   std::array<std::int16_t, kTraceLength> line_{};
   std::array<std::int16_t, kTraceLength> marks_{};

@@ -5,6 +5,7 @@
 // same results.
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -28,6 +29,12 @@ public:
   // Defined in detection.cpp, which thereby holds the only copy of the class's own tables: the
   // kernels' translation units are built for other instruction sets.
   virtual ~LaneKernel();
+  // Kernels hold their working memory (up to a megabyte and more) in themselves. It comes
+  // straight from the system, page aligned, and on one huge page where the system offers them,
+  // so a new detector's first count costs a page fault or two rather than hundreds. It comes
+  // zeroed, so the make_*_kernel functions create kernels without clearing them again.
+  static void* operator new(std::size_t size);
+  static void operator delete(void* memory, std::size_t size) noexcept;
   // The most channels count_group takes at once.
   virtual int group_lanes() const = 0;
   // Counts `used` (1..group_lanes()) distinct channels in range side by side and lowers their

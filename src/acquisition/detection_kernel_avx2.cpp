@@ -28,7 +28,9 @@
 namespace kestrova::acquisition::detail {
 
 // Sixteen channels per group, in four independent vectors.
-std::unique_ptr<LaneKernel> make_avx2_kernel() { return std::make_unique<avx2::Kernel<4>>(); }
+std::unique_ptr<LaneKernel> make_avx2_kernel() {
+  return std::unique_ptr<LaneKernel>(new avx2::Kernel<4>);
+}
 
 } // namespace kestrova::acquisition::detail
 

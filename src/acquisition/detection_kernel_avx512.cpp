@@ -28,7 +28,9 @@
 namespace kestrova::acquisition::detail {
 
 // Thirty-two channels per group, in four independent vectors.
-std::unique_ptr<LaneKernel> make_avx512_kernel() { return std::make_unique<avx512::Kernel<4>>(); }
+std::unique_ptr<LaneKernel> make_avx512_kernel() {
+  return std::unique_ptr<LaneKernel>(new avx512::Kernel<4>);
+}
 
 } // namespace kestrova::acquisition::detail
 

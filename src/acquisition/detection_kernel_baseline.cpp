@@ -26,7 +26,7 @@ std::unique_ptr<ChannelKernel> make_channel_kernel() { return std::make_unique<S
 
 // Eight channels per group, in four independent vectors.
 std::unique_ptr<LaneKernel> make_baseline_kernel() {
-  return std::make_unique<baseline::Kernel<4>>();
+  return std::unique_ptr<LaneKernel>(new baseline::Kernel<4>);
 }
 
 } // namespace kestrova::acquisition::detail

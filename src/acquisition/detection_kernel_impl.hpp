@@ -40,10 +40,23 @@ void load_lanes(Lanes<C>& w, const RawBlock& block, const int* channels, int use
     int lane_channel[Lanes<C>::kLanes];
     for (int j = 0; j < Lanes<C>::kLanes; ++j)
       lane_channel[j] = channels[j < used ? j : 0];
-    for (; k < positions; ++k) {
-      const std::int16_t* row = &block.at(0, k);
-      for (int j = 0; j < Lanes<C>::kLanes; ++j)
-        w.x[k].set(j, row[lane_channel[j]]);
+    if constexpr (Lanes<C>::kLanes % 8 == 0) {
+      // Gathered into a row of 16-bit samples first and widened eight at a time: writing the
+      // lanes of a vector one by one costs a store and a reload each.
+      alignas(64) std::int16_t gathered[Lanes<C>::kLanes];
+      for (; k < positions; ++k) {
+        const std::int16_t* row = &block.at(0, k);
+        for (int j = 0; j < Lanes<C>::kLanes; ++j)
+          gathered[j] = row[lane_channel[j]];
+        for (int i = 0, j = 0; i < C; i += 8 / kWidth, j += 8)
+          load8(gathered + j, &w.x[k].c[i]);
+      }
+    } else {
+      for (; k < positions; ++k) {
+        const std::int16_t* row = &block.at(0, k);
+        for (int j = 0; j < Lanes<C>::kLanes; ++j)
+          w.x[k].set(j, row[lane_channel[j]]);
+      }
     }
   }
   for (k = std::max(positions, 0); k < kS; ++k)

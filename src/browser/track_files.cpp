@@ -7,6 +7,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 #include "acquisition/activity_files.hpp"
 #include "common/number_format.hpp"
@@ -201,16 +202,45 @@ RealtimeBlocks::RealtimeBlocks(fs::path folder, int buffer_length)
 
 RealtimeBlocks::~RealtimeBlocks() {
   if (fd_ >= 0) ::close(fd_);
+  if (next_fd_ >= 0) ::close(next_fd_);
 }
+
+namespace {
+
+// Asks the system to read the whole file into its cache in the background.
+void read_soon(int fd) {
+#if defined(POSIX_FADV_WILLNEED)
+  (void)::posix_fadvise(fd, 0, 0, POSIX_FADV_WILLNEED);
+#else
+  (void)fd;
+#endif
+}
+
+} // namespace
 
 bool RealtimeBlocks::read(std::int64_t block, std::vector<std::int16_t>& samples) {
   if (block < 0) return false;
   const std::int64_t number = block / acquisition::kBlocksPerRealtimeFile;
   if (number != number_) {
     if (fd_ >= 0) ::close(fd_);
-    fd_ = ::open((folder_ / acquisition::realtime_file_name(number)).c_str(), O_RDONLY | O_CLOEXEC);
+    if (number == next_number_) {
+      fd_ = std::exchange(next_fd_, -1);
+      next_number_ = -1;
+    } else {
+      fd_ =
+          ::open((folder_ / acquisition::realtime_file_name(number)).c_str(), O_RDONLY | O_CLOEXEC);
+      if (fd_ >= 0) read_soon(fd_);
+    }
     number_ = fd_ >= 0 ? number : -1;
     if (fd_ < 0) return false;
+    // The next file is read from disk while this one is worked on.
+    if (next_number_ != number + 1) {
+      if (next_fd_ >= 0) ::close(next_fd_);
+      next_fd_ = ::open((folder_ / acquisition::realtime_file_name(number + 1)).c_str(),
+                        O_RDONLY | O_CLOEXEC);
+      next_number_ = next_fd_ >= 0 ? number + 1 : -1;
+      if (next_fd_ >= 0) read_soon(next_fd_);
+    }
   }
   samples.resize(block_bytes_ / 2);
   std::byte* target = reinterpret_cast<std::byte*>(samples.data());

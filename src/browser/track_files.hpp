@@ -64,7 +64,8 @@ TrackLoad load_track_inputs(const std::filesystem::path& folder, const TrackPlat
 
 // Reads blocks of a folder's real-time files for buffer length B, keeping the file of the
 // current number open and reading straight into the caller's samples, so a run over many
-// blocks allocates nothing per block.
+// blocks allocates nothing per block. The system is asked to read the current file and the next
+// one into its cache in the background, so the disk works while blocks are detected.
 class RealtimeBlocks {
 public:
   RealtimeBlocks(std::filesystem::path folder, int buffer_length);
@@ -81,6 +82,8 @@ private:
   std::vector<std::byte> bytes_; // big-endian hosts decode through it
   int fd_ = -1;
   std::int64_t number_ = -1;
+  int next_fd_ = -1; // the file after the current one, opened and asked for ahead
+  std::int64_t next_number_ = -1;
 };
 
 // A distance in beam pitches as millimetres, whole, halves away from zero: 5 -> "23".

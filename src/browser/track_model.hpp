@@ -59,9 +59,12 @@ public:
   // ignored.
   TrackModel(std::vector<std::vector<int>> wells, std::int64_t blocks, double threshold,
              TrackBlockReader reader);
+  ~TrackModel();
+  TrackModel(TrackModel&&) noexcept;
+  TrackModel& operator=(TrackModel&&) noexcept;
 
   // Back to the state before the first step: positions unknown, distances 0, block 0 with its
-  // detection marks.
+  // detection marks. Detection ahead stops.
   void reset();
 
   // Steps the run has in all, and the steps done.
@@ -72,6 +75,15 @@ public:
   // One step: to the next sample (closing the block and detecting the next one after sample
   // 499), then every well's position and distance. False when the run had finished already.
   bool step();
+  // The same step without handing back the wells that moved (last_step() stays empty), for runs
+  // that draw nothing; positions and distances are exactly those step() gives.
+  bool advance();
+
+  // With `on`, the blocks after the current one are read and detected ahead on a second thread
+  // where the processor has more than one core (the reader is then called from either thread,
+  // one call at a time); without, each block is detected when the run reaches it. Results are
+  // the same either way.
+  void detect_ahead(bool on);
 
   // Wells whose animal interrupted a beam in the last step.
   const std::vector<TrackWellStep>& last_step() const { return moved_; }
@@ -93,31 +105,39 @@ public:
     return block_distance_[static_cast<std::size_t>(well) * blocks_ + block];
   }
   // The detection mark (-1 counted, 0 not) of a channel at a sample of the current block.
-  std::int16_t mark(int channel, int sample) const { return marks_[channel][sample]; }
+  std::int16_t mark(int channel, int sample) const;
   // Blocks that could not be read; they are tracked as if no beam were interrupted.
   const std::vector<std::int64_t>& unreadable_blocks() const { return unreadable_; }
 
 private:
-  void detect_block();
-  void close_block();
-  void place_animals();
-
-  std::vector<std::vector<int>> wells_;
-  std::int64_t blocks_;
-  double threshold_;
-  TrackBlockReader reader_;
-  std::unique_ptr<acquisition::ActivityDetector> detector_;
-  std::unique_ptr<acquisition::ActivityDetector> helper_; // a second core's, when there is one
-  std::vector<std::int16_t> samples_;
-  std::vector<std::array<std::int16_t, acquisition::kTraceLength>> marks_; // by channel
-  std::vector<int> tracked_; // every channel of a well, once
-  std::vector<std::int16_t> counts_;
-  std::vector<std::array<std::int16_t, acquisition::kTraceLength>> tracked_marks_;
+  // A beam marked at a sample: the well it belongs to and its channel.
   struct Marked {
     int well;
     int channel;
   };
-  std::array<std::vector<Marked>, kTrackBlockSamples> by_sample_; // marks of the current block
+  // One block's detection: the beams marked, by sample, each sample's by well and beam
+  // position within it.
+  struct Detected {
+    std::int64_t block = -1;
+    bool readable = false;
+    std::vector<Marked> marked;
+    std::array<int, kTrackBlockSamples + 1> from{}; // sample u: marked[from[u]..from[u + 1])
+  };
+  struct Plan;
+  class Ahead;
+  struct Detector;
+
+  void detect_block();
+  void close_block();
+  bool next_step(bool record);
+  void place_animals(bool record);
+
+  std::vector<std::vector<int>> wells_;
+  std::int64_t blocks_;
+  std::shared_ptr<const Plan> plan_;   // what detection needs, shared with the second thread
+  std::unique_ptr<Detector> detector_; // this thread's
+  std::unique_ptr<Ahead> ahead_;       // while detecting ahead
+  Detected current_;
 
   std::int64_t steps_ = 0;
   std::int64_t block_ = 0;

@@ -79,14 +79,19 @@ std::optional<fs::path> TrackRun::finish(common::EventPump& pump,
   playing_ = false;
   finishing_ = true;
   const std::uint64_t run = opened_;
-  while (model_->step()) {
+  // Nothing is drawn: the steps keep no account of the wells that moved, and the blocks ahead
+  // are read and detected on a second thread meanwhile.
+  model_->detect_ahead(true);
+  while (model_->advance()) {
     pump.process_events();
     if (opened_ != run) return std::nullopt; // another track was opened meanwhile
     if (stop && stop()) {
+      model_->detect_ahead(false);
       finishing_ = false;
       return std::nullopt;
     }
   }
+  model_->detect_ahead(false);
   finishing_ = false;
   auto file = write_csv();
   open_ = false;

@@ -132,6 +132,88 @@ TEST(TrackModel, AnUnreadableBlockIsTrackedEmptyAndReported) {
   EXPECT_EQ(model.block_distance(0, 2), 0) << "the animal never left (2,3)";
 }
 
+// Export Data steps quietly with the blocks detected ahead on a second thread: every position
+// and distance must be exactly (bit for bit) what stepping one by one gives, also where blocks
+// cannot be read, at the last block, and when the quiet run starts from a paused animation.
+TEST(TrackModel, QuietStepsDetectedAheadGiveExactlyTheDistancesOfSteppingOneByOne) {
+  const auto wells = testing::w6_wells();
+  // Animals hopping between random beams of their wells, some on two beams at once, so the
+  // distances are sums of many inexact square roots.
+  const auto walks = [&](std::int64_t blocks, unsigned seed) {
+    std::mt19937 rng(seed);
+    auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+    std::vector<Dip> dips;
+    for (std::int64_t b = 0; b < blocks; ++b)
+      for (int w = 0; w < 6; w += 1 + (b % 2))
+        for (int u = 2 + w; u < 496; u += uniform(6, 60)) {
+          const auto& beams = wells[static_cast<std::size_t>(w)];
+          const int i = uniform(0, static_cast<int>(beams.size()) - 2);
+          dips.push_back({b, u,
+                          uniform(0, 2) == 0 ? std::vector<int>{beams[i], beams[i + 1]}
+                                             : std::vector<int>{beams[i]}});
+        }
+    return dips;
+  };
+  struct Case {
+    const char* name;
+    std::int64_t blocks;
+    std::vector<std::int64_t> broken;
+    std::int64_t quiet_from; // steps done one by one before the quiet run
+  };
+  const Case cases[] = {
+      {"a run longer than the blocks detected ahead", 9, {}, 0},
+      {"unreadable blocks: the first, two in a row and the last", 8, {0, 3, 4, 7}, 0},
+      {"one block: nothing to detect ahead", 1, {}, 0},
+      {"two blocks, the second unreadable", 2, {1}, 0},
+      {"from a paused animation in the middle of block 2", 7, {5}, 2 * 500 + 137},
+      {"from the last sample of block 3", 7, {}, 4 * 500 - 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto blocks = craft_blocks(c.blocks, walks(c.blocks, 17));
+    TrackModel one_by_one(wells, c.blocks, 1.8, reader_of(blocks, c.broken));
+    while (one_by_one.step()) {
+    }
+    TrackModel quiet(wells, c.blocks, 1.8, reader_of(blocks, c.broken));
+    for (std::int64_t i = 0; i < c.quiet_from; ++i)
+      ASSERT_TRUE(quiet.step());
+    quiet.detect_ahead(true);
+    std::int64_t steps = 0;
+    while (quiet.advance()) {
+      ++steps;
+      ASSERT_TRUE(quiet.last_step().empty());
+    }
+    EXPECT_EQ(steps, one_by_one.total_steps() - c.quiet_from);
+    EXPECT_EQ(quiet.unreadable_blocks(), one_by_one.unreadable_blocks());
+    EXPECT_EQ(quiet.unreadable_blocks(), c.broken);
+    double moved = 0;
+    for (int w = 0; w < 6; ++w) {
+      SCOPED_TRACE(w);
+      EXPECT_EQ(quiet.cumulative(w), one_by_one.cumulative(w));
+      EXPECT_EQ(quiet.history(w), one_by_one.history(w));
+      for (std::int64_t b = 0; b < c.blocks; ++b)
+        EXPECT_EQ(quiet.block_distance(w, b), one_by_one.block_distance(w, b)) << b;
+      moved += one_by_one.cumulative(w);
+    }
+    if (c.broken.size() < static_cast<std::size_t>(c.blocks)) {
+      EXPECT_GT(moved, 10);
+    }
+
+    // Played again from the start with detection ahead switched off, it gives the same again.
+    quiet.reset();
+    EXPECT_EQ(quiet.unreadable_blocks().empty(), c.broken.empty() || c.broken[0] != 0);
+    quiet.detect_ahead(true);
+    for (int i = 0; i < 700 && quiet.advance(); ++i) {
+    }
+    quiet.detect_ahead(false);
+    while (quiet.step()) {
+    }
+    for (int w = 0; w < 6; ++w)
+      for (std::int64_t b = 0; b < c.blocks; ++b)
+        EXPECT_EQ(quiet.block_distance(w, b), one_by_one.block_distance(w, b)) << w << " " << b;
+  }
+}
+
 // The track takes every channel's own marks from the eight-channel count; they must be the
 // marks of that channel counted alone, on noisy signals with dips, for each method that marks.
 TEST(DetectionChannelMarks, EqualTheMarksOfEachChannelCountedAlone) {
@@ -174,6 +256,24 @@ TEST(DetectionChannelMarks, EqualTheMarksOfEachChannelCountedAlone) {
       marked += static_cast<int>(std::count(marks[i].begin(), marks[i].end(), -1));
     }
     EXPECT_GT(marked, 100);
+
+    // The sparse list of marks holds exactly the same marks, and the same counts.
+    std::vector<std::int16_t> listed_block = block;
+    std::vector<std::int16_t> listed_counts(channels.size());
+    std::vector<acquisition::ActivityDetector::ChannelMark> list{{0, 0}};
+    lanes.detect_channels(acquisition::RawBlock{listed_block}, channels, threshold, method,
+                          listed_counts, list);
+    EXPECT_EQ(listed_counts, counts);
+    std::vector<std::array<std::int16_t, acquisition::kTraceLength>> from_list(channels.size());
+    for (auto& m : from_list)
+      m.fill(0);
+    for (const auto& mark : list) {
+      auto& m = from_list.at(static_cast<std::size_t>(mark.index))
+                    .at(static_cast<std::size_t>(mark.sample));
+      EXPECT_EQ(m, 0) << "listed twice: " << mark.index << " " << mark.sample;
+      m = -1;
+    }
+    EXPECT_EQ(from_list, marks);
   }
 }
 
