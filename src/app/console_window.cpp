@@ -15,14 +15,13 @@
 #include "app/init_window.hpp"
 #include "app/live_display_binding.hpp"
 #include "app/main_window.hpp"
+#include "ui/qt_text.hpp"
 
 namespace kestrova::app {
 
 namespace {
 
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+using ui::qs;
 
 template <typename W> W* named(W* widget, const char* name) {
   widget->setObjectName(name);

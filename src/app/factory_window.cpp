@@ -7,12 +7,13 @@
 #include "acquisition/factory_calibration.hpp"
 #include "app/app.hpp"
 #include "common/number_format.hpp"
+#include "ui/qt_text.hpp"
 
 namespace kestrova::app {
 
 namespace {
 
-QString qs(const std::string& s) { return QString::fromStdString(s); }
+using ui::qs;
 
 } // namespace
 

@@ -3,14 +3,13 @@
 #include <QSignalBlocker>
 
 #include "app/main_window.hpp"
+#include "ui/qt_text.hpp"
 
 namespace kestrova::app {
 
 namespace {
 
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+using ui::qs;
 
 } // namespace
 

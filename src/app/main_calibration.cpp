@@ -9,14 +9,13 @@
 #include "app/console_window.hpp"
 #include "app/main_window.hpp"
 #include "app/session.hpp"
+#include "ui/qt_text.hpp"
 
 namespace kestrova::app {
 
 namespace {
 
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+using ui::qs;
 
 // lbl_autotext, lbl_autochannel and picturecal; every change is painted at once, since the
 // calibration runs on the window thread between event pauses.

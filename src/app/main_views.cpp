@@ -8,14 +8,13 @@
 #include "app/live_display_binding.hpp"
 #include "app/main_display.hpp"
 #include "app/main_window.hpp"
+#include "ui/qt_text.hpp"
 
 namespace kestrova::app {
 
 namespace {
 
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+using ui::qs;
 
 } // namespace
 

@@ -19,6 +19,7 @@
 #include "app/init_window.hpp"
 #include "app/live_display_binding.hpp"
 #include "app/main_layout.hpp"
+#include "ui/qt_text.hpp"
 #include "ui/rounded_look.hpp"
 
 namespace kestrova::app {
@@ -27,9 +28,7 @@ namespace {
 
 const char* const kHelpFile = "ksv_help.pdf";
 
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+using ui::qs;
 
 // Puts each named child of `panel` in its place. Single-line fields keep their natural
 // height, centred in the place, so they never stretch into tall boxes.

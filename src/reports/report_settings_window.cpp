@@ -1,4 +1,5 @@
 #include "reports/report_settings_window.hpp"
+#include "ui/qt_text.hpp"
 
 #include <QGridLayout>
 #include <QGroupBox>
@@ -12,7 +13,7 @@ namespace {
 // The bin sizes the report windows offer, in minutes.
 constexpr int kBinEntries[] = {5, 15, 30, 60, 120, 180, 240, 360, 480, 720, 1440};
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+using ui::qs;
 } // namespace
 
 FrmReportSet::FrmReportSet(const std::filesystem::path& data_folder, common::Dialogs& dialogs,

@@ -10,6 +10,7 @@
 
 #include "reports/reanalysis.hpp"
 #include "reports/well_export.hpp"
+#include "ui/qt_text.hpp"
 
 namespace kestrova::reports {
 
@@ -17,7 +18,7 @@ namespace {
 // The bin sizes the report windows offer, in minutes.
 constexpr int kBinEntries[] = {5, 15, 30, 60, 120, 180, 240, 360, 480, 720, 1440};
 
-QString qs(std::string_view s) { return QString::fromUtf8(s.data(), static_cast<int>(s.size())); }
+using ui::qs;
 
 // A threshold as the boxes show it: one decimal, "." as the separator.
 QString threshold_text(double value) { return QString::number(value, 'f', 1).replace(',', '.'); }

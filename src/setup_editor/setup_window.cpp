@@ -17,15 +17,14 @@
 #include "setup_editor/setup_layout.hpp"
 #include "store/plate_format.hpp"
 #include "store/project_files.hpp"
+#include "ui/qt_text.hpp"
 #include "ui/rounded_look.hpp"
 
 namespace kestrova::setup_editor {
 
 namespace {
 
-QString qs(std::string_view s) {
-  return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
-}
+using ui::qs;
 std::string str(const QString& s) { return s.toStdString(); }
 
 template <typename W> W* named(W* w, const QString& name) {

@@ -43,11 +43,11 @@ int main(int argc, char** argv) {
   main.lght_ctl->trigger();
   main.Chk_lenabled->setChecked(true);
   main.txt_pulsetimes->setText("3");
-  emit main.txt_pulsetimes->editingFinished();
+  Q_EMIT main.txt_pulsetimes->editingFinished();
   main.txt_pulseon->setText("1.5");
-  emit main.txt_pulseon->editingFinished();
+  Q_EMIT main.txt_pulseon->editingFinished();
   main.txt_pulseoff->setText("30");
-  emit main.txt_pulseoff->editingFinished();
+  Q_EMIT main.txt_pulseoff->editingFinished();
   main.cmd_cyclepulse->click();
   main.cmd_luz->click();
   shoot("light_panel");
@@ -55,7 +55,7 @@ int main(int argc, char** argv) {
   // The temperature panel in front, heating with the power on.
   main.Chk_tenabled->setChecked(true);
   main.txttemp->setText("28.5");
-  emit main.txttemp->editingFinished();
+  Q_EMIT main.txttemp->editingFinished();
   main.cmd_frio->click();
   main.cmd_ontemp->click();
   main.cmd_nextwindows2->click();

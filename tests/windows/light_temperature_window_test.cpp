@@ -42,7 +42,7 @@ TEST_F(LightTemperatureWindow, FieldsAreCheckedWhenTheyLoseTheFocus) {
   for (const Case& c : cases) {
     dialogs_.clear();
     c.field->setText(c.entry);
-    emit c.field->editingFinished();
+    Q_EMIT c.field->editingFinished();
     EXPECT_EQ(c.field->text().toStdString(), c.shown) << c.entry;
     EXPECT_EQ(setup.tool_settings[c.tool][c.value], c.stored) << c.entry;
     const std::vector<std::string> expected =
@@ -51,11 +51,11 @@ TEST_F(LightTemperatureWindow, FieldsAreCheckedWhenTheyLoseTheFocus) {
   }
   // A pulse programme takes the hours' place; a count of 0 gives them back.
   m.txt_pulsetimes->setText("3");
-  emit m.txt_pulsetimes->editingFinished();
+  Q_EMIT m.txt_pulsetimes->editingFinished();
   EXPECT_FALSE(m.txt_lon->isEnabled());
   EXPECT_FALSE(m.txt_loff->isEnabled());
   m.txt_pulsetimes->setText("0");
-  emit m.txt_pulsetimes->editingFinished();
+  Q_EMIT m.txt_pulsetimes->editingFinished();
   EXPECT_TRUE(m.txt_lon->isEnabled());
   EXPECT_TRUE(m.txt_loff->isEnabled());
 

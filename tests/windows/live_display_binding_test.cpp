@@ -23,7 +23,7 @@ TEST_F(LiveDisplayControls, GroupListBarPagesAndTheBodyBendBox) {
 
   // Choosing a group lists its wells and traces the first one.
   m.combogrup->setCurrentIndex(0);
-  emit m.combogrup->textActivated(m.combogrup->itemText(0));
+  Q_EMIT m.combogrup->textActivated(m.combogrup->itemText(0));
   ASSERT_GT(m.lstgrup->count(), 0);
   EXPECT_EQ(m.lstgrup->currentRow(), 0);
   EXPECT_EQ(m.txtbeam->text(), m.lstgrup->item(0)->text());

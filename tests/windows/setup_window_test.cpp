@@ -61,7 +61,7 @@ TEST_F(SetupWindow, OpensFromTheStartScreenAndSavesADragAssignment) {
   EXPECT_EQ(w.lstgrup->item(0)->text(), "A1.0");
 
   w.Txtlapse->setText("40000");
-  emit w.Txtlapse->textEdited("40000");
+  Q_EMIT w.Txtlapse->textEdited("40000");
   EXPECT_EQ(w.Txtlapse->text(), "32000");
 
   dialogs_.clear();
@@ -91,7 +91,7 @@ TEST_F(SetupWindow, MainWindowEditOpensItAndOrganismSetsDetection) {
   EXPECT_FALSE(a.main_window().isVisible());
   EXPECT_EQ(w.Txt_description->toPlainText(), "morning run");
   w.Cmb_organism->setCurrentIndex(3);
-  emit w.Cmb_organism->activated(3);
+  Q_EMIT w.Cmb_organism->activated(3);
   EXPECT_EQ(w.lbl_snr->text(), "0.8");
   EXPECT_EQ(w.ComboDSP->currentIndex(), 3);
   w.Cmdoffline->click();

@@ -73,7 +73,7 @@ int live_shots(const std::filesystem::path& data, const QString& out) {
   main.Cmdzoom_plus->click();
   main.Cmdzoom_plus->click();
   main.combogrup->setCurrentIndex(main.combogrup->count() - 1);
-  emit main.combogrup->textActivated(main.combogrup->currentText());
+  Q_EMIT main.combogrup->textActivated(main.combogrup->currentText());
   shoot("wells_last_group_zoom2");
   main.CmdStop->click();
   std::printf("buffers %lld, plate %s\n",
