@@ -33,20 +33,6 @@ using store::channel_of_beam;
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 255, 0);
 
-std::vector<std::string> items(const QListWidget* list) {
-  std::vector<std::string> texts;
-  for (int i = 0; i < list->count(); ++i)
-    texts.push_back(list->item(i)->text().toStdString());
-  return texts;
-}
-
-std::vector<std::string> items(const QComboBox* box) {
-  std::vector<std::string> texts;
-  for (int i = 0; i < box->count(); ++i)
-    texts.push_back(box->itemText(i).toStdString());
-  return texts;
-}
-
 // Well A1's animal walks from beam (1,1) to beam (4,5) in block 0; B1's from (2,10) to (5,14)
 // in block 1. Three records: blocks 0 and 1 are tracked.
 browser::testing::Acquisition walk() {

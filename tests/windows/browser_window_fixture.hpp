@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QImage>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "app_fixture.hpp"
 #include "browser/browser_window.hpp"
@@ -16,6 +18,20 @@
 #include "ui/qt_event_pump.hpp"
 
 namespace kestrova::testing {
+
+// The texts of a list's or combo box's items.
+inline std::vector<std::string> items(const QListWidget* list) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < list->count(); ++i)
+    texts.push_back(list->item(i)->text().toStdString());
+  return texts;
+}
+inline std::vector<std::string> items(const QComboBox* box) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < box->count(); ++i)
+    texts.push_back(box->itemText(i).toStdString());
+  return texts;
+}
 
 class BrowserWindowFixture : public ::testing::Test {
 protected:

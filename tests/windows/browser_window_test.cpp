@@ -7,8 +7,7 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
-#include "app_fixture.hpp"
-#include "browser/browser_window.hpp"
+#include "browser_window_fixture.hpp"
 #include "store/channel_tables.hpp"
 #include "store/config.hpp"
 #include "store/setup_file.hpp"
@@ -40,13 +39,6 @@ fs::path make_acquisition(const fs::path& data, int n, const std::string& name,
   EXPECT_TRUE(store::SaveChannelTables(folder, store::ChannelTables{}, store::GroupTables{}));
   EXPECT_TRUE(store::WriteAcquisitionIndex(folder, title, comments));
   return folder;
-}
-
-std::vector<std::string> items(const QListWidget* list) {
-  std::vector<std::string> texts;
-  for (int i = 0; i < list->count(); ++i)
-    texts.push_back(list->item(i)->text().toStdString());
-  return texts;
 }
 
 std::vector<int> selected_rows(const QListWidget* list) {
