@@ -100,8 +100,8 @@ void draw_plate(common::Canvas& canvas, const store::ProjectState& project,
     }
 
   // The captions sit in the margin before the plate, whatever its width.
-  const double caption_top = top_edge(g) - style.margin + std::min(10.0, style.margin / 10);
-  const double caption_left = left_edge(g) - style.margin + std::min(20.0, style.margin / 5);
+  const double caption_top = top_edge(g) - style.margin * 0.9;
+  const double caption_left = left_edge(g) - style.margin * 0.8;
   for (int column = 0; column < g.columns; ++column)
     canvas.text(left_edge(g) + column_width(g) * column + column_width(g) / 2 - 20, caption_top,
                 std::to_string(column + 1), kCaptionColour, style.caption_size);
