@@ -8,6 +8,7 @@
 #include <set>
 
 #include "acquisition/activity_files.hpp"
+#include "acquisition/counts_reader.hpp"
 #include "common/rounding.hpp"
 #include "reports/report_data.hpp"
 
@@ -112,10 +113,10 @@ public:
     reach(1);
   }
 
-  void add(const char* record) {
+  // Adds one record whose monotonic time is `t`.
+  void add(const char* record, std::int64_t t) {
     channel_sums_.add(record);
     if (!time_resolved_) return;
-    const std::int64_t t = record_time(read_i32(record));
     const bool new_largest = records_ == 0 || t > largest_;
     ++records_;
     const bool closes = t >= bin_end_ - 1;
@@ -179,18 +180,6 @@ private:
     bool closed = true;
   };
 
-  // Record times run on across midnight: a time stamp more than 1000 minutes below the previous
-  // record's time starts a new day, as every reader of counts.bin takes it.
-  std::int64_t record_time(std::int32_t stamp) {
-    std::int64_t t = day_ * 1440 + stamp;
-    if (records_ > 0 && t < last_time_ - 1000) {
-      ++day_;
-      t += 1440;
-    }
-    last_time_ = t;
-    return t;
-  }
-
   double* column(int m) { return sums_.data() + static_cast<std::size_t>(m - 1) * kGroupRows; }
   // Columns 1..m exist.
   void reach(int m) {
@@ -251,29 +240,20 @@ private:
   State at_largest_;
   std::vector<char> after_largest_;
   std::vector<std::int64_t> after_largest_times_;
-  std::int64_t day_ = 0;       // days added to the time stamps so far
-  std::int64_t last_time_ = 0; // the previous record's time
 };
 
-// Reads a counts file in pieces of whole records and hands each record to `add`. False when the
-// file is missing or cannot be read.
-template <typename Add> bool each_record(std::FILE* in, Add add) {
-  // About 128 kB: reused from the heap at every call and kept in the cache while it is added.
-  constexpr std::size_t kPiece = 169 * kCountsRecordBytes;
-  const auto piece = std::make_unique_for_overwrite<char[]>(kPiece);
-  std::size_t held = 0;
-  for (;;) {
-    const std::size_t n = std::fread(piece.get() + held, 1, kPiece - held, in);
-    held += n;
-    const std::size_t whole = held / kCountsRecordBytes * kCountsRecordBytes;
-    for (std::size_t at = 0; at < whole; at += kCountsRecordBytes)
-      add(piece.get() + at);
-    // A torn record at the end is left out.
-    std::memmove(piece.get(), piece.get() + whole, held - whole);
-    held -= whole;
-    if (n == 0) break;
-  }
-  return !std::ferror(in);
+// Hands every whole record of a counts file to `add` with its monotonic time, through the
+// counts reader: with a limit, a record whose time cannot belong to the recording ends the
+// reading, and the result says which.
+template <typename Add>
+acquisition::CountsReadResult each_record(const fs::path& counts_file,
+                                          const std::optional<acquisition::RecordTimeLimit>& limit,
+                                          Add add) {
+  return acquisition::read_counts_records(
+      counts_file, limit, [&](const acquisition::CountsRecordView& record) {
+        add(reinterpret_cast<const char*>(record.bytes), record.time);
+        return true;
+      });
 }
 
 using File = std::unique_ptr<std::FILE, int (*)(std::FILE*)>;
@@ -305,23 +285,33 @@ std::int32_t last_time_stamp(std::FILE* in) {
 GroupActivity group_activity_from_bytes(std::span<const char> counts, const ChannelGroups& groups,
                                         int bin, bool time_resolved) {
   GroupAccumulator table(groups, bin, time_resolved);
-  for (std::size_t r = 0; r < whole_records(counts); ++r)
-    table.add(counts.data() + r * kCountsRecordBytes);
+  acquisition::RecordTimeline timeline;
+  std::string unused;
+  for (std::size_t r = 0; r < whole_records(counts); ++r) {
+    const char* record = counts.data() + r * kCountsRecordBytes;
+    table.add(record, *timeline.next(read_i32(record), unused));
+  }
   return table.finish();
 }
 
 std::optional<GroupActivity> group_activity(const fs::path& acquisition_folder,
                                             const ChannelGroups& groups, int bin,
                                             bool time_resolved, common::Dialogs& dialogs) {
-  const File in = open_counts(acquisition_folder / acquisition::kCountsFileName);
+  const fs::path counts = acquisition_folder / acquisition::kCountsFileName;
   std::size_t expected = 1;
-  if (in && time_resolved && bin > 0)
-    expected = static_cast<std::size_t>(std::max(0, last_time_stamp(in.get()))) /
-                   static_cast<std::size_t>(bin) +
-               2;
+  if (const File in = open_counts(counts); in && time_resolved && bin > 0)
+    expected = std::min(static_cast<std::size_t>(std::max(0, last_time_stamp(in.get()))) /
+                                static_cast<std::size_t>(bin) +
+                            2,
+                        static_cast<std::size_t>(acquisition::counts_record_count(counts)) + 1);
   GroupAccumulator table(groups, bin, time_resolved, expected);
-  if (!in || !each_record(in.get(), [&](const char* record) { table.add(record); })) {
-    dialogs.message(reports::kActivityNotFound);
+  const acquisition::CountsReadResult read =
+      each_record(counts, acquisition::record_time_limit(acquisition_folder),
+                  [&](const char* record, std::int64_t t) { table.add(record, t); });
+  if (!read.ok()) {
+    dialogs.message(read.outcome == acquisition::CountsReadResult::Outcome::Damaged
+                        ? read.problem
+                        : std::string(reports::kActivityNotFound));
     return std::nullopt;
   }
   return table.finish();
@@ -337,8 +327,9 @@ std::array<std::int64_t, store::kChannelCount> channel_totals(std::span<const ch
 std::optional<std::array<std::int64_t, store::kChannelCount>>
 channel_totals_of_file(const fs::path& counts_file) {
   ChannelSums sums;
-  const File in = open_counts(counts_file);
-  if (!in || !each_record(in.get(), [&](const char* record) { sums.add(record); }))
+  if (!each_record(counts_file, std::nullopt, [&](const char* record, std::int64_t) {
+         sums.add(record);
+       }).ok())
     return std::nullopt;
   return sums.totals();
 }
@@ -381,7 +372,8 @@ common::LocalTime acquisition_date(std::string_view folder, common::LocalTime no
 std::optional<KineticActivity> kinetic_activity(const fs::path& project_folder,
                                                 std::string_view tag_list,
                                                 const ChannelGroups& groups, common::Clock& clock,
-                                                common::Dialogs& dialogs) {
+                                                common::Dialogs& dialogs,
+                                                const common::Cancellation* cancel) {
   std::vector<std::string> names;
   std::size_t at = 0;
   while (at < tag_list.size()) {
@@ -406,6 +398,7 @@ std::optional<KineticActivity> kinetic_activity(const fs::path& project_folder,
   out.table.reset(n);
   int largest = 0;
   for (int m = 1; m <= n; ++m) {
+    if (common::cancelled(cancel)) return std::nullopt;
     const auto& [date, name] = dated[static_cast<std::size_t>(m - 1)];
     out.folders.push_back(name);
     out.dates.push_back(date);
@@ -413,8 +406,9 @@ std::optional<KineticActivity> kinetic_activity(const fs::path& project_folder,
     const fs::path folder = project_folder / name;
     // All its records in one column, finished as a table of its own.
     GroupAccumulator column(groups, 1, false);
-    const File in = open_counts(folder / acquisition::kCountsFileName);
-    if (!in || !each_record(in.get(), [&](const char* record) { column.add(record); })) {
+    if (!each_record(folder / acquisition::kCountsFileName, std::nullopt,
+                     [&](const char* record, std::int64_t t) { column.add(record, t); })
+             .ok()) {
       dialogs.message(std::string(kActivityNotFoundInto) + folder.string());
       continue;
     }

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/cancellation.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
 #include "store/channel_grid.hpp"
@@ -95,11 +96,13 @@ common::LocalTime acquisition_date(std::string_view folder, common::LocalTime no
 // Builds the kinetic-group table of the space-separated acquisition list `tag_list` from the
 // acquisitions of `project_folder`. 99 or more names show "To many Tagged Sub_Projects!
 // (max=99)" and give nothing; an acquisition without counts.bin is told ("Activity file not
-// Found into " + its path) and its column stays 0.
+// Found into " + its path) and its column stays 0. A stop through `cancel`, read before each
+// acquisition, gives nothing.
 std::optional<KineticActivity> kinetic_activity(const std::filesystem::path& project_folder,
                                                 std::string_view tag_list,
                                                 const ChannelGroups& groups, common::Clock& clock,
-                                                common::Dialogs& dialogs);
+                                                common::Dialogs& dialogs,
+                                                const common::Cancellation* cancel = nullptr);
 
 // "Relativize to Time0": each listed group's columns become percentages of its first column
 // (a group whose first column is 0 becomes all 0); the maximum becomes the largest of 100 and

@@ -88,7 +88,8 @@ std::optional<fs::path> export_joint_report(const PlotView& view, const fs::path
 
 std::optional<fs::path> joint_report_of_tag(const fs::path& project_folder, std::string_view tag,
                                             std::string_view separator, common::Clock& clock,
-                                            common::Dialogs& dialogs) {
+                                            common::Dialogs& dialogs,
+                                            const common::Cancellation* cancel) {
   const std::string list =
       tag.empty() ? std::string() : store::FindKeysWithTag(project_folder, tag);
   std::vector<std::string> folders = split_list(list);
@@ -125,11 +126,11 @@ std::optional<fs::path> joint_report_of_tag(const fs::path& project_folder, std:
   store::LoadChannelGroups(acquisition.folder, number, groups, dialogs);
   acquisition.groups = groups.main();
 
-  PlotView view(dialogs, clock);
+  PlotView view(dialogs, clock, cancel);
   view.open(std::move(acquisition));
   view.show_kinetic(list);
   const std::optional<KineticText> table = view.kinetic_text();
-  if (!table) return std::nullopt;
+  if (!table || common::cancelled(cancel)) return std::nullopt;
   return write_joint_report(project_folder, *table, clock, dialogs);
 }
 

@@ -11,6 +11,7 @@
 
 #include "browser/plot_axis.hpp"
 #include "browser/plot_view.hpp"
+#include "common/cancellation.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
 #include "common/shell.hpp"
@@ -46,9 +47,11 @@ export_joint_report(const PlotView& view, const std::filesystem::path& project_f
 // it) without a window: the groups are those of the earliest tagged acquisition, as if it were
 // the current one, and the table is the kinetic plot's. Refuses (tells why, writes nothing)
 // when no acquisition carries the tag, when there are 99 or more, or when one of them has no
-// counts.bin; a report with a column of zeros for a lost file would read as real data.
+// counts.bin; a report with a column of zeros for a lost file would read as real data. A stop
+// through `cancel` (read between acquisitions) writes nothing.
 std::optional<std::filesystem::path>
 joint_report_of_tag(const std::filesystem::path& project_folder, std::string_view tag,
-                    std::string_view separator, common::Clock& clock, common::Dialogs& dialogs);
+                    std::string_view separator, common::Clock& clock, common::Dialogs& dialogs,
+                    const common::Cancellation* cancel = nullptr);
 
 } // namespace kestrova::browser

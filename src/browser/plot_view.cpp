@@ -4,9 +4,11 @@
 
 #include "acquisition/activity_files.hpp"
 #include "acquisition/live_display_choice.hpp"
+#include "acquisition/realtime_fit.hpp"
 #include "common/number_format.hpp"
 #include "common/rounding.hpp"
 #include "reports/report_data.hpp"
+#include "store/setup_file.hpp"
 
 namespace kestrova::browser {
 
@@ -105,8 +107,8 @@ void PlotView::show_line_plot() {
 void PlotView::compute_kinetic() {
   kinetic_.reset();
   if (!open_ || tag_list_.empty()) return;
-  kinetic_ =
-      kinetic_activity(acquisition_.project_folder, tag_list_, channel_groups(), clock_, dialogs_);
+  kinetic_ = kinetic_activity(acquisition_.project_folder, tag_list_, channel_groups(), clock_,
+                              dialogs_, cancel_);
   if (kinetic_ && relativize_) {
     std::vector<int> groups;
     for (const std::string& item : items_)
@@ -161,6 +163,12 @@ void PlotView::show_channel_signal(const RealtimePage::Progress& progress) {
   preview_.reset();
   page_ = {};
   if (!open_) return;
+  if (auto misfit =
+          acquisition::realtime_size_misfit(acquisition_.folder, acquisition_.buffer_length,
+                                            acquisition_.folder / store::kSetupFileName)) {
+    dialogs_.message(*misfit);
+    return;
+  }
   page_.open(acquisition_.folder, acquisition_.buffer_length);
   if (page_.page_count() > 0) page_.load(1, progress);
 }

@@ -15,6 +15,7 @@
 #include "browser/plot_axis.hpp"
 #include "browser/plot_draw.hpp"
 #include "browser/realtime_page.hpp"
+#include "common/cancellation.hpp"
 #include "common/canvas.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
@@ -46,7 +47,10 @@ struct PlotAcquisition {
 
 class PlotView {
 public:
-  PlotView(common::Dialogs& dialogs, common::Clock& clock) : dialogs_(dialogs), clock_(clock) {}
+  // `cancel`, when given, is read between the acquisitions of a kinetic table.
+  PlotView(common::Dialogs& dialogs, common::Clock& clock,
+           const common::Cancellation* cancel = nullptr)
+      : dialogs_(dialogs), clock_(clock), cancel_(cancel) {}
 
   // Makes `acquisition` current and shows its bar plot (opening an acquisition line).
   void open(PlotAcquisition acquisition);
@@ -130,6 +134,7 @@ private:
 
   common::Dialogs& dialogs_;
   common::Clock& clock_;
+  const common::Cancellation* cancel_;
   PlotAcquisition acquisition_;
   bool open_ = false;
   std::vector<std::string> items_;

@@ -10,6 +10,8 @@
 #include <utility>
 
 #include "acquisition/activity_files.hpp"
+#include "acquisition/counts_reader.hpp"
+#include "acquisition/realtime_fit.hpp"
 #include "common/number_format.hpp"
 #include "reports/report_writer.hpp"
 #include "store/channel_tables.hpp"
@@ -166,24 +168,22 @@ TrackLoad load_track_inputs(const fs::path& folder, const TrackPlateSource& plat
   }
   read_groups(folder, in);
 
-  const auto bytes = store::read_file_bytes(counts);
-  if (!bytes) {
-    load.error = error_loading(counts);
+  const acquisition::CountsReadResult read =
+      acquisition::read_counts_records(counts, [&](const acquisition::CountsRecordView& record) {
+        in.record_minutes.push_back(static_cast<double>(record.minutes));
+        return true;
+      });
+  if (!read.ok()) {
+    load.error = read.problem;
     return load;
-  }
-  const std::size_t records = bytes->size() / acquisition::kCountsRecordBytes;
-  in.record_minutes.reserve(records);
-  for (std::size_t r = 0; r < records; ++r) {
-    const auto* p =
-        reinterpret_cast<const unsigned char*>(bytes->data()) + r * acquisition::kCountsRecordBytes;
-    const std::uint32_t u =
-        static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-        static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24;
-    in.record_minutes.push_back(static_cast<double>(static_cast<std::int32_t>(u)));
   }
   if (in.records() < 2) {
     load.error = "Too few activity records to track in " + counts.string() + ": " +
                  std::to_string(in.records()) + " (at least 2)";
+    return load;
+  }
+  if (auto misfit = acquisition::realtime_size_misfit(folder, in.buffer_length, setup)) {
+    load.error = *misfit;
     return load;
   }
   if (auto problem = check_realtime_files(folder, in.blocks(), in.buffer_length)) {

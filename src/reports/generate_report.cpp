@@ -1,6 +1,7 @@
 #include "reports/generate_report.hpp"
 
 #include <cstdio>
+#include <vector>
 
 #include "acquisition/activity_files.hpp"
 #include "common/number_format.hpp"
@@ -28,24 +29,34 @@ std::string stamp(const common::CivilTime& t) {
   return buffer;
 }
 
-// Converts the CSV report into a workbook beside it, written under a temporary name and renamed
-// when complete.
-std::optional<fs::path> make_workbook(const fs::path& csv, const GenerateRequest& request,
-                                      ReportServices& services) {
-  const fs::path xlsx =
-      csv.parent_path() /
-      (csv.stem().string() + "_" + stamp(common::to_civil(services.clock.now())) + ".xlsx");
-  const fs::path partial = xlsx.string() + ".tmp";
-  const bool ok =
-      Convertir_csv_xlsx(csv, partial, request.settings.spacer, request.data_folder,
-                         workbook::locale_number_format(), services.dialogs, services.clock);
-  std::error_code ec;
-  if (ok) fs::rename(partial, xlsx, ec);
-  if (!ok || ec) {
-    fs::remove(partial, ec);
-    return std::nullopt;
+// Scratch files of a report, removed when the report ends whatever its outcome.
+class Scratch {
+public:
+  explicit Scratch(std::vector<fs::path> files) : files_(std::move(files)) {}
+  Scratch(const Scratch&) = delete;
+  Scratch& operator=(const Scratch&) = delete;
+  ~Scratch() {
+    std::error_code ec;
+    for (const fs::path& file : files_)
+      fs::remove(file, ec);
   }
-  return xlsx;
+
+private:
+  std::vector<fs::path> files_;
+};
+
+// Converts the report's text into a workbook under a scratch name in the acquisition folder,
+// from a scratch copy of the CSV: nothing of the folder's own files changes meanwhile.
+bool make_workbook(const fs::path& csv, const fs::path& xlsx, const std::string& text,
+                   const GenerateRequest& request, ReportServices& services) {
+  if (!store::save_file_atomically(csv, text)) {
+    services.dialogs.message("Report Error");
+    return false;
+  }
+  return Convertir_csv_xlsx(csv, xlsx, request.settings.spacer, request.data_folder,
+                            workbook::locale_number_format(), services.dialogs, services.clock,
+                            Threading::Background,
+                            services.cancel ? services.cancel->flag() : nullptr);
 }
 
 } // namespace
@@ -54,9 +65,18 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
   GenerateResult result;
   common::Dialogs& dialogs = services.dialogs;
   const fs::path& folder = request.acquisition_folder;
+  // True once a stop was asked for: the report then ends before anything is written.
+  const auto stopped = [&] {
+    result.cancelled = common::cancelled(services.cancel);
+    return result.cancelled;
+  };
   const fs::path counts = folder / acquisition::kCountsFileName;
   if (!store::FileExists(counts)) {
     dialogs.message(kActivityNotFound);
+    return result;
+  }
+  if (const auto problem = separator_problem(request.settings.spacer)) {
+    dialogs.message(*problem);
     return result;
   }
   auto layout = load_acquisition_layout(folder, request.data_folder, dialogs);
@@ -66,9 +86,9 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
       request.setting_text ? *request.setting_text : setting_text_from_setup(folder, decimal);
 
   std::optional<ActivityRows> loaded;
-  if (!request.rows) loaded = load_counts_rows(counts, dialogs);
+  if (!request.rows) loaded = load_counts_rows(counts, dialogs, services.cancel);
   const ActivityRows* rows = request.rows ? &*request.rows : loaded ? &*loaded : nullptr;
-  if (!rows) return result;
+  if (stopped() || !rows) return result;
   const int bin = adjust_report_bin(request.settings.Bin, rows->last_time());
   result.bin = bin;
   RebinResult rebinned = rebin_rows(*rows, bin);
@@ -79,13 +99,13 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
   const std::int32_t last_time = rebinned.rows.last_time();
 
   const bool basal = basal_choice_applies(request.basal_choice);
-  if (basal &&
-      !normalise_to_basal(folder, request.basal_choice, bin, rebinned.rows, *layout, dialogs))
+  if (stopped() || (basal && !normalise_to_basal(folder, request.basal_choice, bin, rebinned.rows,
+                                                 *layout, dialogs)))
     return result;
 
   auto numbers = compute_report_numbers(rebinned.rows, last_time, bin, basal, *layout,
                                         request.layout, folder, dialogs);
-  if (!numbers) return result;
+  if (!numbers || stopped()) return result;
 
   const ReportHeading heading{report_date_text(common::to_civil(services.clock.now())),
                               folder.string(), store::ReadAcquisitionTitle(folder), setting,
@@ -98,6 +118,16 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
                             request.settings.n != 0};
   const std::string text = report_file_text(*numbers, *layout, heading, format);
   const std::string extension = request.file_type == ReportFileType::Text ? ".txt" : ".csv";
+  const bool workbook = !request.autoreport && request.file_type == ReportFileType::Workbook;
+  const fs::path workbook_csv = folder / ".report-workbook.csv";
+  const fs::path workbook_partial = folder / ".report-workbook.xlsx";
+  const Scratch scratch(workbook ? std::vector<fs::path>{workbook_csv, workbook_partial}
+                                 : std::vector<fs::path>{});
+  if (stopped() ||
+      (workbook && !make_workbook(workbook_csv, workbook_partial, text, request, services)) ||
+      stopped())
+    return result;
+
   auto report = save_report_file(folder, extension, text);
   if (!report) {
     dialogs.message("Report Error");
@@ -114,13 +144,19 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
     result.ok = true;
     return result;
   }
-  if (request.file_type == ReportFileType::Workbook) {
-    auto xlsx = make_workbook(*report, request, services);
-    if (!xlsx) return result;
-    result.workbook = *xlsx;
+  if (workbook) {
+    const fs::path xlsx = folder / (report->stem().string() + "_" +
+                                    stamp(common::to_civil(services.clock.now())) + ".xlsx");
+    std::error_code ec;
+    fs::rename(workbook_partial, xlsx, ec);
+    if (ec) {
+      dialogs.message("Report Error");
+      return result;
+    }
+    result.workbook = xlsx;
     if (request.open_result) {
       services.clock.sleep_ms(100);
-      services.shell.open(*xlsx);
+      services.shell.open(xlsx);
     }
   } else if (request.open_result) {
     services.shell.open(*report);

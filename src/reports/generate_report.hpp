@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "common/cancellation.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
 #include "common/event_pump.hpp"
@@ -37,6 +38,8 @@ struct ReportServices {
   common::Shell& shell;
   common::EventPump& pump;
   common::Clock& clock;
+  // Read between the blocks of the work; once set, the report ends before any file changes.
+  const common::Cancellation* cancel = nullptr;
 };
 
 // How a report ended.
@@ -45,6 +48,7 @@ struct GenerateResult {
   std::filesystem::path report;   // the CSV or text report written
   std::filesystem::path workbook; // the workbook, for the workbook type
   int bin = 0;                    // the bin used (shown back in the bin-size list)
+  bool cancelled = false;         // stopped through ReportServices::cancel, nothing written
   // The file to hand to the operator: the workbook when one was made, else the report.
   const std::filesystem::path& result() const { return workbook.empty() ? report : workbook; }
 };
@@ -52,6 +56,8 @@ struct GenerateResult {
 // Runs the whole report: inputs, bin adjustment, re-binning, basal normalisation, statistics,
 // the report file, the copy under the acquisition's title, the workbook conversion and the
 // opening. Every failure is shown through `services.dialogs` and leaves no report file behind.
+// A workbook is made before the report is written, so a stop during its conversion (or at any
+// earlier block) leaves every file of the folder as it was.
 GenerateResult generate_report(const GenerateRequest& request, ReportServices& services);
 
 } // namespace kestrova::reports

@@ -14,7 +14,9 @@
 #include <unistd.h>
 
 #include "acquisition/activity_files.hpp"
+#include "acquisition/counts_reader.hpp"
 #include "acquisition/detection.hpp"
+#include "acquisition/realtime_fit.hpp"
 #include "common/rounding.hpp"
 #include "reports/rebin.hpp"
 #include "store/record_file.hpp"
@@ -93,7 +95,7 @@ std::optional<double> parse_threshold(std::string text) {
 }
 
 // The real-time buffer length of the acquisition's setup snapshot (line 4, 4th value), 500 when
-// it cannot be read or is out of range.
+// it cannot be read.
 int recorded_buffer_length(const fs::path& folder) {
   auto text = store::read_text_file(folder / store::kSetupFileName);
   if (!text) return acquisition::kDefaultBufferLength;
@@ -101,8 +103,7 @@ int recorded_buffer_length(const fs::path& folder) {
   for (int i = 0; i < 3; ++i)
     if (!reader.read_line()) return acquisition::kDefaultBufferLength;
   int v[6] = {};
-  if (!reader.read(v[0], v[1], v[2], v[3], v[4], v[5]) || !acquisition::valid_buffer_length(v[3]))
-    return acquisition::kDefaultBufferLength;
+  if (!reader.read(v[0], v[1], v[2], v[3], v[4], v[5])) return acquisition::kDefaultBufferLength;
   return v[3];
 }
 
@@ -113,31 +114,22 @@ struct Records {
 };
 
 // Reads the records of the span: record 0, then each record while the previous record time is
-// below the span. Record times are made monotonic by adding 1440 minutes when a record lies
-// more than 1000 minutes below the previous one.
-std::optional<Records> read_records(const fs::path& counts, std::int64_t span) {
-  auto bytes = read_counts_file(counts);
-  if (!bytes) return std::nullopt;
-  const std::size_t total = bytes->size() / kCountsRecordBytes;
+// below the span, through the counts reader (monotonic times, damaged times refused).
+std::optional<Records> read_records(const fs::path& counts, std::int64_t span,
+                                    std::string& problem) {
   Records out;
   std::vector<std::int32_t> times;
   std::vector<std::int32_t> temperatures;
-  std::int64_t day = 0;
-  std::int64_t previous = 0;
-  for (std::size_t r = 0; r < total; ++r) {
-    if (r > 0 && previous >= span) break;
-    const auto* p = reinterpret_cast<const std::byte*>(bytes->data()) + r * kCountsRecordBytes;
-    const acquisition::CountsRecord record = acquisition::decode_counts_record(
-        std::span<const std::byte, kCountsRecordBytes>(p, kCountsRecordBytes));
-    std::int64_t t = day * 1440 + record.minutes;
-    if (r > 0 && previous - t > 1000) {
-      ++day;
-      t += 1440;
-    }
-    previous = t;
-    out.raw_time.push_back(record.minutes);
-    times.push_back(static_cast<std::int32_t>(std::clamp<std::int64_t>(t, INT32_MIN, INT32_MAX)));
-    temperatures.push_back(record.slots[kChannels]);
+  const acquisition::CountsReadResult read =
+      acquisition::read_counts_records(counts, [&](const acquisition::CountsRecordView& record) {
+        out.raw_time.push_back(record.minutes);
+        times.push_back(static_cast<std::int32_t>(record.time));
+        temperatures.push_back(record.slot(kChannels));
+        return record.time < span;
+      });
+  if (!read.ok()) {
+    problem = read.problem;
+    return std::nullopt;
   }
   out.rows.resize(times.size());
   out.rows.time = std::move(times);
@@ -541,9 +533,10 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
 
   const std::int64_t span =
       request.replace || !request.hours ? kWholeRecording : span_minutes(*request.hours);
-  auto records = read_records(counts, span);
+  std::string problem = "Error loading " + counts.string();
+  auto records = read_records(counts, span, problem);
   if (!records || records->raw_time.empty()) {
-    dialogs.message("Error loading " + counts.string());
+    dialogs.message(problem);
     return result;
   }
   const std::int64_t n = static_cast<std::int64_t>(records->raw_time.size());
@@ -554,6 +547,11 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
   const auto layout = load_acquisition_layout(folder, request.report.data_folder, services.dialogs);
   if (!layout) return result;
   const int buffer_length = recorded_buffer_length(folder);
+  if (auto misfit = acquisition::realtime_size_misfit(folder, buffer_length,
+                                                      folder / store::kSetupFileName)) {
+    dialogs.message(*misfit + "; nothing was changed");
+    return result;
+  }
   const std::size_t block_bytes = acquisition::realtime_block_bytes(buffer_length);
   if (auto problem = check_realtime_files(folder, n, block_bytes)) {
     dialogs.message(*problem);
@@ -606,7 +604,8 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
     status("Block " + std::to_string(r + 2) + of);
     if (control.progress) control.progress(r + 1, n);
     services.pump.process_events();
-    if (control.stop_requested && control.stop_requested()) {
+    if ((control.stop_requested && control.stop_requested()) ||
+        common::cancelled(services.cancel)) {
       result.outcome = ReanalysisResult::Outcome::Stopped;
       return result;
     }
@@ -644,10 +643,15 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
     report.setting_text.reset();
   }
   report.rows = std::move(rows);
-  result.report = generate_report(report, services);
+  // Once counts.bin or a raw export file has changed, the report is made whatever is asked
+  // meanwhile: a stop could no longer leave every file as it was.
+  ReportServices report_services = services;
+  if (raw || request.replace) report_services.cancel = nullptr;
+  result.report = generate_report(report, report_services);
   if (result.report.bin > 0) result.bin = result.report.bin;
   result.rows = std::move(*report.rows);
-  result.outcome = ReanalysisResult::Outcome::Done;
+  result.outcome = result.report.cancelled ? ReanalysisResult::Outcome::Stopped
+                                           : ReanalysisResult::Outcome::Done;
   return result;
 }
 

@@ -68,11 +68,14 @@ struct ReanalysisResult {
 std::int64_t span_minutes(double hours);
 
 // Runs the re-analysis. Nothing in the folder changes before every record has been analysed:
-// a stop, a missing or short real-time file (named in the message) or a read error ends the run
-// with every file as it was. Replacing writes the new counts beside the old ones, flushes them,
-// keeps the old file as counts.bak and renames the new one over counts.bin, so a crash or a full
-// disk leaves either the old or the new file whole. The report at the end is not normalised to
-// a basal acquisition. Messages go through `services.dialogs`.
+// a stop (the control's request or `services.cancel`, read after each record), a missing or
+// short real-time file (named in the message), real-time files that do not fit the setup's
+// buffer length, a damaged counts.bin or a read error ends the run with every file as it was.
+// A report made from counts kept in memory can still be stopped, with nothing written. Replacing
+// writes the new counts beside the old ones, flushes them, keeps the old file as counts.bak and
+// renames the new one over counts.bin, so a crash or a full disk leaves either the old or the new
+// file whole. The report at the end is not normalised to a basal acquisition. Messages go through
+// `services.dialogs`.
 ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices& services,
                                 const ReanalysisControl& control = {});
 

@@ -1,10 +1,9 @@
 #include "reports/report_data.hpp"
 
 #include <algorithm>
-#include <cstring>
-#include <fstream>
 
 #include "acquisition/activity_files.hpp"
+#include "acquisition/counts_reader.hpp"
 #include "common/number_format.hpp"
 #include "store/channel_tables.hpp"
 #include "store/record_file.hpp"
@@ -134,70 +133,46 @@ std::string setting_text_from_setup(const fs::path& folder, char decimal_separat
          "[snr=" + common::format_display(threshold / 10.0, "0.0", decimal_separator) + "]";
 }
 
-std::optional<std::string> read_counts_file(const fs::path& counts_file) {
-  std::error_code ec;
-  if (!fs::is_regular_file(counts_file, ec)) return std::nullopt;
-  std::ifstream in(counts_file, std::ios::binary | std::ios::ate);
-  if (!in) return std::nullopt;
-  const std::streamoff size = in.tellg();
-  if (size < 0) return std::nullopt;
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  in.seekg(0);
-  in.read(bytes.data(), size);
-  // A file that shrank meanwhile keeps what could be read.
-  bytes.resize(static_cast<std::size_t>(in.gcount()));
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
-
-std::optional<ActivityRows> read_counts_rows(const fs::path& counts_file) {
-  // Read in pieces of whole records straight into the rows: no copy of the whole file is held.
-  std::error_code ec;
-  if (!fs::is_regular_file(counts_file, ec)) return std::nullopt;
-  std::ifstream in(counts_file, std::ios::binary | std::ios::ate);
-  if (!in) return std::nullopt;
-  const std::streamoff size = in.tellg();
-  if (size < 0) return std::nullopt;
-  in.seekg(0);
-  const std::size_t n = static_cast<std::size_t>(size) / acquisition::kCountsRecordBytes;
-  if (n == 0) return std::nullopt;
+std::optional<ActivityRows> read_counts_rows(const fs::path& counts_file, std::string* problem,
+                                             const common::Cancellation* cancel) {
+  const std::int64_t n = acquisition::counts_record_count(counts_file);
   ActivityRows rows;
-  rows.resize(n);
-  constexpr std::size_t kPiece = 1024;
-  std::vector<unsigned char> piece(kPiece * acquisition::kCountsRecordBytes);
-  std::int64_t day = 0;
-  for (std::size_t first = 0; first < n; first += kPiece) {
-    const std::size_t count = std::min(kPiece, n - first);
-    in.read(reinterpret_cast<char*>(piece.data()),
-            static_cast<std::streamsize>(count * acquisition::kCountsRecordBytes));
-    if (!in) return std::nullopt;
-    for (std::size_t i = 0; i < count; ++i) {
-      const std::size_t r = first + i;
-      const unsigned char* p = piece.data() + i * acquisition::kCountsRecordBytes;
-      const auto minutes = static_cast<std::int32_t>(
-          static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
-          static_cast<std::uint32_t>(p[2]) << 16 | static_cast<std::uint32_t>(p[3]) << 24);
-      std::int64_t t = day * 1440 + minutes;
-      if (r > 0 && t < static_cast<std::int64_t>(rows.time[r - 1]) - 1000) {
-        ++day;
-        t += 1440;
-      }
-      rows.time[r] = static_cast<std::int32_t>(std::clamp<std::int64_t>(t, INT32_MIN, INT32_MAX));
-      // Little-endian int16 values, decoded whatever the host's byte order.
-      std::int32_t* row = rows.row(r);
-      const unsigned char* v = p + 4;
-      for (int c = 0; c < kChannels; ++c)
-        row[c] = static_cast<std::int16_t>(v[2 * c] | v[2 * c + 1] << 8);
-      rows.temperature[r] = static_cast<std::int16_t>(v[2 * kChannels] | v[2 * kChannels + 1] << 8);
-    }
+  rows.resize(static_cast<std::size_t>(std::max<std::int64_t>(n, 0)));
+  std::size_t r = 0;
+  const acquisition::CountsReadResult read = acquisition::read_counts_records(
+      counts_file,
+      [&](const acquisition::CountsRecordView& record) {
+        // A file that grew meanwhile is read as far as it was when it was measured.
+        if (r >= rows.size()) return false;
+        rows.time[r] = static_cast<std::int32_t>(record.time);
+        std::int32_t* row = rows.row(r);
+        for (int c = 0; c < kChannels; ++c)
+          row[c] = record.slot(c);
+        rows.temperature[r] = record.slot(kChannels);
+        ++r;
+        return true;
+      },
+      cancel);
+  if (!read.ok() || r == 0) {
+    if (problem != nullptr)
+      *problem = read.outcome == acquisition::CountsReadResult::Outcome::Damaged
+                     ? read.problem
+                     : error_loading(counts_file);
+    return std::nullopt;
+  }
+  if (r < rows.size()) {
+    rows.time.resize(r);
+    rows.temperature.resize(r);
+    rows.counts.resize(r * kChannels);
   }
   return rows;
 }
 
-std::optional<ActivityRows> load_counts_rows(const fs::path& counts_file,
-                                             common::Dialogs& dialogs) {
-  auto rows = read_counts_rows(counts_file);
-  if (!rows) dialogs.message(error_loading(counts_file));
+std::optional<ActivityRows> load_counts_rows(const fs::path& counts_file, common::Dialogs& dialogs,
+                                             const common::Cancellation* cancel) {
+  std::string problem;
+  auto rows = read_counts_rows(counts_file, &problem, cancel);
+  if (!rows && !common::cancelled(cancel)) dialogs.message(problem);
   return rows;
 }
 

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cancellation.hpp"
 #include "common/dialogs.hpp"
 #include "reports/large_block_allocator.hpp"
 #include "store/channel_grid.hpp"
@@ -81,16 +82,19 @@ std::optional<AcquisitionLayout> load_acquisition_layout(const std::filesystem::
 // the file cannot be read.
 std::string setting_text_from_setup(const std::filesystem::path& folder, char decimal_separator);
 
-// The bytes of a counts file, read in one piece; nullopt when missing or unreadable.
-std::optional<std::string> read_counts_file(const std::filesystem::path& counts_file);
+// Reads every whole record of a counts file into rows through the counts reader, with the time
+// limit of the file's folder: times are made monotonic across midnight, a torn final record is
+// left out, and a record whose time cannot belong to the recording refuses the whole file (a
+// report from the records around it would spread them over a wrong time axis). nullopt when the
+// file is missing, unreadable, damaged or holds no whole record ("Error loading " + path, or
+// the reader's message naming the record, in `problem`), and when `cancel` was set.
+std::optional<ActivityRows> read_counts_rows(const std::filesystem::path& counts_file,
+                                             std::string* problem = nullptr,
+                                             const common::Cancellation* cancel = nullptr);
 
-// Reads every whole record of a counts file into rows; times are made monotonic by adding 1440
-// minutes whenever a record lies more than 1000 minutes below the previous row. A torn final
-// record is left out. nullopt when the file is missing, unreadable or holds no whole record.
-std::optional<ActivityRows> read_counts_rows(const std::filesystem::path& counts_file);
-
-// read_counts_rows that tells the operator "Error loading " + path on failure.
+// read_counts_rows that tells the operator why it failed (nothing when it was cancelled).
 std::optional<ActivityRows> load_counts_rows(const std::filesystem::path& counts_file,
-                                             common::Dialogs& dialogs);
+                                             common::Dialogs& dialogs,
+                                             const common::Cancellation* cancel = nullptr);
 
 } // namespace kestrova::reports

@@ -36,6 +36,15 @@ std::string report_settings_text(const ReportSettings& s, int user_defined) {
   return w.text();
 }
 
+std::optional<std::string> separator_problem(std::string_view separator) {
+  if (separator.empty()) return "The report separator cannot be empty";
+  if (separator.find_first_of("\r\n") != std::string_view::npos)
+    return "The report separator cannot hold a line break";
+  if (separator.find('"') != std::string_view::npos)
+    return "The report separator cannot hold a double quote (\")";
+  return std::nullopt;
+}
+
 ReportSettingsRead read_report_settings_file(const std::filesystem::path& file,
                                              std::string_view list_separator) {
   ReportSettingsRead result;
@@ -60,7 +69,9 @@ ReportSettingsRead read_report_settings_file(const std::filesystem::path& file,
   next_int(s.filetype, 0, 1, d.filetype);
   if (!reader->failed()) {
     if (auto v = reader->read_string()) {
-      s.spacer = *v;
+      // A separator that would make every report unreadable takes the default, like a number
+      // out of its range.
+      s.spacer = separator_problem(*v) ? d.spacer : *v;
       ++result.fields_read;
     }
   }

@@ -5,6 +5,7 @@
 // re-analysis starts from.
 
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -57,6 +58,10 @@ void reset_report_settings(ReportSettings& settings);
 
 // The bytes of repoconf.dat: the header record, then the twelve values.
 std::string report_settings_text(const ReportSettings& settings, int user_defined);
+
+// Why `separator` would make a report unreadable (empty, holding a line break or a double quote,
+// which quotes the labels), as a message; nullopt for a usable separator.
+std::optional<std::string> separator_problem(std::string_view separator);
 
 // What a reading of repoconf.dat found: the values in file order up to the first that could not
 // be read (`fields_read` of 12), each numeric field out of its range replaced by its default.

@@ -115,9 +115,14 @@ void FrmReportSet::Cmd_generate_Click() {
   const int bin = Cmb_binsize->currentText().trimmed().toInt(&whole);
   // A bin that is not a whole number leaves the settings as they were.
   if (!whole) return;
+  const std::string spacer = txt_customspacer->text().toStdString();
+  if (const auto problem = separator_problem(spacer)) {
+    dialogs_.message(*problem);
+    return;
+  }
   settings_.Bin = bin;
   settings_.filetype = Option_report[1]->isChecked() ? 1 : 0;
-  settings_.spacer = txt_customspacer->text().toStdString();
+  settings_.spacer = spacer;
   for (int i = 0; i < 4; ++i)
     if (Option_output[i]->isChecked()) settings_.out_format = i;
   settings_.stdError = Chk_statistic[2]->isChecked() ? 1 : 0;

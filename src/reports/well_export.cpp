@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <fstream>
+#include <utility>
 
 #include "acquisition/activity_files.hpp"
 #include "common/rounding.hpp"
@@ -79,8 +80,8 @@ WellExportResult export_well_series(const WellExportRequest& request, common::Di
   }
   auto layout = load_acquisition_layout(folder, request.data_folder, dialogs);
   if (!layout) return result;
-  auto rows = load_counts_rows(counts, dialogs);
-  if (!rows) return result;
+  auto rows = load_counts_rows(counts, dialogs, request.cancel);
+  if (!rows || common::cancelled(request.cancel)) return result;
 
   const std::int32_t last = rows->last_time();
   const int bin = adjust_export_bin(request.bin, last);
@@ -91,10 +92,9 @@ WellExportResult export_well_series(const WellExportRequest& request, common::Di
   const int n = std::max(1, common::round_to_int(static_cast<double>(last) / bin));
   result.bins = n;
 
-  const auto fail = [&] {
-    dialogs.message("Report Error");
-    return result;
-  };
+  // Every file's text is made first and the files are written only when no stop was asked
+  // for by then: an interrupted export changes nothing.
+  std::vector<std::pair<fs::path, std::string>> files;
   if (request.time_stamps) {
     const common::CivilTime start =
         request.start ? *request.start : acquisition_start(folder).value_or(request.now);
@@ -107,10 +107,9 @@ WellExportResult export_well_series(const WellExportRequest& request, common::Di
         text +=
             export_stamp(common::to_civil(at)) + " " + std::to_string(numbers->well(j, w)) + "\r\n";
       }
-      const fs::path file =
-          folder / (padded(w, 3) + "_" + well_label(w, layout->geometry.rows) + ".txt");
-      if (!write_text(file, text)) return fail();
-      result.files.push_back(file);
+      files.emplace_back(folder /
+                             (padded(w, 3) + "_" + well_label(w, layout->geometry.rows) + ".txt"),
+                         std::move(text));
     }
   } else {
     for (int c = 0; c < kChannels; ++c) {
@@ -120,9 +119,7 @@ WellExportResult export_well_series(const WellExportRequest& request, common::Di
         text += std::to_string(numbers->channel(j, c));
       }
       text += "\r\n";
-      const fs::path file = folder / ("ch" + padded(c, 6) + ".txt");
-      if (!write_text(file, text)) return fail();
-      result.files.push_back(file);
+      files.emplace_back(folder / ("ch" + padded(c, 6) + ".txt"), std::move(text));
     }
     std::string text;
     for (int j = 1; j <= n; ++j) {
@@ -130,8 +127,15 @@ WellExportResult export_well_series(const WellExportRequest& request, common::Di
       text += std::to_string(static_cast<std::int64_t>(j) * bin * 60);
     }
     text += "\r\n";
-    if (!write_text(folder / "time.txt", text)) return fail();
-    result.files.push_back(folder / "time.txt");
+    files.emplace_back(folder / "time.txt", std::move(text));
+  }
+  if (common::cancelled(request.cancel)) return result;
+  for (const auto& [file, text] : files) {
+    if (!write_text(file, text)) {
+      dialogs.message("Report Error");
+      return result;
+    }
+    result.files.push_back(file);
   }
   result.ok = true;
   return result;

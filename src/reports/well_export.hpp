@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "common/cancellation.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
 
@@ -23,7 +24,8 @@ struct WellExportRequest {
   // Stamps count from here; nullopt takes the acquisition's start from its folder name
   // (yyyymmdd_hhmm), or `now` when the name is not one.
   std::optional<common::CivilTime> start;
-  common::CivilTime now; // the moment of the export
+  common::CivilTime now;                        // the moment of the export
+  const common::Cancellation* cancel = nullptr; // read between blocks; a stop writes nothing
 };
 
 // How an export ended.
@@ -48,6 +50,7 @@ std::optional<common::CivilTime> acquisition_start(const std::filesystem::path& 
 // Writes the export. Values and stamps use the same export bin. Wells without any channel get no
 // file. "Activity file not Found" without counts.bin; the loading messages of the report on bad
 // inputs; "Report Error" when a file cannot be written (files written before stay).
+// A stop asked through `request.cancel` ends the export before any file is written.
 WellExportResult export_well_series(const WellExportRequest& request, common::Dialogs& dialogs);
 
 } // namespace kestrova::reports

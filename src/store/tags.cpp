@@ -1,5 +1,6 @@
 #include "store/tags.hpp"
 
+#include <algorithm>
 #include <system_error>
 #include <vector>
 
@@ -42,6 +43,17 @@ bool fits_in_a_line(std::string_view text, bool allow_empty) {
 
 } // namespace
 
+bool TagsHold(std::string_view tags, std::string_view tag) {
+  if (tag.empty()) return false;
+  std::size_t at = 0;
+  while (at <= tags.size()) {
+    const std::size_t end = std::min(tags.find(' ', at), tags.size());
+    if (tags.substr(at, end - at) == tag) return true;
+    at = end + 1;
+  }
+  return false;
+}
+
 std::string ReadTags(const fs::path& project_folder, std::string_view key) {
   for (const std::string& line : read_lines(project_folder)) {
     const std::size_t end = key_end(line);
@@ -56,8 +68,8 @@ std::string FindKeysWithTag(const fs::path& project_folder, std::string_view tex
   if (text.empty()) return keys;
   for (const std::string& line : read_lines(project_folder)) {
     const std::size_t end = key_end(line);
-    const std::size_t found = line.find(text);
-    if (end == std::string::npos || found == std::string::npos || found == 0) continue;
+    if (end == std::string::npos || !TagsHold(std::string_view(line).substr(end + 1), text))
+      continue;
     if (!keys.empty()) keys += ' ';
     keys += line.substr(0, end);
   }
@@ -78,7 +90,7 @@ bool SetTag(const fs::path& project_folder, std::string_view key, std::string_vi
         line.resize(key.size());
         changed = true;
       }
-    } else if (tags.find(tag) == std::string_view::npos) {
+    } else if (!TagsHold(tags, tag)) {
       line += ' ';
       line += tag;
       changed = true;

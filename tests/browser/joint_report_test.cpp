@@ -82,6 +82,18 @@ TEST_F(TaggedProjectTest, ThreeTaggedAcquisitionsGiveThreeHeaderLinesAndARowPerG
   EXPECT_NE(testing::expected_row(project, 1, ";"), "[#001_Drug];0;0;0");
 }
 
+TEST_F(TaggedProjectTest, TagsAreMatchedWhole) {
+  // The fourth acquisition carries [K12] and [K10] but not [K1]: it stays out of the [K1]
+  // report, as the browser's tag list and the tool's list leave it out.
+  write_file(project.project / "tags_id.dat",
+             "20210318_1405 [K1]\r\n20210316_1405 [K1]\r\n"
+             "20210319_1000 [K12] [K10]\r\n20210317_0905 [K2] [K1]\r\n");
+  const auto path = joint_report_of_tag(project.project, "[K1]", ";", clock, dialogs);
+  ASSERT_TRUE(path) << ::testing::PrintToString(dialogs.texts());
+  EXPECT_EQ(file_lines(*path), expected_lines(";"));
+  EXPECT_FALSE(joint_report_of_tag(project.project, "K1", ";", clock, dialogs));
+}
+
 TEST_F(TaggedProjectTest, ExportDataWritesTheKineticPlotsTableAndOpensIt) {
   PlotAcquisition a;
   a.folder = project.project / project.k1[1];

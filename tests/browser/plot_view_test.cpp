@@ -168,6 +168,23 @@ TEST_F(PlotViewTest, TheSignalPagesThroughEveryRecordedBlockAndPreviewsDetection
   EXPECT_TRUE(canvas.contains("text 4000,2150 \"59\" (0,0,0) 8pt")); // record 59
 }
 
+TEST_F(PlotViewTest, TheSignalRefusesRealtimeFilesThatDoNotFitTheSetupsBufferLength) {
+  record("20210316_1405", 60, 1);
+  auto a = acquisition("20210316_1405");
+  testing::write_realtime(
+      a.folder, 60, [](int, int, int) { return std::int16_t{100}; }, 10); // written with B = 9
+  a.buffer_length = 500;
+  view.open(a);
+  view.show_channel_signal();
+  EXPECT_EQ(dialogs.messages(),
+            std::vector<std::string>{"Real-time file " + (a.folder / "0.bin").string() +
+                                     " holds 84700 bytes, which is not 11 blocks of 385770 bytes "
+                                     "for the buffer length 500 of " +
+                                     (a.folder / "setup.dat").string()});
+  EXPECT_EQ(view.page().page_count(), 0);
+  EXPECT_FALSE(view.set_page(1));
+}
+
 TEST_F(PlotViewTest, WellsOfAGroupAndTheChannelOfAWell) {
   record("20210316_1405", 10, 1);
   auto a = acquisition("20210316_1405");

@@ -262,6 +262,17 @@ TEST(TrackFiles, RefusesWhatItCannotTrackWithAMessageAndChangesNothing) {
        "Too few activity records to track in {}/counts.bin: 1 (at least 2)"},
       {"no setup", [](auto&, const fs::path& f) { fs::remove(f / "setup.dat"); },
        "Error loading {}/setup.dat"},
+      {"a time before the start",
+       [](auto& a, const fs::path&) {
+         a.minutes = {0, -1};
+       },
+       "Activity file {}/counts.bin is damaged: record 1 has the time -1 min, before the start"},
+      {"real-time blocks of another length than the setup's",
+       [](auto&, const fs::path& f) {
+         if (fs::exists(f / "0.bin")) fs::resize_file(f / "0.bin", 385770 + 100);
+       },
+       "Real-time file {}/0.bin holds 385870 bytes, which is not a whole number of blocks (up to "
+       "11) of 385770 bytes for the buffer length 500 of {}/setup.dat"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -276,7 +287,7 @@ TEST(TrackFiles, RefusesWhatItCannotTrackWithAMessageAndChangesNothing) {
     FakeShell shell;
     TrackRun run(clock, shell);
     std::string message = c.message;
-    if (const auto at = message.find("{}"); at != std::string::npos)
+    for (auto at = message.find("{}"); at != std::string::npos; at = message.find("{}"))
       message.replace(at, 2, folder.string());
     EXPECT_EQ(run.open(folder, frames()), message);
     EXPECT_FALSE(run.is_open());

@@ -8,6 +8,7 @@
 #include "reanalysis_fixture.hpp"
 #include "reports/reanalysis.hpp"
 #include "reports/report_data.hpp"
+#include "store/setup_file.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
@@ -200,8 +201,13 @@ TEST_F(ReanalysisTest, MissingOrShortRealtimeFileIsRefused) {
   };
   const std::string one = (folder_ / "1.bin").string();
   const Case cases[] = {
-      {"1.bin", static_cast<std::int64_t>(3 * block + block / 2),
+      {"1.bin", static_cast<std::int64_t>(3 * block),
        "Real-time file " + one + " holds 3 of the 4 blocks needed; nothing was changed"},
+      {"1.bin", static_cast<std::int64_t>(3 * block + block / 2),
+       "Real-time file " + one + " holds " + std::to_string(3 * block + block / 2) +
+           " bytes, which is not a whole number of blocks (up to 11) of 385770 bytes for the "
+           "buffer length 500 of " +
+           (folder_ / "setup.dat").string() + "; nothing was changed"},
       {"1.bin", -1, "Real-time file " + one + " not found; nothing was changed"},
       {"0.bin", -1, "Real Time Data Not Found"},
   };
@@ -221,6 +227,26 @@ TEST_F(ReanalysisTest, MissingOrShortRealtimeFileIsRefused) {
     EXPECT_EQ(folder_snapshot(folder_), before);
     fs::remove_all(folder_);
   }
+}
+
+// Real-time files written with one buffer length are refused when the setup names another:
+// read with the wrong block size every block would be misaligned.
+TEST_F(ReanalysisTest, RealtimeFilesThatDoNotFitTheSetupsBufferLengthAreRefused) {
+  record({minutes(1, 15)}); // blocks of 500 samples
+  store::SetupValues setup;
+  setup.Plate_format = "wtest";
+  setup.RT_Buffer = 1000;
+  write_file(folder_ / "setup.dat", store::setup_file_text(1, setup));
+  const auto before = folder_snapshot(folder_);
+  ReanalysisRequest r = request();
+  r.replace = true;
+  EXPECT_FALSE(run(r).ok());
+  EXPECT_EQ(dialogs_.texts(),
+            std::vector<std::string>{"Real-time file " + (folder_ / "0.bin").string() +
+                                     " holds 4243470 bytes, which is not 11 blocks of 770770 "
+                                     "bytes for the buffer length 1000 of " +
+                                     (folder_ / "setup.dat").string() + "; nothing was changed"});
+  EXPECT_EQ(folder_snapshot(folder_), before);
 }
 
 // Records 1438, 1439, 0, 1: times made monotonic, the record whose minutes went back counts 0;
@@ -273,18 +299,18 @@ TEST_F(ReanalysisTest, SpanAndBinFollowTheRecording) {
 
 // Raw export appends one line per analysed record to the files of the counted channels.
 TEST_F(ReanalysisTest, RawExportWritesDetectionFlags) {
-  record({{1, 2, 3, 0}});
+  record({{1437, 1438, 1439, 0}}); // the last record is past midnight
   write_file(folder_ / "ch0.raw", "earlier\r\n");
   ReanalysisRequest r = request();
   r.export_raw = true;
   const ReanalysisResult result = run(r);
   ASSERT_TRUE(result.ok()) << ::testing::PrintToString(dialogs_.texts());
   const std::string text = read_file(folder_ / "ch0.raw");
-  ASSERT_EQ(text.size(), 9 + 3 * (2 + 500 + 2)) << "three records analysed, one went back";
-  EXPECT_EQ(text.substr(0, 11), "earlier\r\n1 ");
+  ASSERT_EQ(text.size(), 9 + 3 * (5 + 500 + 2)) << "three records analysed, one went back";
+  EXPECT_EQ(text.substr(0, 14), "earlier\r\n1437 ");
   std::size_t ones = 0;
   for (int line = 0; line < 3; ++line) {
-    const std::string flags = text.substr(9 + line * 504 + 2, 500);
+    const std::string flags = text.substr(9 + line * 507 + 5, 500);
     EXPECT_EQ(flags.find_first_not_of("01"), std::string::npos);
     ones += static_cast<std::size_t>(std::count(flags.begin(), flags.end(), '1'));
   }

@@ -29,6 +29,9 @@ TEST(Tags, SetTag) {
       {"first tag creates the file", std::nullopt, "20240315_1430", "[K1]", true,
        "20240315_1430 [K1]\r\n"},
       {"tag already there", "A [K1]\r\nB\r\n", "A", "[K1]", false, "A [K1]\r\nB\r\n"},
+      {"[K12] does not hold [K1]", "A [K12]\r\n", "A", "[K1]", true, "A [K12] [K1]\r\n"},
+      {"[K1] does not hold [K10]", "A [K1]\r\n", "A", "[K10]", true, "A [K1] [K10]\r\n"},
+      {"a tag as part of the key", "K1 [K2]\r\n", "K1", "K1", true, "K1 [K2] K1\r\n"},
       {"second tag appended", "A [K1]\r\n", "A", "[K2]", true, "A [K1] [K2]\r\n"},
       {"bare key gets a tag", "A [K1]\r\nB\r\n", "B", "[K2]", true, "A [K1]\r\nB [K2]\r\n"},
       {"new key at the end", "A [K1]", "C", "[K3]", true, "A [K1]\r\nC [K3]\r\n"},
@@ -73,10 +76,25 @@ TEST(Tags, ReadTagsAndFindKeys) {
     const char* text;
     const char* keys;
   };
-  for (const FindCase c :
-       {FindCase{"[K1]", "A C"}, FindCase{"K1", "A C [K1]x D"}, FindCase{"[K2]", "A C"},
-        FindCase{"[K3]", "A"}, FindCase{"[K9]", ""}, FindCase{"", ""}}) {
+  for (const FindCase c : {FindCase{"[K1]", "A C"}, FindCase{"K1", ""}, FindCase{"[K12]", "D"},
+                           FindCase{"[K2]", "A C"}, FindCase{"[K3]", "A"}, FindCase{"y", "[K1]x"},
+                           FindCase{"[K9]", ""}, FindCase{"", ""}}) {
     EXPECT_EQ(FindKeysWithTag(dir.path(), c.text), c.keys) << c.text;
+  }
+}
+
+TEST(Tags, TagsCompareWhole) {
+  struct Case {
+    const char* tags;
+    const char* tag;
+    bool held;
+  };
+  for (const Case c :
+       {Case{"[K1]", "[K1]", true}, Case{"[K12]", "[K1]", false}, Case{"[K1]", "[K10]", false},
+        Case{"[K10] [K1]", "[K1]", true}, Case{"[K1] [K2]", "[K2]", true},
+        Case{"x[K1]", "[K1]", false}, Case{"[K1]  [K2]", "[K2]", true}, Case{"", "", false},
+        Case{"[K1]", "", false}}) {
+    EXPECT_EQ(TagsHold(c.tags, c.tag), c.held) << '"' << c.tags << "\" holds \"" << c.tag << '"';
   }
 }
 

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "report_command.hpp"
 #include "store/setup_file.hpp"
@@ -21,6 +23,18 @@ using testing::write_file;
 testing::CommandRun run_report(const std::string& args) {
   return testing::run_report(args, "LC_ALL=C KESTROVA_HOME= HOME=/nonexistent",
                              testing::ErrorOutput::Merged);
+}
+
+// The lines of `text`, without their line ends.
+std::vector<std::string> split_lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::size_t at = 0;
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    lines.push_back(text.substr(at, end - at));
+    at = end + 1;
+  }
+  return lines;
 }
 
 // Two projects; project 1 holds a listed, an archived and an uncounted acquisition.
@@ -54,7 +68,7 @@ TEST(KestrovaReportList, ListsWhatTheBrowserListsOneTabSeparatedLineEach) {
   write_file(d.tmp / "p00001" / "tags_id.dat", "20210317_0900_s2 [K1] [K2]\r\n");
   const auto r = run_report("list --data-dir " + d.dir());
   ASSERT_EQ(r.exit_code, 0) << r.output;
-  EXPECT_EQ(r.output, "p00001\t\tScreen one\t\t" + d.path("p00001") + "\n" +
+  EXPECT_EQ(r.output, "p00001\t\tScreen\\tone\t\t" + d.path("p00001") + "\n" +
                           "p00001\t20210316_1405\tfirst\t\t" + d.path("p00001/20210316_1405") +
                           "\n" + "p00001\t20210317_0900_s2\tsecond\t[K1] [K2]\t" +
                           d.path("p00001/20210317_0900_s2") + "\n" + "p00002\t\tSecond\t\t" +
@@ -73,6 +87,29 @@ TEST(KestrovaReportList, ListsWhatTheBrowserListsOneTabSeparatedLineEach) {
                                d.path("p00001/20210317_0900_s2") + "\n");
   EXPECT_EQ(run_report("list --data-dir " + d.dir() + " --tag '[K']").output, "")
       << "a tag is matched whole";
+}
+
+TEST(KestrovaReportList, EscapesBackslashTabAndLineBreaksSoEveryLineHasFiveFields) {
+  TempDir tmp;
+  const fs::path data = tmp / "data\tset\\x\ny";
+  store::SetupValues setup;
+  setup.Name = "a\\b";
+  fs::create_directories(data / "p00001" / "20210316_1405");
+  ASSERT_TRUE(store::write_setup_file(data / "p00001", 1, setup));
+  write_file(data / "p00001" / "20210316_1405" / "counts.bin", "");
+  ASSERT_TRUE(store::WriteAcquisitionIndex(data / "p00001" / "20210316_1405", "t\tx", ""));
+  const auto r = run_report("list --data-dir " + q(data));
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  const std::string escaped = (tmp / "data\\tset\\\\x\\ny").string();
+  EXPECT_EQ(r.output, "p00001\t\ta\\\\b\t\t" + escaped + "/p00001\n" +
+                          "p00001\t20210316_1405\tt\\tx\t\t" + escaped + "/p00001/20210316_1405\n");
+  // The README's pipeline: the fifth field, turned back into the name on disk.
+  const auto piped = testing::run_command(
+      "env LC_ALL=C KESTROVA_HOME= HOME=/nonexistent '" + std::string(KESTROVA_REPORT_EXE) +
+      "' list --data-dir " + q(data) +
+      " | cut -f5 | while read -r acq; do printf '%b' \"$acq\"; printf '|'; done");
+  EXPECT_EQ(piped.output,
+            (data / "p00001").string() + "|" + (data / "p00001" / "20210316_1405").string() + "|");
 }
 
 TEST(KestrovaReportList, MissingProjectOrDataFolderIsAnError) {
@@ -98,6 +135,28 @@ TEST(KestrovaReportTag, AddsOnceAndClears) {
   const auto cleared = run_report("tag " + acq + " --clear");
   ASSERT_EQ(cleared.exit_code, 0) << cleared.output;
   EXPECT_EQ(read_file(d.tmp / "p00001" / "tags_id.dat"), "20210316_1405\r\n");
+}
+
+TEST(KestrovaReportTag, TagsAreWholeForTagAndList) {
+  DataFolder d;
+  write_file(d.tmp / "p00001" / "tags_id.dat",
+             "20210316_1405 [K12]\r\n20210317_0900_s2 [K10] [K1]\r\n");
+  const auto r = run_report("tag " + q(d.tmp / "p00001" / "20210316_1405") + " '[K1]'");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(r.output, "20210316_1405\t[K12] [K1]\n");
+  EXPECT_EQ(read_file(d.tmp / "p00001" / "tags_id.dat"),
+            "20210316_1405 [K12] [K1]\r\n20210317_0900_s2 [K10] [K1]\r\n");
+  const auto folders = [&](const std::string& tag) {
+    std::string out;
+    for (const std::string& line :
+         split_lines(run_report("list --data-dir " + d.dir() + " --tag '" + tag + "'").output))
+      out += line.substr(7, line.find('\t', 7) - 7) + " ";
+    return out;
+  };
+  EXPECT_EQ(folders("[K1]"), "20210316_1405 20210317_0900_s2 ");
+  EXPECT_EQ(folders("[K10]"), "20210317_0900_s2 ");
+  EXPECT_EQ(folders("[K12]"), "20210316_1405 ");
+  EXPECT_EQ(folders("K1"), "");
 }
 
 TEST(KestrovaReportTag, RefusesWhatItCannotDo) {

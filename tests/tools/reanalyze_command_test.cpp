@@ -102,7 +102,7 @@ TEST(KestrovaReportReanalyze, ReplaceKeepsABackupAndUpdatesSetup) {
 
 TEST(KestrovaReportReanalyze, RefusedOptionsChangeNothing) {
   Fixture f(15);
-  fs::resize_file(f.folder / "1.bin", 100);
+  fs::resize_file(f.folder / "1.bin", 0);
   const auto before = reports::testing::folder_snapshot(f.folder);
   const std::string one = (f.folder / "1.bin").string();
   struct Case {

@@ -1,6 +1,5 @@
 #pragma once
 
-#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -10,6 +9,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "common/cancellation.hpp"
 #include "common/clock.hpp"
 #include "common/dialogs.hpp"
 #include "common/shell.hpp"
@@ -18,12 +18,14 @@
 namespace kestrova::tools {
 
 // What every subcommand gets: the options shared by all, the side-effect interfaces, and the
-// flag that SIGINT, SIGTERM or SIGHUP sets: long work stops at its next check and cleans up.
+// stop request that SIGINT, SIGTERM or SIGHUP sets: long work stops at its next block, removes
+// its scratch files and leaves every other file as it was. A subcommand that stopped so returns
+// a non-zero code; the program then says that nothing was changed.
 struct Context {
   std::optional<std::filesystem::path> data_dir; // --data-dir, when given
   common::Dialogs& dialogs;
   common::Clock& clock;
-  const std::atomic<bool>* interrupted = nullptr;
+  const common::Cancellation* cancel = nullptr;
 };
 
 // A subcommand registers its arguments on `command` and returns the action that runs it

@@ -84,7 +84,13 @@ Runner setup_generate(CLI::App& command) {
       for (const auto& [name, layout] : kLayouts)
         if (*args->layout == name) request.layout = layout;
     }
-    if (args->separator) request.settings.spacer = *args->separator;
+    if (args->separator) {
+      if (const auto problem = reports::separator_problem(*args->separator)) {
+        std::cerr << "kestrova-report: " << *problem << '\n';
+        return 2;
+      }
+      request.settings.spacer = *args->separator;
+    }
     if (args->se_given->count() > 0) request.settings.stdError = args->se ? 1 : 0;
     if (args->sd_given->count() > 0) request.settings.stdDev = args->sd ? 1 : 0;
     if (args->n_given->count() > 0) request.settings.n = args->n ? 1 : 0;
@@ -93,7 +99,7 @@ Runner setup_generate(CLI::App& command) {
 
     common::NoShell shell;
     common::NullEventPump pump;
-    reports::ReportServices services{context.dialogs, shell, pump, context.clock};
+    reports::ReportServices services{context.dialogs, shell, pump, context.clock, context.cancel};
     const reports::GenerateResult result = reports::generate_report(request, services);
     if (!result.ok) return 1;
     std::cout << result.result().string() << '\n';

@@ -33,9 +33,12 @@ Runner setup_joint(CLI::App& command) {
           *context.data_dir / reports::kReportSettingsFile, reports::current_list_separator());
       if (stored.complete()) separator = stored.settings.spacer;
     }
-    if (separator.empty()) separator = ";";
+    if (const auto problem = reports::separator_problem(separator)) {
+      std::cerr << "kestrova-report: " << *problem << '\n';
+      return 2;
+    }
     const auto path = browser::joint_report_of_tag(args->project, args->tag, separator,
-                                                   context.clock, context.dialogs);
+                                                   context.clock, context.dialogs, context.cancel);
     if (!path) return 1;
     std::cout << path->string() << '\n';
     return 0;

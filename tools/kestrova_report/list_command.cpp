@@ -4,7 +4,7 @@
 #include <iostream>
 #include <memory>
 #include <set>
-#include <sstream>
+#include <string_view>
 
 #include "app/data_folder.hpp"
 #include "browser/browser_list.hpp"
@@ -18,20 +18,30 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A field of a tab-separated line: tabs and line breaks become spaces.
-std::string field(std::string text) {
-  std::replace_if(
-      text.begin(), text.end(), [](char c) { return c == '\t' || c == '\r' || c == '\n'; }, ' ');
-  return text;
-}
-
-// True when the space-separated tag text holds `tag` as one of its tags.
-bool has_tag(const std::string& tags, const std::string& tag) {
-  std::istringstream words(tags);
-  std::string word;
-  while (words >> word)
-    if (word == tag) return true;
-  return false;
+// A field of a tab-separated line: a backslash, tab, carriage return or line feed inside it is
+// written as \\, \t, \r or \n, so every line holds exactly five fields.
+std::string field(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (const char c : text) {
+    switch (c) {
+    case '\\':
+      out += "\\\\";
+      break;
+    case '\t':
+      out += "\\t";
+      break;
+    case '\r':
+      out += "\\r";
+      break;
+    case '\n':
+      out += "\\n";
+      break;
+    default:
+      out += c;
+    }
+  }
+  return out;
 }
 
 // The data folder of the program: --data-dir, else $KESTROVA_HOME, else ~/Kestrova.
@@ -57,6 +67,8 @@ Runner setup_list(CLI::App& command) {
   command.footer(
       "Lines: project folder, acquisition folder (empty on a project's own line), title (the "
       "project's name on its line), tags, path; projects and acquisitions in ascending order. "
+      "Inside a field a backslash is written \\\\, a tab \\t, a carriage return \\r and a line "
+      "feed \\n, so a line always has five tab-separated fields (cut -f5 gives the paths). "
       "The data folder is --data-dir, else $KESTROVA_HOME, else ~/Kestrova.");
   return [args](Context& context) {
     const fs::path folder = program_folder(context);
@@ -83,13 +95,14 @@ Runner setup_list(CLI::App& command) {
       const fs::path project = folder / line.project_folder;
       if (line.is_project) {
         if (!args->tag.empty()) continue;
-        out += line.project_folder + "\t\t" + field(line.project_name) + "\t\t" + project.string() +
-               '\n';
+        out += field(line.project_folder) + "\t\t" + field(line.project_name) + "\t\t" +
+               field(project.string()) + '\n';
         continue;
       }
-      if (!args->tag.empty() && !has_tag(line.tags, args->tag)) continue;
-      out += line.project_folder + '\t' + line.acquisition_folder + '\t' + field(line.title) +
-             '\t' + field(line.tags) + '\t' + (project / line.acquisition_folder).string() + '\n';
+      if (!args->tag.empty() && !store::TagsHold(line.tags, args->tag)) continue;
+      out += field(line.project_folder) + '\t' + field(line.acquisition_folder) + '\t' +
+             field(line.title) + '\t' + field(line.tags) + '\t' +
+             field((project / line.acquisition_folder).string()) + '\n';
     }
     std::cout << out << std::flush;
     return std::cout ? 0 : 1;
@@ -133,7 +146,7 @@ Runner setup_tag(CLI::App& command) {
     store::SetTag(project, name, args->tag);
     // SetTag writes nothing when nothing changes, so the outcome is judged from the file.
     const std::string now = store::ReadTags(project, name);
-    const bool done = args->clear ? now.empty() : now.find(args->tag) != std::string::npos;
+    const bool done = args->clear ? now.empty() : store::TagsHold(now, args->tag);
     if (!done) {
       std::cerr << "kestrova-report: cannot write " << (project / store::kTagsFile).string()
                 << '\n';

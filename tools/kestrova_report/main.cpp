@@ -31,22 +31,49 @@ constexpr Subcommand kSubcommands[] = {
     {"track", "Write the travel distances of the animals of a w6 acquisition", setup_track},
 };
 
-// What a signal handler may reach has to live outside every object: the flag the work checks
-// and the number of the signal that set it. Both are lock-free, so the handler may touch them.
-std::atomic<bool> interrupted{false};
+// What a signal handler may reach has to live outside every object: the stop request the work
+// reads and the number of the signal that set it. Both are lock-free, so the handler may touch
+// them.
+common::Cancellation interrupted;
 std::atomic<int> interrupt_signal{0};
+std::atomic<bool> signalled{false};
 static_assert(std::atomic<bool>::is_always_lock_free && std::atomic<int>::is_always_lock_free);
 
 constexpr int kStopSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
 // The first signal asks the work to stop and clean up; a second one ends the program at once.
 extern "C" void on_stop_signal(int signal_number) {
-  if (interrupted.exchange(true)) {
+  if (signalled.exchange(true)) {
     std::signal(signal_number, SIG_DFL);
     std::raise(signal_number);
     return;
   }
   interrupt_signal.store(signal_number);
+  interrupted.request();
+}
+
+const char* signal_name(int signal_number) {
+  switch (signal_number) {
+  case SIGINT:
+    return "SIGINT";
+  case SIGTERM:
+    return "SIGTERM";
+  default:
+    return "SIGHUP";
+  }
+}
+
+// A test hook: with KESTROVA_REPORT_STOP_AT_CHECK=N the program stops itself (SIGSTOP) at the
+// N-th time the work reads the stop request, so a test can send a signal at a known point of
+// the work instead of racing it.
+void hold_at_check_for_tests() {
+  const char* value = std::getenv("KESTROVA_REPORT_STOP_AT_CHECK");
+  if (value == nullptr) return;
+  const long at = std::strtol(value, nullptr, 10);
+  if (at <= 0) return;
+  interrupted.on_check([at, checks = 0L]() mutable {
+    if (++checks == at) std::raise(SIGSTOP);
+  });
 }
 
 void catch_stop_signals() {
@@ -104,11 +131,18 @@ int run(int argc, char** argv) {
   Context context{data_dir.empty() ? std::nullopt : std::optional<std::filesystem::path>(data_dir),
                   dialogs, clock, &interrupted};
   catch_stop_signals();
+  hold_at_check_for_tests();
   for (auto& [command, runner] : commands) {
     if (!command->parsed()) continue;
     const int code = runner(context);
-    // Interrupted work has cleaned up after itself; the exit status tells which signal it was.
-    if (interrupted.load()) return 128 + interrupt_signal.load();
+    // Work that ended after a signal stopped at a block and cleaned up after itself; work that
+    // was past its last block when the signal came has finished and says so with code 0.
+    if (code != 0 && interrupt_signal.load() != 0) {
+      const int number = interrupt_signal.load();
+      std::cerr << "kestrova-report: interrupted by " << signal_name(number)
+                << "; nothing was changed\n";
+      return 128 + number;
+    }
     return code;
   }
   return 2;

@@ -37,8 +37,10 @@ constexpr const char* kDefaultsHelp =
     "method, organism and threshold into setup.dat (old one kept as setup.bak); it always takes\n"
     "the whole recording. --export-raw appends the detection flags to ch<channel>.raw and cannot\n"
     "be combined with --replace. Nothing in the folder changes before every block has been\n"
-    "counted, so interrupting the count (Ctrl-C) changes nothing, and counts.bin is replaced by\n"
-    "a rename, whole or not at all. The report uses repoconf.dat's type, layout and statistics\n"
+    "counted, so interrupting the count (Ctrl-C, SIGTERM, SIGHUP) changes nothing, and counts.bin\n"
+    "is replaced by a rename, whole or not at all. Real-time files whose sizes do not fit the\n"
+    "buffer length of setup.dat are refused. The report uses repoconf.dat's type, layout and "
+    "statistics\n"
     "(no basal normalisation); its path is printed.";
 
 } // namespace
@@ -107,7 +109,7 @@ Runner setup_reanalyze(CLI::App& command) {
 
     common::NoShell shell;
     common::NullEventPump pump;
-    reports::ReportServices services{context.dialogs, shell, pump, context.clock};
+    reports::ReportServices services{context.dialogs, shell, pump, context.clock, context.cancel};
     reports::ReanalysisControl control;
     if (::isatty(STDERR_FILENO)) {
       control.show_status = [](std::string_view status) {

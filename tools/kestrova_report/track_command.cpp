@@ -41,8 +41,7 @@ Runner setup_track(CLI::App& command) {
       return 1;
     }
     common::NullEventPump pump;
-    const auto file = run.finish(
-        pump, [&] { return context.interrupted != nullptr && context.interrupted->load(); });
+    const auto file = run.finish(pump, [&] { return common::cancelled(context.cancel); });
     if (!file) {
       if (!run.problem().empty()) context.dialogs.message(run.problem());
       return 1;

@@ -44,6 +44,7 @@ Runner setup_wells(CLI::App& command) {
     request.bin = args->bin ? *args->bin : stored.settings.Bin;
     request.time_stamps = args->timestamps;
     request.now = common::to_civil(context.clock.now());
+    request.cancel = context.cancel;
     const reports::WellExportResult result = reports::export_well_series(request, context.dialogs);
     if (!result.ok) return 1;
     std::cout << result.files.size() << " files of " << result.bins << " bins of " << result.bin

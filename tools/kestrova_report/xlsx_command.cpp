@@ -4,6 +4,7 @@
 
 #include "commands.hpp"
 #include "reports/csv_to_xlsx.hpp"
+#include "reports/report_settings.hpp"
 #include "workbook/number_text.hpp"
 #include "workbook/workbook_writer.hpp"
 
@@ -63,10 +64,15 @@ Runner setup_xlsx(CLI::App& command) {
     }
     const workbook::NumberFormat format = workbook::locale_number_format();
     const std::string separator = args->separator.value_or(workbook::list_separator_for(format));
+    if (const auto problem = reports::separator_problem(separator)) {
+      std::cerr << "kestrova-report: " << *problem << '\n';
+      return 2;
+    }
     return with_data_folder(context, [&](const std::filesystem::path& data_folder) {
       const bool ok = reports::Convertir_csv_xlsx(
           args->csv, args->xlsx, separator, data_folder, format, context.dialogs, context.clock,
-          reports::Threading::Background, context.interrupted);
+          reports::Threading::Background,
+          context.cancel != nullptr ? context.cancel->flag() : nullptr);
       return ok ? 0 : 1;
     });
   };
