@@ -50,6 +50,27 @@ TEST_F(ReportSettingsTest, EachOutOfRangeFieldTakesItsOwnDefault) {
   EXPECT_TRUE(dialogs_.texts().empty());
 }
 
+TEST_F(ReportSettingsTest, ASeparatorThatWouldMakeReportsUnreadableIsRefused) {
+  struct Case {
+    const char* separator;
+    const char* problem; // nullptr: usable
+  };
+  for (const Case c :
+       {Case{"", "The report separator cannot be empty"},
+        Case{"\n", "The report separator cannot hold a line break"},
+        Case{";\r", "The report separator cannot hold a line break"},
+        Case{"\"", "The report separator cannot hold a double quote (\")"}, Case{",", nullptr},
+        Case{";;", nullptr}, Case{"\t", nullptr}, Case{" ", nullptr}}) {
+    const auto problem = separator_problem(c.separator);
+    EXPECT_EQ(problem.value_or("usable"), c.problem ? c.problem : "usable") << c.separator;
+  }
+  // A stored one takes the default, like a number out of its range.
+  write_file(file(), kHeader + "1,60,0,\"\",1,0,1,0,0,1,18,0\r\n");
+  EXPECT_EQ(load_report_settings(tmp_.path(), 1, settings_, dialogs_), 1);
+  EXPECT_EQ(settings_.spacer, ",");
+  EXPECT_EQ(settings_.Bin, 60);
+}
+
 TEST_F(ReportSettingsTest, FlagZeroAlwaysRewritesTheDefaults) {
   write_file(file(), kHeader + "1,60,1,\" \",0,1,0,3,2,2,25,1\r\n");
   EXPECT_EQ(load_report_settings(tmp_.path(), 0, settings_, dialogs_), 0);

@@ -115,5 +115,30 @@ TEST(KestrovaReportGenerate, FailuresExitNonZeroWithOneLine) {
   EXPECT_NE(bad_type.exit_code, 0);
 }
 
+TEST(KestrovaReportGenerate, SeparatorsThatMakeAReportUnreadableAreRefused) {
+  Fixture f;
+  struct Case {
+    std::string argument; // quoted for the shell
+    std::string problem;
+  };
+  const Case cases[] = {
+      {"''", "cannot be empty"},
+      {"\"$(printf ';\\n;')\"", "cannot hold a line break"},
+      {"'\"'", "cannot hold a double quote (\")"},
+  };
+  for (const Case& c : cases) {
+    for (const std::string& command :
+         {"--data-dir " + q(f.tmp.path()) + " generate " + q(f.folder) + " --separator ",
+          "joint " + q(f.folder.parent_path()) + " '[K1]' --separator ",
+          "xlsx " + q(f.tmp / "r.csv") + " " + q(f.tmp / "r.xlsx") + " --separator "}) {
+      const auto r = run_report(command + c.argument);
+      EXPECT_EQ(r.exit_code, 2) << command << c.argument << "\n" << r.output;
+      EXPECT_EQ(r.output, "kestrova-report: The report separator " + c.problem + "\n");
+    }
+  }
+  EXPECT_FALSE(fs::exists(f.folder / "report.csv"));
+  EXPECT_FALSE(fs::exists(f.tmp / "r.xlsx"));
+}
+
 } // namespace
 } // namespace kestrova::tools
