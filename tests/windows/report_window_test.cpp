@@ -111,6 +111,12 @@ TEST_F(ReportWindowTest, SettingsWindowAppliesAndResets) {
   s.Option_report[1]->setChecked(true);
   s.Option_output[2]->setChecked(true);
   s.Chk_statistic[2]->setChecked(false);
+  // A separator that would make every report unreadable is refused and nothing is applied.
+  s.txt_customspacer->setText("\"");
+  s.Cmd_generate->click();
+  EXPECT_TRUE(shown("The report separator cannot hold a double quote (\")"));
+  EXPECT_FALSE(shown(reports::kUserConfigApplied));
+  EXPECT_TRUE(s.isVisible());
   s.txt_customspacer->setText(";;");
   s.Cmd_generate->click();
   EXPECT_TRUE(shown(reports::kUserConfigApplied));
