@@ -15,6 +15,7 @@
 extern char** environ;
 
 #include "browser/joint_fixture.hpp"
+#include "browser/track_fixture.hpp"
 #include "report_command.hpp"
 #include "reports/reanalysis_fixture.hpp"
 #include "support/temp_dir.hpp"
@@ -103,6 +104,11 @@ TEST(KestrovaReportInterrupt, EveryLongCommandStopsWithNothingChanged) {
   const fs::path acquisition =
       reports::testing::write_recording(data, "20260115_1030", {record_minutes(1, 30)});
   const auto tagged = browser::testing::write_tagged_project(tmp / "tagged");
+  const fs::path track = tmp / "track" / "20260115_1030";
+  browser::testing::Acquisition w6;
+  w6.minutes = {3, 4, 5};
+  w6.blocks = browser::testing::craft_blocks(3, {});
+  browser::testing::write_acquisition(track, w6);
   struct Case {
     const char* what;
     std::vector<std::string> args;
@@ -144,6 +150,7 @@ TEST(KestrovaReportInterrupt, EveryLongCommandStopsWithNothingChanged) {
        2,
        SIGINT,
        tagged.project},
+      {"track between blocks", {"track", track.string()}, 1, SIGTERM, track},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
