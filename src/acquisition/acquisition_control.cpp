@@ -62,7 +62,7 @@ void AcquisitionCycle::complete() {
   outputs_.light = false;
   outputs_.power = false;
   send_outputs();
-  if (switches_.user_bin) {
+  if (report_->automatic()) {
     show_report(true);
     host_->show_main_window();
   } else {

@@ -174,7 +174,9 @@ bool AcquisitionCycle::supervise_link(bool last_good) {
   // A lasting link failure: a fresh instance in autorun reconnects and starts anew; this one
   // ends at once without clean-up. When no new instance could be started, ending would leave
   // nothing running: this one goes on and counts down again.
-  if (!ctx_.shell.relaunch(ctx_.relaunch_arguments)) {
+  const std::vector<std::string> arguments =
+      ctx_.relaunch_arguments ? ctx_.relaunch_arguments() : std::vector<std::string>{"/run"};
+  if (!ctx_.shell.relaunch(arguments)) {
     com_errors_ = kComErrorsSilent;
     view_->set_autochannel("VERIFY COM PORT!");
     return true;

@@ -55,7 +55,6 @@ enum class AcquisitionState { Stopped = 0, Running = 1, Paused = 2 };
 struct CycleSwitches {
   bool body_bends = false;  // chk_bodybends (effective only with the w96u plate)
   bool auto_restart = true; // "AutoRestart on ComError"
-  bool user_bin = false;    // "User Defined BIN size"
 };
 
 // What the start action is given besides the project.
@@ -89,8 +88,9 @@ struct CycleContext {
   common::Shell& shell;
   FreeSpaceFunction free_space = filesystem_free_mb;
   WriteAtFunction write_at = {}; // the activity files' writes (tests simulate a full disk)
-  // The arguments of the automatic relaunch after a lasting link failure.
-  std::vector<std::string> relaunch_arguments = {"/run"};
+  // The arguments of the automatic relaunch after a lasting link failure, asked at the
+  // relaunch (they may depend on how this run went); "/run" when empty.
+  std::function<std::vector<std::string>()> relaunch_arguments = {};
 };
 
 // The acquisition engine. Owns the acquisition's counters, buffers, running statistics and

@@ -63,6 +63,9 @@ public:
 class ReportRequest {
 public:
   virtual ~ReportRequest() = default;
+  // Whether a completed acquisition writes its report by itself ("User Defined BIN size"),
+  // asked at each completion.
+  virtual bool automatic() const { return false; }
   // Shows the report window on an acquisition folder; `histogram_option` offers the body-bend
   // histogram output (and selects it), otherwise "Rows" is selected. With `autoreport` the
   // window writes the report by itself.

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QIcon>
+#include <QTimer>
 #include <cstdio>
 
 #include "acquisition/acquisition_cycle.hpp"
@@ -36,16 +37,14 @@ App::App(AppOptions options, Services& services) : services_(services) {
   setup_ = std::make_unique<setup_editor::FrmSetup>(*this);
   setup_->setWindowIcon(icon);
   const std::filesystem::path& data_folder = state().project.app_folder;
-  report_settings_ = std::make_unique<reports::FrmReportSet>(
-      data_folder, services.dialogs, [this](bool user_defined) {
-        main_->mn_userbin->setChecked(user_defined);
-        main_->show();
-      });
+  reports::ReportConfig& report_config = session_->report_config();
+  report_config.add_observer(this);
+  report_settings_ = std::make_unique<reports::FrmReportSet>(report_config, services.dialogs,
+                                                             [this] { main_->show(); });
   report_settings_->setWindowIcon(icon);
   report_ = std::make_unique<reports::FrmReport>(
-      data_folder,
-      reports::ReportServices{services.dialogs, services.shell, services.pump, services.clock},
-      [this] { return main_->mn_userbin->isChecked(); });
+      report_config,
+      reports::ReportServices{services.dialogs, services.shell, services.pump, services.clock});
   report_->setWindowIcon(icon);
   browser_ = std::make_unique<browser::FrmOffline>(
       data_folder,
@@ -56,9 +55,19 @@ App::App(AppOptions options, Services& services) : services_(services) {
     report_->open_for(opening.folder, opening.histogram, opening.caption, opening.basal);
   });
   session_->set_report_window(this);
+  wait_timer_ = std::make_unique<QTimer>();
+  wait_timer_->setInterval(1000);
+  QObject::connect(wait_timer_.get(), &QTimer::timeout, [this] {
+    if (!session_->waiting_for_instrument()) return;
+    session_->instrument_wait_tick();
+    check_unattended_end();
+  });
+  wait_timer_->start();
 }
 
 App::~App() {
+  wait_timer_.reset();
+  session_->report_config().remove_observer(this);
   session_->set_report_window(nullptr);
   browser_.reset();
   report_.reset();
@@ -99,11 +108,7 @@ void App::check_unattended_end() {
 }
 
 void App::open_report_settings() {
-  reports::ReportSettings settings;
-  const int flag = main_->mn_userbin->isChecked() ? 1 : 0;
-  const std::filesystem::path& data_folder = state().project.app_folder;
-  reports::load_report_settings(data_folder, flag, settings, services_.dialogs);
-  reports::save_report_settings(data_folder, settings, flag, services_.dialogs);
+  session_->report_config().store_current(services_.dialogs);
   report_settings_->Form_Load();
   report_settings_->show();
   report_settings_->raise();
@@ -121,8 +126,11 @@ std::optional<reports::GenerateResult> App::open_report_window(const std::filesy
     return std::nullopt;
   }
   report_->chk_autoreport->setChecked(true);
-  // An unattended run has nobody to answer the closing message.
-  return report_->run_autoreport(!session_->options().exit_when_complete);
+  return report_->run_autoreport();
+}
+
+void App::report_config_changed(const reports::ReportConfig& config) {
+  main_->fill_bin_list(config.bin_choice());
 }
 
 void App::open_browser() {

@@ -4,6 +4,8 @@
 
 #include "app/session.hpp"
 
+class QTimer;
+
 namespace kestrova::setup_editor {
 class FrmSetup;
 }
@@ -29,7 +31,9 @@ class AcquisitionScreens;
 // The desktop program: the windows over one Session. It builds the windows and the small
 // adapters through which the session talks to them, and ends the Qt event loop when the
 // session ends. Created once in main(); tests create their own.
-class App final : private ProgramEnd, private ReportWindowOpener {
+class App final : private ProgramEnd,
+                  private ReportWindowOpener,
+                  private reports::ReportConfigObserver {
 public:
   App(AppOptions options, Services& services);
   ~App() override;
@@ -53,8 +57,8 @@ public:
   // Opens the experiment browser (from the start screen or the channel console): the window is
   // loaded afresh and shown, the start screen hidden.
   void open_browser();
-  // "User Defined BIN size": stores the configuration the menu mark stands for and shows the
-  // report settings window.
+  // "User Defined BIN size": stores again the configuration in force and shows the report
+  // settings window.
   void open_report_settings();
 
   // "Run Latest Project": shows the main window and connects unless connected already.
@@ -77,6 +81,8 @@ public:
 
 private:
   void program_ended() override;
+  // The main window's "User Defined BIN size" mark and bin list follow the report settings.
+  void report_config_changed(const reports::ReportConfig& config) override;
   std::optional<reports::GenerateResult> open_report_window(const std::filesystem::path& folder,
                                                             bool histogram_option,
                                                             bool autoreport) override;
@@ -93,6 +99,7 @@ private:
   std::unique_ptr<ConnectionScreens> connection_view_;
   std::unique_ptr<AcquisitionScreens> acquisition_view_;
   std::unique_ptr<Session> session_;
+  std::unique_ptr<QTimer> wait_timer_; // a relaunched instance's wait for the instrument
   int exit_status_ = 0;
   bool unattended_end_told_ = false; // --exit-when-complete: the end's status was taken
 };

@@ -10,7 +10,6 @@
 #include "common/event_pump.hpp"
 #include "common/shell.hpp"
 #include "device/link_state.hpp"
-#include "reports/report_bin.hpp"
 #include "store/project_state.hpp"
 
 namespace kestrova::app {
@@ -38,7 +37,6 @@ struct AppState {
   StartupState startup;
   acquisition::AcquisitionFlags acquisition;
   acquisition::ChannelArrays channels;
-  reports::ReportBinChoice report_bin;
   std::string setup_notes; // the main window's notes, handed to the setup window by "< Back"
   bool ended = false;      // the program was asked to end
 };

@@ -1,5 +1,7 @@
 #include "app/command_line.hpp"
 
+#include <charconv>
+
 namespace kestrova::app {
 
 namespace {
@@ -33,6 +35,16 @@ CommandLine parse_command_line(const std::vector<std::string>& arguments) {
       result.version = true;
     } else if (a == "--exit-when-complete") {
       result.exit_when_complete = true;
+    } else if (a == "--relaunched") {
+      int n = 0;
+      const std::string value = i + 1 < arguments.size() ? arguments[i + 1] : std::string();
+      const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
+      if (value.empty() || ec != std::errc() || end != value.data() + value.size() || n < 1) {
+        result.error = "--relaunched needs a count of 1 or more";
+      } else {
+        result.relaunched = n;
+        ++i;
+      }
     } else if (a == "--data-dir") {
       if (i + 1 >= arguments.size() || arguments[i + 1].empty()) {
         result.error = "--data-dir needs a folder";
@@ -64,10 +76,14 @@ std::string usage_text(std::string_view program) {
           "  --run, /run     connect to the instrument and start an acquisition of the\n"
           "                  latest project without questions\n"
           "  --exit-when-complete\n"
-          "                  with --run: once the acquisition has completed and its report\n"
-          "                  is written, end with status 0; when anything ends it sooner\n"
-          "                  (no start, a stop, a lost instrument, a failed report), end\n"
-          "                  with a non-zero status and the reason on stderr\n"
+          "                  with --run: ask nothing; once the acquisition has completed\n"
+          "                  (and its automatic report is written, when the report\n"
+          "                  settings ask for one), end with status 0; when anything ends\n"
+          "                  it sooner (no start, a stop, a lost instrument, a failed\n"
+          "                  report), end with a non-zero status and the reason on stderr\n"
+          "  --relaunched N  (set by the program when it relaunches itself after losing\n"
+          "                  the instrument: the N-th relaunch in a row; with --run it\n"
+          "                  waits for the instrument instead of asking)\n"
           "  --help          show this text\n"
           "  --version       show the version\n";
   return text;

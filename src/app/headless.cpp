@@ -23,6 +23,16 @@ long long HeadlessProgram::run_acquisition_until_done(long long max_ticks) {
   return ticks;
 }
 
+long long HeadlessProgram::run_instrument_wait(long long max_seconds) {
+  long long seconds = 0;
+  while (seconds < max_seconds && !ended_ && session_->waiting_for_instrument()) {
+    services_.clock.sleep_ms(1000);
+    session_->instrument_wait_tick();
+    ++seconds;
+  }
+  return seconds;
+}
+
 HeadlessProgram::~HeadlessProgram() = default;
 
 void HeadlessProgram::run_due_timer() {

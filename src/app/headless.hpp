@@ -36,6 +36,10 @@ public:
   // or `max_ticks` ticks have run: each tick first lets the clock pass the timer interval.
   // Returns the ticks run.
   long long run_acquisition_until_done(long long max_ticks = 100'000'000);
+  // While a relaunched instance waits for the instrument: lets the clock pass a second at a
+  // time, running the wait's timer, until the wait ends or `max_seconds` have passed. Returns
+  // the seconds passed.
+  long long run_instrument_wait(long long max_seconds);
   // The acquisition's texts as the main window would show them now.
   const std::string& time_text() const { return time_text_; }
   const std::string& temperature_text() const { return temperature_text_; }

@@ -62,6 +62,7 @@ int main(int argc, char** argv) {
   options.data_dir = folder.folder;
   options.autorun = cli.autorun;
   options.exit_when_complete = cli.exit_when_complete;
+  options.relaunch = cli.relaunched;
   app::App program(std::move(options), services);
   if (program.start() != app::LoadOutcome::Ready) return 1;
   if (program.state().ended) return program.exit_status();

@@ -1,13 +1,37 @@
 #include "app/session.hpp"
 
+#include <algorithm>
+
 #include "acquisition/acquisition_cycle.hpp"
 #include "app/leaving.hpp"
 #include "app/main_display.hpp"
 #include "app/project_loading.hpp"
+#include "reports/automatic_report.hpp"
 
 namespace kestrova::app {
 
 namespace {
+
+using std::chrono::seconds;
+
+// A relaunch that comes sooner than this after the start of the run before it counts as one
+// more in a row, and the instance it starts waits before it tries the instrument.
+constexpr auto kRelaunchInARow = std::chrono::minutes(10);
+// The longest the waits grow to: between two tries for the instrument, and before a relaunch
+// that follows others in a row.
+constexpr seconds kLongestTryInterval{30};
+constexpr seconds kLongestRelaunchDelay{15 * 60};
+
+// 2, 4, 8, 16 s, then every 30 s.
+seconds try_interval(int tries) {
+  return std::min(seconds(2 << std::min(std::max(tries - 1, 0), 5)), kLongestTryInterval);
+}
+
+// Nothing for the first relaunch in a row; 30 s for the second, doubling up to 15 minutes.
+seconds relaunch_delay(int relaunch) {
+  if (relaunch < 2) return seconds(0);
+  return std::min(seconds(30 << std::min(relaunch - 2, 5)), kLongestRelaunchDelay);
+}
 
 const char* start_outcome_text(acquisition::StartOutcome outcome) {
   using acquisition::StartOutcome;
@@ -35,40 +59,46 @@ const char* start_outcome_text(acquisition::StartOutcome outcome) {
 } // namespace
 
 Session::Session(AppOptions options, Services& services, SessionViews views)
-    : options_(std::move(options)), services_(services), views_(views),
-      ports_(device::PortMap(options_.data_dir, options_.port_sources), services.clock,
-             options_.port_timeouts),
-      protocol_(ports_, state_.link, services.clock, services.dialogs),
-      port_writer_(state_.project, services.dialogs) {
+    : options_(std::move(options)),
+      dialogs_(services.dialogs, [this] { return unattended(); }), services_{dialogs_,
+                                                                             services.pump,
+                                                                             services.clock,
+                                                                             services.shell},
+      views_(views), ports_(device::PortMap(options_.data_dir, options_.port_sources),
+                            services.clock, options_.port_timeouts),
+      protocol_(ports_, state_.link, services.clock, dialogs_),
+      port_writer_(state_.project, dialogs_), report_config_(options_.data_dir) {
   state_.project.app_folder = options_.data_dir;
   state_.project.project_folder = options_.data_dir;
-  connection_ = std::make_unique<device::ConnectionManager>(
-      ports_, protocol_, state_.link, services.clock, services.dialogs, services.pump,
-      views_.connection, port_writer_);
+  connection_ = std::make_unique<device::ConnectionManager>(ports_, protocol_, state_.link,
+                                                            services.clock, dialogs_, services.pump,
+                                                            views_.connection, port_writer_);
   startup_ = std::make_unique<StartupSequence>(
       state_, services_, views_.startup,
       [this](AppState& s, const std::function<void(const std::string&)>& news) {
         load_current_project(s, services_.dialogs, news);
       },
-      [](const AppState& s) { return reports::read_report_bin_choice(s.project.app_folder); });
-  cycle_ = std::make_unique<acquisition::AcquisitionCycle>(acquisition::CycleContext{
-      state_.project,
-      state_.link,
-      ports_,
-      protocol_,
-      services.dialogs,
-      services.pump,
-      services.clock,
-      services.shell,
-      options_.free_space,
-      {},
-      // An unattended run stays unattended after a relaunch: the new instance ends too.
-      options_.exit_when_complete ? std::vector<std::string>{"/run", "--exit-when-complete"}
-                                  : std::vector<std::string>{"/run"}});
+      [this](const AppState&) {
+        report_config_.read();
+        return report_config_.bin_choice();
+      });
+  cycle_ = std::make_unique<acquisition::AcquisitionCycle>(
+      acquisition::CycleContext{state_.project,
+                                state_.link,
+                                ports_,
+                                protocol_,
+                                dialogs_,
+                                services.pump,
+                                services.clock,
+                                services.shell,
+                                options_.free_space,
+                                {},
+                                [this] { return relaunch_arguments(); }});
+  dialogs_.set_note([this](const std::string& text) { note(text); });
   cycle_->set_host(&cycle_host_);
   cycle_->set_report(&reports_);
   calibrator_ = std::make_unique<acquisition::Calibrator>(acquisition::CalibrationContext{
-      state_.project, state_.link, protocol_, services.dialogs, services.pump, services.clock,
+      state_.project, state_.link, protocol_, dialogs_, services.pump, services.clock,
       [this] { return cycle_->state() != acquisition::AcquisitionState::Stopped; },
       [this] { stop_acquisition(); }});
   cycle_->set_calibration(calibrator_.get());
@@ -91,6 +121,11 @@ void Session::startup_timer_fired() {
   if (a.status) views_.startup.show_news(*a.status);
   if (a.show_main_and_connect) {
     views_.startup.show_main_window();
+    // A relaunch soon after others waits before it tries the instrument again.
+    if (const seconds delay = relaunch_delay(options_.relaunch); delay.count() > 0) {
+      begin_wait(delay, "relaunch " + std::to_string(options_.relaunch) + " in a row");
+      return;
+    }
     connect();
   } else if (a.show_main_and_start) {
     views_.startup.show_main_window();
@@ -99,9 +134,76 @@ void Session::startup_timer_fired() {
 }
 
 device::ConnectOutcome Session::connect() {
-  const device::ConnectOutcome outcome = connection_->Connect();
+  device::ConnectOutcome outcome = connection_->Connect();
+  // A relaunched instance waits for an instrument that answers with sound blocks instead of
+  // starting an acquisition that would only fail again.
+  if (options_.relaunch > 0 && state_.startup.autorun && !state_.ended) {
+    const bool sound = outcome == device::ConnectOutcome::Connected && instrument_sends_blocks();
+    if (!sound) {
+      if (outcome == device::ConnectOutcome::Connected) connection_->Disconnect();
+      views_.startup.show_main_window();
+      begin_wait(try_interval(wait_.tries + 1), outcome == device::ConnectOutcome::Connected
+                                                    ? "the instrument sends bad blocks"
+                                                    : "no instrument found");
+      return device::ConnectOutcome::Offline;
+    }
+    if (wait_.active)
+      note("The instrument answered after " + std::to_string(wait_.tries) + " tries");
+    wait_ = {};
+    views_.connection.set_autotext("");
+    views_.connection.set_autochannel("");
+  }
   if (state_.startup.autorun && !state_.ended) startup_->begin_phase(6);
   return outcome;
+}
+
+bool Session::instrument_sends_blocks() {
+  for (int block : device::kBlockStarts)
+    if (!protocol_.ReadIntensityBlock(block).good()) return false;
+  return true;
+}
+
+void Session::begin_wait(seconds delay, const std::string& why) {
+  wait_.active = true;
+  ++wait_.tries;
+  wait_.next_try = services_.clock.now() + delay;
+  note("Waiting for the instrument (" + why + "): try " + std::to_string(wait_.tries) +
+       ", next in " + std::to_string(delay.count()) + " s");
+  show_wait();
+}
+
+void Session::show_wait() {
+  const auto left = std::chrono::ceil<seconds>(wait_.next_try - services_.clock.now());
+  views_.connection.set_autotext("WAITING FOR THE INSTRUMENT");
+  views_.connection.set_autochannel(
+      "Next try in " + std::to_string(std::max<long long>(left.count(), 0)) + " s (Stop cancels)");
+}
+
+void Session::instrument_wait_tick() {
+  if (!wait_.active || state_.ended) return;
+  if (services_.clock.now() < wait_.next_try) {
+    show_wait();
+    return;
+  }
+  connect();
+}
+
+std::vector<std::string> Session::relaunch_arguments() const {
+  std::vector<std::string> args{"/run"};
+  // An unattended run stays unattended after a relaunch: the new instance ends too.
+  if (options_.exit_when_complete) args.push_back("--exit-when-complete");
+  const bool soon = services_.clock.now() - run_started_ < kRelaunchInARow;
+  const int relaunch = soon ? std::max(options_.relaunch, 0) + 1 : 1;
+  args.push_back("--relaunched");
+  args.push_back(std::to_string(relaunch));
+  return args;
+}
+
+void Session::note(const std::string& text) {
+  // Waiting and relaunching go to the status history now; the acquisition log takes them
+  // once a folder is open.
+  run_notes_.push_back(text);
+  if (run_notes_.size() > RunDialogs::kNotesKept) run_notes_.pop_front();
 }
 
 void Session::disconnect() { connection_->Disconnect(); }
@@ -120,9 +222,14 @@ acquisition::StartOutcome Session::start_acquisition(std::string description,
   request.description = std::move(description);
   request.snr_text = std::move(snr_text);
   request.set_point = set_point;
-  cycle_->switches().user_bin = state_.report_bin.user_defined;
   const acquisition::StartOutcome outcome = cycle_->start(request);
-  if (request.autorun) autorun_start_ = outcome;
+  if (request.autorun) {
+    autorun_start_ = outcome;
+    run_started_ = services_.clock.now();
+    if (outcome == acquisition::StartOutcome::Started && options_.relaunch > 0)
+      note("Relaunched after a lost link (relaunch " + std::to_string(options_.relaunch) +
+           " in a row)");
+  }
   sync_acquisition_flags();
   return outcome;
 }
@@ -143,8 +250,20 @@ void Session::pause_acquisition() {
 }
 
 void Session::stop_acquisition() {
+  if (wait_.active) {
+    wait_ = {};
+    wait_cancelled_ = true;
+    state_.startup.autorun = false;
+    note("The wait for the instrument was cancelled");
+    views_.connection.set_autotext("");
+    views_.connection.set_autochannel("");
+  }
   if (cycle_->stop()) state_.startup.autorun = false;
   sync_acquisition_flags();
+}
+
+bool Session::unattended() const {
+  return state_.startup.autorun && (options_.exit_when_complete || options_.relaunch > 0);
 }
 
 void Session::show_acquisition_report() { cycle_->show_report(); }
@@ -159,8 +278,17 @@ void Session::sync_acquisition_flags() {
 
 void Session::Reports::open_report(const std::filesystem::path& folder, bool histogram_option,
                                    bool autoreport) {
-  asked = true;
-  if (window) {
+  asked = autoreport;
+  last = {};
+  reports::ReportConfig& config = session.report_config_;
+  const bool unattended = session.unattended();
+  // Nobody looks at a report window in an unattended run: a report for the operator is not
+  // made, and the automatic report is written directly.
+  if (!autoreport && unattended) {
+    session.note("Report not opened: nobody to look at it (User Defined BIN size is off)");
+    return;
+  }
+  if (window && !unattended) {
     std::optional<reports::GenerateResult> written =
         window->open_report_window(folder, histogram_option, autoreport);
     if (!autoreport) return;
@@ -171,21 +299,23 @@ void Session::Reports::open_report(const std::filesystem::path& folder, bool his
     // The window is busy (a re-analysis of another acquisition, say): written without it.
   }
   Services& sv = session.services_;
-  reports::GenerateRequest request;
-  request.acquisition_folder = folder;
-  request.data_folder = session.state_.project.app_folder;
-  reports::load_report_settings(request.data_folder, 1, request.settings, sv.dialogs);
-  request.file_type = static_cast<reports::ReportFileType>(request.settings.filetype);
-  request.layout = histogram_option
-                       ? reports::ReportLayout::Histogram
-                       : static_cast<reports::ReportLayout>(request.settings.out_format);
-  request.autoreport = autoreport;
-  request.open_result = !autoreport;
   reports::ReportServices services{sv.dialogs, sv.shell, sv.pump, sv.clock};
-  last = reports::generate_report(request, services);
+  if (!autoreport) {
+    // As the report window would: its load's settings, the report opened for the operator.
+    config.load_for_report(sv.dialogs);
+    reports::AutomaticReportRequest request = reports::automatic_report_request(
+        folder, config.data_folder(), config.settings(), histogram_option);
+    request.report.open_result = true;
+    last = reports::generate_report(request.report, services);
+    return;
+  }
+  const reports::AutomaticReportRequest request = reports::automatic_report_request(
+      folder, config.data_folder(), config.settings(), histogram_option);
+  last = reports::run_automatic_report(request, services).report;
 }
 
 std::optional<RunEnd> Session::unattended_end() const {
+  if (wait_cancelled_) return RunEnd{6, "the wait for the instrument was cancelled"};
   if (!autorun_start_) return std::nullopt;
   using acquisition::StartOutcome;
   if (*autorun_start_ != StartOutcome::Started)
@@ -194,8 +324,10 @@ std::optional<RunEnd> Session::unattended_end() const {
   if (cycle_->relaunched())
     return RunEnd{3, "the instrument stopped answering; the program relaunched itself"};
   if (cycle_->finished()) {
-    if (reports_.last.ok) return RunEnd{0, {}};
-    return RunEnd{4, "the acquisition completed but its report could not be written"};
+    if (!reports_.asked || reports_.last.ok) return RunEnd{0, {}};
+    std::string reason = "the acquisition completed but its report could not be written";
+    if (!dialogs_.noted().empty()) reason += ": " + dialogs_.noted().back();
+    return RunEnd{4, reason};
   }
   if (cycle_->state() == acquisition::AcquisitionState::Stopped)
     return RunEnd{5, "the acquisition was stopped before it completed"};

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <deque>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -9,12 +10,14 @@
 #include "acquisition/calibration.hpp"
 #include "acquisition/cycle_interfaces.hpp"
 #include "app/app_state.hpp"
+#include "app/run_dialogs.hpp"
 #include "app/startup_sequence.hpp"
 #include "device/config_port_writer.hpp"
 #include "device/connection.hpp"
 #include "device/protocol.hpp"
 #include "device/serial_ports.hpp"
 #include "reports/generate_report.hpp"
+#include "reports/report_config.hpp"
 
 namespace kestrova::acquisition {
 class AcquisitionCycle;
@@ -32,6 +35,9 @@ struct AppOptions {
   std::vector<device::PortMap::Source> port_sources = device::PortMap::system_sources();
   device::CommTimeouts port_timeouts = {};
   bool exit_when_complete = false; // an unattended run ends the program when it ends
+  // This instance was relaunched after a lasting link failure: the number of relaunches in a
+  // row, this one included, that came soon after the run before (0 for a normal start).
+  int relaunch = 0;
   // Free space of the project folder's drive in MB (tests give a fixed figure).
   acquisition::FreeSpaceFunction free_space = acquisition::filesystem_free_mb;
 };
@@ -57,7 +63,8 @@ public:
 };
 
 // How a run started by autorun ended, for --exit-when-complete: 0 when the acquisition
-// completed and its report was written, otherwise a status and the reason.
+// completed (with its automatic report when the report settings ask for one), otherwise a
+// status and the reason.
 struct RunEnd {
   int status = 0;
   std::string reason;
@@ -105,14 +112,31 @@ public:
   bool acquisition_timer_enabled() const;
   // CmdPause: pause (asking about the time counter) or resume.
   void pause_acquisition();
-  // CmdStop: stops and cleans up; stopping an acquisition ends autorun.
+  // CmdStop: stops and cleans up; stopping an acquisition ends autorun. While a relaunched
+  // instance waits for the instrument, it cancels the wait (and the autorun).
   void stop_acquisition();
+  // A relaunched instance that has not found the instrument (or only bad blocks) tries again
+  // later, without asking anybody: after 2, 4, 8, 16 s, then every 30 s.
+  bool waiting_for_instrument() const { return wait_.active; }
+  // The wait's timer (every second or so): shows the time to the next try and tries when due.
+  void instrument_wait_tick();
+  // Tries so far in the current wait.
+  int instrument_tries() const { return wait_.tries; }
   // "Show my report" (Cmdreport).
   void show_acquisition_report();
   // The last report the acquisition asked for (its folder empty when none was made).
   const reports::GenerateResult& last_report() const { return reports_.last; }
   // For an unattended run: how it ended, or nothing while it goes on.
   std::optional<RunEnd> unattended_end() const;
+  // The program's report settings (repoconf.dat), read at each completion.
+  reports::ReportConfig& report_config() { return report_config_; }
+  // True while nobody is expected to answer: an autorun that ends the program by itself, or a
+  // relaunched instance. Boxes are then noted (run_dialogs().noted()) and answered by default.
+  bool unattended() const;
+  const RunDialogs& run_dialogs() const { return dialogs_; }
+  // What happened without a person, oldest first (the last few): boxes answered by default,
+  // the waits for the instrument, the relaunch.
+  const std::deque<std::string>& run_notes() const { return run_notes_; }
   // The report window that opens reports made without autoreport; null writes them directly.
   void set_report_window(ReportWindowOpener* opener) { reports_.window = opener; }
   // The acquisition engine, for the windows' views, hooks, switches and sinks.
@@ -158,6 +182,7 @@ private:
   // without autoreport).
   struct Reports final : acquisition::ReportRequest {
     explicit Reports(Session& s) : session(s) {}
+    bool automatic() const override { return session.report_config_.user_defined(); }
     void open_report(const std::filesystem::path& folder, bool histogram_option,
                      bool autoreport) override;
     Session& session;
@@ -165,11 +190,26 @@ private:
     bool asked = false;
     ReportWindowOpener* window = nullptr;
   };
+  // A relaunched instance waiting for the instrument.
+  struct InstrumentWait {
+    bool active = false;
+    int tries = 0;
+    common::LocalTime next_try{};
+  };
   // Copies the engine's state into the program-wide acquisition flags.
   void sync_acquisition_flags();
+  // The arguments of an automatic relaunch: autorun, --exit-when-complete when given, and the
+  // count of relaunches in a row.
+  std::vector<std::string> relaunch_arguments() const;
+  // Whether the instrument answers with a sound intensity block.
+  bool instrument_sends_blocks();
+  void begin_wait(std::chrono::seconds delay, const std::string& why);
+  void show_wait();
+  void note(const std::string& text);
 
   AppOptions options_;
-  Services& services_;
+  RunDialogs dialogs_;
+  Services services_; // the caller's services, with dialogs_ in front of its dialogs
   SessionViews views_;
   AppState state_;
   device::SerialPorts ports_;
@@ -182,6 +222,11 @@ private:
   std::optional<acquisition::StartOutcome> autorun_start_; // the start the autorun made
   std::unique_ptr<acquisition::AcquisitionCycle> cycle_;
   std::unique_ptr<acquisition::Calibrator> calibrator_;
+  reports::ReportConfig report_config_;
+  InstrumentWait wait_;
+  bool wait_cancelled_ = false;
+  common::LocalTime run_started_{}; // when the autorun's acquisition started
+  std::deque<std::string> run_notes_;
   bool end_told_ = false;
 };
 

@@ -115,8 +115,7 @@ void StartupSequence::load_steps() {
   s.load_stage = 5;
   view_.apply_light_temperature();
 
-  state_.report_bin = read_report_bin_(state_);
-  view_.fill_bin_list(state_.report_bin);
+  view_.fill_bin_list(read_report_bin_(state_));
   s.load_stage = 5;
 
   state_.channels.reset(state_.project.setup.RT_Buffer);

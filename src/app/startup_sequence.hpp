@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/app_state.hpp"
+#include "reports/report_bin.hpp"
 
 namespace kestrova::app {
 
@@ -59,7 +60,7 @@ public:
 // format, in this order. Warnings go to `news`. Throws on a failure that stops the start-up.
 using ProjectLoadStep =
     std::function<void(AppState&, const std::function<void(const std::string&)>& news)>;
-// Reads the report settings' bin choice.
+// Reads the report settings and returns their bin choice.
 using ReportBinStep = std::function<reports::ReportBinChoice(const AppState&)>;
 
 // The outcome of loading the main window.

@@ -16,9 +16,9 @@ constexpr int kBinEntries[] = {5, 15, 30, 60, 120, 180, 240, 360, 480, 720, 1440
 using ui::qs;
 } // namespace
 
-FrmReportSet::FrmReportSet(const std::filesystem::path& data_folder, common::Dialogs& dialogs,
-                           std::function<void(bool)> on_done, QWidget* parent)
-    : QWidget(parent, Qt::Window), data_folder_(data_folder), dialogs_(dialogs),
+FrmReportSet::FrmReportSet(ReportConfig& config, common::Dialogs& dialogs,
+                           std::function<void()> on_done, QWidget* parent)
+    : QWidget(parent, Qt::Window), config_(config), dialogs_(dialogs),
       on_done_(std::move(on_done)) {
   setObjectName("frm_reportset");
   setWindowTitle("[User Defined Report]");
@@ -93,21 +93,19 @@ void FrmReportSet::Form_Load() {
   for (int m : kBinEntries)
     Cmb_binsize->addItem(QString::number(m));
   txt_customspacer->setText(qs(current_list_separator()));
-  load_report_settings(data_folder_, 1, settings_, dialogs_);
+  config_.load(1, dialogs_);
+  const ReportSettings& settings = config_.settings();
   // The stored bin is added even when the list has it, and shown as the text.
-  Cmb_binsize->addItem(QString::number(settings_.Bin));
+  Cmb_binsize->addItem(QString::number(settings.Bin));
   Cmb_binsize->setCurrentIndex(Cmb_binsize->count() - 1);
-  Option_report[settings_.filetype == 1 ? 1 : 0]->setChecked(true);
-  Option_output[settings_.out_format >= 0 && settings_.out_format < 4 ? settings_.out_format : 0]
+  Option_report[settings.filetype == 1 ? 1 : 0]->setChecked(true);
+  Option_output[settings.out_format >= 0 && settings.out_format < 4 ? settings.out_format : 0]
       ->setChecked(true);
-  txt_customspacer->setText(qs(settings_.spacer));
-  Chk_statistic[2]->setChecked(settings_.stdError == 1);
-  Chk_statistic[3]->setChecked(settings_.stdDev == 1);
-  Chk_statistic[4]->setChecked(settings_.n == 1);
-  if (settings_.rawexport == 1)
-    Chk_rawexport->setChecked(true);
-  else
-    settings_.rawexport = 0;
+  txt_customspacer->setText(qs(settings.spacer));
+  Chk_statistic[2]->setChecked(settings.stdError == 1);
+  Chk_statistic[3]->setChecked(settings.stdDev == 1);
+  Chk_statistic[4]->setChecked(settings.n == 1);
+  Chk_rawexport->setChecked(settings.rawexport == 1);
 }
 
 void FrmReportSet::Cmd_generate_Click() {
@@ -120,27 +118,28 @@ void FrmReportSet::Cmd_generate_Click() {
     dialogs_.message(*problem);
     return;
   }
-  settings_.Bin = bin;
-  settings_.filetype = Option_report[1]->isChecked() ? 1 : 0;
-  settings_.spacer = spacer;
+  // Organism, method and threshold are not on this window: they stay as stored.
+  ReportSettings settings = config_.settings();
+  settings.Bin = bin;
+  settings.filetype = Option_report[1]->isChecked() ? 1 : 0;
+  settings.spacer = spacer;
   for (int i = 0; i < 4; ++i)
-    if (Option_output[i]->isChecked()) settings_.out_format = i;
-  settings_.stdError = Chk_statistic[2]->isChecked() ? 1 : 0;
-  settings_.stdDev = Chk_statistic[3]->isChecked() ? 1 : 0;
-  settings_.n = Chk_statistic[4]->isChecked() ? 1 : 0;
-  settings_.rawexport = Chk_rawexport->isChecked() ? 1 : 0;
-  save_report_settings(data_folder_, settings_, 1, dialogs_);
+    if (Option_output[i]->isChecked()) settings.out_format = i;
+  settings.stdError = Chk_statistic[2]->isChecked() ? 1 : 0;
+  settings.stdDev = Chk_statistic[3]->isChecked() ? 1 : 0;
+  settings.n = Chk_statistic[4]->isChecked() ? 1 : 0;
+  settings.rawexport = Chk_rawexport->isChecked() ? 1 : 0;
+  config_.apply(settings, dialogs_);
   dialogs_.message(kUserConfigApplied);
-  if (on_done_) on_done_(true);
   hide();
+  if (on_done_) on_done_();
 }
 
 void FrmReportSet::Cmd_cancel_Click() {
-  if (on_done_) on_done_(false);
-  load_report_settings(data_folder_, 0, settings_, dialogs_);
-  save_report_settings(data_folder_, settings_, 0, dialogs_);
+  config_.back_to_default(dialogs_);
   dialogs_.message(kDefaultConfigApplied);
   hide();
+  if (on_done_) on_done_();
 }
 
 } // namespace kestrova::reports

@@ -12,28 +12,29 @@
 #include <functional>
 
 #include "common/dialogs.hpp"
-#include "reports/report_settings.hpp"
+#include "reports/report_config.hpp"
 
 namespace kestrova::reports {
 
 inline constexpr const char* kUserConfigApplied = "User Configuration Applied";
 inline constexpr const char* kDefaultConfigApplied = "Default Report Configuration Applied";
 
-// The report settings window "[User Defined Report]": edits repoconf.dat of the data folder.
-// "Apply" stores the user configuration, "Back to Default" the defaults; both then tell the
-// main window (its "User Defined BIN size" mark) through `on_done` and hide.
+// The report settings window "[User Defined Report]": edits the program's report settings.
+// "Apply" puts the user configuration in force, "Back to Default" the defaults (both stored in
+// repoconf.dat); whoever observes the settings (the main window's "User Defined BIN size" mark
+// and bin list, the end of an acquisition) follows at once. Both then hide the window and call
+// `on_done` (which shows the main window).
 class FrmReportSet final : public QWidget {
 public:
-  // `on_done(user_defined)` sets the main window's mark and shows the main window.
-  FrmReportSet(const std::filesystem::path& data_folder, common::Dialogs& dialogs,
-               std::function<void(bool user_defined)> on_done, QWidget* parent = nullptr);
+  FrmReportSet(ReportConfig& config, common::Dialogs& dialogs, std::function<void()> on_done,
+               QWidget* parent = nullptr);
 
-  // Fills the controls from repoconf.dat (the window's load).
+  // Fills the controls from the stored settings (the window's load).
   void Form_Load();
   void Cmd_generate_Click(); // "Apply"
   void Cmd_cancel_Click();   // "Back to Default"
 
-  const ReportSettings& settings() const { return settings_; }
+  const ReportSettings& settings() const { return config_.settings(); }
 
   QComboBox* Cmb_binsize = nullptr;
   std::array<QRadioButton*, 2> Option_report{};
@@ -46,10 +47,9 @@ public:
   QPushButton* Cmd_cancel = nullptr;
 
 private:
-  const std::filesystem::path& data_folder_; // the data folder, which may be set later
+  ReportConfig& config_;
   common::Dialogs& dialogs_;
-  std::function<void(bool)> on_done_;
-  ReportSettings settings_;
+  std::function<void()> on_done_;
 };
 
 } // namespace kestrova::reports

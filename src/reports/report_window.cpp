@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <set>
 
+#include "reports/automatic_report.hpp"
 #include "reports/reanalysis.hpp"
 #include "reports/well_export.hpp"
 #include "ui/qt_text.hpp"
@@ -37,10 +38,8 @@ bool has_histogram_files(const std::filesystem::path& folder) {
 constexpr std::size_t kAcquisitionNameLength = 13;
 } // namespace
 
-FrmReport::FrmReport(const std::filesystem::path& data_folder, ReportServices services,
-                     std::function<bool()> user_defined, QWidget* parent)
-    : QWidget(parent, Qt::Window), data_folder_(data_folder), services_(services),
-      user_defined_(std::move(user_defined)) {
+FrmReport::FrmReport(ReportConfig& config, ReportServices services, QWidget* parent)
+    : QWidget(parent, Qt::Window), config_(config), services_(services) {
   setObjectName("frm_report");
   setWindowTitle("Report Output");
   auto* root = new QVBoxLayout(this);
@@ -204,25 +203,25 @@ void FrmReport::Form_Load() {
     Cmb_organism->addItem(qs(name));
   Cmb_organism->setEnabled(true);
   Cmb_organism->setCurrentIndex(0);
-  const bool user = user_defined_ && user_defined_();
-  load_report_settings(data_folder_, user ? 1 : 0, settings_, services_.dialogs);
-  Cmb_binsize->addItem(QString::number(settings_.Bin));
+  config_.load_for_report(services_.dialogs);
+  const ReportSettings& settings = config_.settings();
+  Cmb_binsize->addItem(QString::number(settings.Bin));
   Cmb_binsize->setCurrentIndex(Cmb_binsize->count() - 1);
-  Option_report[settings_.filetype == 1 ? 1 : 0]->setChecked(true);
-  txt_customspacer->setText(qs(settings_.spacer));
-  Option_output[settings_.out_format >= 0 && settings_.out_format < 4 ? settings_.out_format : 0]
+  Option_report[settings.filetype == 1 ? 1 : 0]->setChecked(true);
+  txt_customspacer->setText(qs(settings.spacer));
+  Option_output[settings.out_format >= 0 && settings.out_format < 4 ? settings.out_format : 0]
       ->setChecked(true);
-  Chk_statistic[2]->setChecked(settings_.stdError == 1);
-  Chk_statistic[3]->setChecked(settings_.stdDev == 1);
-  Chk_statistic[4]->setChecked(settings_.n == 1);
-  if (settings_.method >= 0 && settings_.method < Cmb_dspmethod->count())
-    Cmb_dspmethod->setCurrentIndex(settings_.method);
-  if (settings_.organism >= 0 && settings_.organism < Cmb_organism->count()) {
-    Cmb_organism->setCurrentIndex(settings_.organism);
-    organism_chosen(settings_.organism);
+  Chk_statistic[2]->setChecked(settings.stdError == 1);
+  Chk_statistic[3]->setChecked(settings.stdDev == 1);
+  Chk_statistic[4]->setChecked(settings.n == 1);
+  if (settings.method >= 0 && settings.method < Cmb_dspmethod->count())
+    Cmb_dspmethod->setCurrentIndex(settings.method);
+  if (settings.organism >= 0 && settings.organism < Cmb_organism->count()) {
+    Cmb_organism->setCurrentIndex(settings.organism);
+    organism_chosen(settings.organism);
   }
-  frmtxt_threshold->setText(threshold_text(settings_.threshold / 10.0));
-  Chk_rawexport->setChecked(settings_.rawexport == 1);
+  frmtxt_threshold->setText(threshold_text(settings.threshold / 10.0));
+  Chk_rawexport->setChecked(settings.rawexport == 1);
   in_memory_ = false;
   setting_text_.clear();
   if (!Txt_inputfile->text().isEmpty() && has_histogram_files(folder())) {
@@ -290,8 +289,8 @@ std::filesystem::path FrmReport::folder() const {
 GenerateRequest FrmReport::request_from_controls() const {
   GenerateRequest request;
   request.acquisition_folder = folder();
-  request.data_folder = data_folder_;
-  request.settings = settings_;
+  request.data_folder = data_folder();
+  request.settings = config_.settings();
   request.settings.Bin = Cmb_binsize->currentText().trimmed().toInt();
   request.settings.spacer = txt_customspacer->text().toStdString();
   request.settings.stdError = Chk_statistic[2]->isChecked() ? 1 : 0;
@@ -365,7 +364,7 @@ void FrmReport::mncircadian_Click() {
   request.time_stamps =
       dialogs.message("Include time field?", Buttons::YesNo, Icon::Question) == Answer::Yes;
   request.acquisition_folder = folder();
-  request.data_folder = data_folder_;
+  request.data_folder = data_folder();
   request.bin = Cmb_binsize->currentText().trimmed().toInt();
   request.now = common::to_civil(services_.clock.now());
   lbl_status->setText("Writing one file per well...");
@@ -387,23 +386,31 @@ std::optional<GenerateResult> FrmReport::run_autoreport(bool announce) {
   if (running_) return std::nullopt;
   chk_autoreport->setChecked(true);
   setEnabled(false);
-  GenerateResult result = Cmd_generate_Click();
-  services_.clock.sleep_ms(1500);
-  services_.pump.process_events();
-  if (settings_.rawexport == 1 && std::filesystem::exists(folder() / "0.bin")) {
-    mnrecalculate_Click();
-    services_.pump.process_events();
-    services_.clock.sleep_ms(1000);
-    Chk_rawexport->setChecked(true);
-    cmd_runframe_Click();
-    services_.pump.process_events();
-    services_.clock.sleep_ms(500);
-  }
-  if (announce) services_.dialogs.message("Report File AutoGenerated");
+  AutomaticReportRequest request;
+  request.report = request_from_controls();
+  request.method = Cmb_dspmethod->currentIndex();
+  request.organism = Cmb_organism->currentIndex();
+  request.threshold_text = frmtxt_threshold->text().toStdString();
+  request.raw_export = config_.settings().rawexport == 1;
+  request.announce = announce;
+  in_memory_ = false;
+  lbl_status->setText("Generating report...");
+  set_busy(true);
+  ReanalysisControl control;
+  control.show_status = [this](std::string_view status) { frmlbl_status->setText(qs(status)); };
+  const AutomaticReportResult result = run_automatic_report(request, services_, control);
+  set_busy(false);
+  if (result.report.bin > 0) Cmb_binsize->setCurrentText(QString::number(result.report.bin));
+  lbl_status->setText(result.report.ok
+                          ? QString("Report written: %1")
+                                .arg(QString::fromStdString(result.report.result().string()))
+                          : QString("No report written"));
+  last_ = result.report;
+  if (result.raw_export) last_run_ = result.raw_export;
   chk_autoreport->setChecked(false);
   setEnabled(true);
   hide();
-  return result;
+  return result.report;
 }
 
 void FrmReport::cmd_runframe_Click() {

@@ -52,6 +52,7 @@ struct RecordingHost final : AcquisitionHost {
 };
 
 struct RecordingReport final : ReportRequest {
+  bool automatic() const override { return user_bin; }
   void open_report(const fs::path& f, bool histogram, bool autoreport) override {
     folder = f;
     histogram_option = histogram;
@@ -62,6 +63,7 @@ struct RecordingReport final : ReportRequest {
   bool histogram_option = false;
   bool auto_report = false;
   int opened = 0;
+  bool user_bin = false; // "User Defined BIN size", read at completion
 };
 
 // A sink that can fail and counts what it saw.
@@ -421,10 +423,11 @@ TEST_F(CycleTest, PauseShiftsCompletionOnlyWhenTheCounterStops) {
 TEST_F(CycleTest, CompletionHandsOverToTheReport) {
   for (const bool user_bin : {false, true}) {
     make_cycle();
-    cycle_->switches().user_bin = user_bin;
     dialogs_.clear();
     report_ = {};
     ASSERT_EQ(start(), StartOutcome::Started);
+    // The flag is read when the acquisition completes, not when it starts.
+    report_.user_bin = user_bin;
     int guard = 0;
     while (cycle_->timer_enabled() && ++guard < 1000)
       ticks(1, 1000);

@@ -55,6 +55,21 @@ TEST(CommandLine, OptionsAreTakenOut) {
   EXPECT_FALSE(c.autorun);
 }
 
+// The relaunch's own arguments: autorun, the unattended switch and the count of relaunches in a
+// row; a count that is not a whole number of 1 or more is an error.
+TEST(CommandLine, RelaunchArguments) {
+  const CommandLine r = parse_command_line(
+      {"--data-dir", "/srv/lab", "/run", "--exit-when-complete", "--relaunched", "3"});
+  EXPECT_TRUE(r.autorun);
+  EXPECT_TRUE(r.exit_when_complete);
+  EXPECT_EQ(r.relaunched, 3);
+  EXPECT_TRUE(r.error.empty());
+  EXPECT_EQ(parse_command_line({"/run"}).relaunched, 0);
+  for (const char* bad : {"0", "-1", "2x", ""})
+    EXPECT_FALSE(parse_command_line({"/run", "--relaunched", bad}).error.empty()) << bad;
+  EXPECT_FALSE(parse_command_line({"--relaunched"}).error.empty());
+}
+
 TEST(CommandLine, DataDirWithoutFolderIsAnError) {
   EXPECT_FALSE(parse_command_line({"--data-dir"}).error.empty());
   EXPECT_FALSE(parse_command_line({"--data-dir="}).error.empty());

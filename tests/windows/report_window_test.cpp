@@ -289,8 +289,8 @@ TEST_F(ReportWindowTest, AutoreportWritesTheReportAndHides) {
     reports::ReportSettings settings = reports::default_report_settings(",");
     settings.Bin = 15;
     settings.rawexport = rawexport;
-    ASSERT_TRUE(reports::save_report_settings(tmp_.path(), settings, 1, dialogs_));
-    a.main_window().mn_userbin->setChecked(true);
+    ASSERT_TRUE(a.session().report_config().apply(settings, dialogs_));
+    EXPECT_TRUE(a.main_window().mn_userbin->isChecked());
     reports::testing::Recording recording;
     recording.times = minutes(60);
     const fs::path folder = reports::testing::write_recording(
