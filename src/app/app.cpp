@@ -130,7 +130,13 @@ std::optional<reports::GenerateResult> App::open_report_window(const std::filesy
 }
 
 void App::report_config_changed(const reports::ReportConfig& config) {
-  main_->fill_bin_list(config.bin_choice());
+  // A load that changed neither leaves the list as the operator set it.
+  const reports::ReportBinChoice choice = config.bin_choice();
+  if (shown_bin_ && shown_bin_->user_defined == choice.user_defined &&
+      shown_bin_->bin == choice.bin)
+    return;
+  shown_bin_ = choice;
+  main_->fill_bin_list(choice);
 }
 
 void App::open_browser() {

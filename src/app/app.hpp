@@ -100,6 +100,7 @@ private:
   std::unique_ptr<AcquisitionScreens> acquisition_view_;
   std::unique_ptr<Session> session_;
   std::unique_ptr<QTimer> wait_timer_; // a relaunched instance's wait for the instrument
+  std::optional<reports::ReportBinChoice> shown_bin_; // what the main window's bin list shows
   int exit_status_ = 0;
   bool unattended_end_told_ = false; // --exit-when-complete: the end's status was taken
 };
