@@ -188,7 +188,7 @@ void Session::instrument_wait_tick() {
   connect();
 }
 
-std::vector<std::string> Session::relaunch_arguments() const {
+std::vector<std::string> Session::relaunch_arguments() {
   std::vector<std::string> args{"/run"};
   // An unattended run stays unattended after a relaunch: the new instance ends too.
   if (options_.exit_when_complete) args.push_back("--exit-when-complete");
@@ -196,14 +196,25 @@ std::vector<std::string> Session::relaunch_arguments() const {
   const int relaunch = soon ? std::max(options_.relaunch, 0) + 1 : 1;
   args.push_back("--relaunched");
   args.push_back(std::to_string(relaunch));
+  note("Relaunching the program after a lost link (relaunch " + std::to_string(relaunch) +
+       " in a row" +
+       (relaunch > 1 ? ", the next instance waits " +
+                           std::to_string(relaunch_delay(relaunch).count()) + " s first"
+                     : std::string()) +
+       ")");
   return args;
 }
 
 void Session::note(const std::string& text) {
-  // Waiting and relaunching go to the status history now; the acquisition log takes them
-  // once a folder is open.
   run_notes_.push_back(text);
   if (run_notes_.size() > RunDialogs::kNotesKept) run_notes_.pop_front();
+  const common::LocalTime now = services_.clock.now();
+  if (log_.active()) {
+    log_.write(now, text);
+    return;
+  }
+  unlogged_.emplace_back(now, text);
+  if (unlogged_.size() > RunDialogs::kNotesKept) unlogged_.pop_front();
 }
 
 void Session::disconnect() { connection_->Disconnect(); }
@@ -223,9 +234,16 @@ acquisition::StartOutcome Session::start_acquisition(std::string description,
   request.snr_text = std::move(snr_text);
   request.set_point = set_point;
   const acquisition::StartOutcome outcome = cycle_->start(request);
+  if (outcome == acquisition::StartOutcome::Started) {
+    // From now on the notes go to this acquisition's log, the waits before it first.
+    run_started_ = services_.clock.now();
+    log_.open(cycle_->folder());
+    for (const auto& [when, text] : unlogged_)
+      log_.write(when, text);
+    unlogged_.clear();
+  }
   if (request.autorun) {
     autorun_start_ = outcome;
-    run_started_ = services_.clock.now();
     if (outcome == acquisition::StartOutcome::Started && options_.relaunch > 0)
       note("Relaunched after a lost link (relaunch " + std::to_string(options_.relaunch) +
            " in a row)");

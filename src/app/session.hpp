@@ -5,8 +5,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "acquisition/acquisition_log.hpp"
 #include "acquisition/calibration.hpp"
 #include "acquisition/cycle_interfaces.hpp"
 #include "app/app_state.hpp"
@@ -199,8 +201,8 @@ private:
   // Copies the engine's state into the program-wide acquisition flags.
   void sync_acquisition_flags();
   // The arguments of an automatic relaunch: autorun, --exit-when-complete when given, and the
-  // count of relaunches in a row.
-  std::vector<std::string> relaunch_arguments() const;
+  // count of relaunches in a row (noted in the acquisition log).
+  std::vector<std::string> relaunch_arguments();
   // Whether the instrument answers with a sound intensity block.
   bool instrument_sends_blocks();
   void begin_wait(std::chrono::seconds delay, const std::string& why);
@@ -227,6 +229,10 @@ private:
   bool wait_cancelled_ = false;
   common::LocalTime run_started_{}; // when the autorun's acquisition started
   std::deque<std::string> run_notes_;
+  // The acquisition log of the current acquisition folder; what is noted before there is one
+  // waits for the next acquisition's log.
+  acquisition::AcquisitionLog log_;
+  std::deque<std::pair<common::LocalTime, std::string>> unlogged_;
   bool end_told_ = false;
 };
 

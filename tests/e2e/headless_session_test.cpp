@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "acquisition/acquisition_cycle.hpp"
+#include "acquisition/acquisition_log.hpp"
 #include "acquisition/activity_files.hpp"
 #include "acquisition/detection.hpp"
 #include "store/config.hpp"
@@ -386,6 +387,18 @@ TEST_F(HeadlessSession, RelaunchedInstanceWaitsForTheInstrumentAndResumes) {
   EXPECT_EQ(end->status, 0) << end->reason;
   EXPECT_EQ(folders(), 1);
   EXPECT_TRUE(dialogs_.texts().empty()) << dialogs_.texts().front();
+  // The acquisition's log tells the waits before it, then the relaunch.
+  const std::string log =
+      acquisition::read_acquisition_log(session.acquisition().folder()).value_or("");
+  const auto at = [&](const std::string& text) { return log.find(text); };
+  EXPECT_NE(at("Waiting for the instrument (no instrument found): try 1, next in 2 s"),
+            std::string::npos)
+      << log;
+  EXPECT_LT(at("(the instrument sends bad blocks): try 7"),
+            at("The instrument answered after 7 tries"));
+  EXPECT_LT(at("The instrument answered after 7 tries"),
+            at("Relaunched after a lost link (relaunch 1 in a row)"));
+  EXPECT_NE(at("Relaunched after a lost link (relaunch 1 in a row)"), std::string::npos);
 }
 
 // Relaunches in a row wait longer before they try the instrument (30 s for the second, then
@@ -450,6 +463,11 @@ TEST_P(LostInstrument, RelaunchesTheProgram) {
   EXPECT_NE(std::find(h.begin(), h.end(), "link Link lost: COM1, instrument 42 is not answering"),
             h.end());
   EXPECT_EQ(h.back(), "channel Restarting COM..0");
+  const std::string log =
+      acquisition::read_acquisition_log(session.acquisition().folder()).value_or("");
+  EXPECT_NE(log.find("Relaunching the program after a lost link (relaunch 1 in a row)"),
+            std::string::npos)
+      << log;
 }
 
 INSTANTIATE_TEST_SUITE_P(HeadlessSession, LostInstrument, ::testing::Bool());
