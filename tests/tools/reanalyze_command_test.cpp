@@ -151,5 +151,21 @@ TEST(KestrovaReportWells, ChannelAndWellFiles) {
   EXPECT_NE(r.exit_code, 0);
 }
 
+// "generate --auto": the automatic report an acquisition's end writes, with repoconf.dat's
+// settings; with raw export in them the raw detection flags follow, without none.
+TEST(KestrovaReportGenerate, AutomaticReportFollowsRepoconf) {
+  for (const int rawexport : {0, 1}) {
+    Fixture f(60);
+    write_file(f.tmp / "repoconf.dat",
+               "\"h\"\r\n1,15,0,\",\",1,0,1,0,0,1,18," + std::to_string(rawexport) + "\r\n");
+    const auto r =
+        run_report("--data-dir " + q(f.tmp.path()) + " generate " + q(f.folder) + " --auto");
+    ASSERT_EQ(r.exit_code, 0) << r.output;
+    EXPECT_EQ(r.output, (f.folder / "report.csv").string() + "\n") << rawexport;
+    EXPECT_NE(read_file(f.folder / "report.csv").find("15,30,45,60"), std::string::npos);
+    EXPECT_EQ(fs::exists(f.folder / "ch0.raw"), rawexport == 1);
+  }
+}
+
 } // namespace
 } // namespace kestrova::tools

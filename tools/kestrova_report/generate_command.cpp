@@ -3,6 +3,7 @@
 
 #include "commands.hpp"
 #include "common/event_pump.hpp"
+#include "reports/automatic_report.hpp"
 #include "reports/generate_report.hpp"
 #include "reports/report_settings.hpp"
 #include "store/record_file.hpp"
@@ -42,6 +43,7 @@ Runner setup_generate(CLI::App& command) {
     CLI::Option* sd_given = nullptr;
     CLI::Option* n_given = nullptr;
     std::string basal;
+    bool automatic = false;
   };
   auto args = std::make_shared<Args>();
   command.add_option("ACQ_FOLDER", args->folder, "acquisition folder")
@@ -58,6 +60,9 @@ Runner setup_generate(CLI::App& command) {
   args->n_given = command.add_flag("--n,!--no-n", args->n, "number-of-wells section");
   command.add_option("--basal", args->basal,
                      "basal acquisition folder name (yyyymmdd_hhmm) of the same project");
+  command.add_flag("--auto", args->automatic,
+                   "the automatic report an acquisition's end writes: then, when repoconf.dat "
+                   "asks for raw export, the re-analysis with the raw detection flags");
   return [args](Context& context) {
     if (!context.data_dir) {
       std::cerr << "kestrova-report: generate needs --data-dir (the folder of the plate files)\n";
@@ -100,6 +105,20 @@ Runner setup_generate(CLI::App& command) {
     common::NoShell shell;
     common::NullEventPump pump;
     reports::ReportServices services{context.dialogs, shell, pump, context.clock, context.cancel};
+    if (args->automatic) {
+      reports::AutomaticReportRequest automatic = reports::automatic_report_request(
+          request.acquisition_folder, *context.data_dir, request.settings,
+          request.layout == reports::ReportLayout::Histogram);
+      automatic.report = request;
+      automatic.announce = false;
+      automatic.paced = false;
+      const reports::AutomaticReportResult done =
+          reports::run_automatic_report(automatic, services);
+      if (!done.report.ok) return 1;
+      std::cout << done.report.result().string() << '\n';
+      return done.raw_export && *done.raw_export != reports::ReanalysisResult::Outcome::Done ? 1
+                                                                                             : 0;
+    }
     const reports::GenerateResult result = reports::generate_report(request, services);
     if (!result.ok) return 1;
     std::cout << result.result().string() << '\n';
