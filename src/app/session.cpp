@@ -12,25 +12,24 @@ namespace kestrova::app {
 
 namespace {
 
-using std::chrono::seconds;
-
 // A relaunch that comes sooner than this after the start of the run before it counts as one
 // more in a row, and the instance it starts waits before it tries the instrument.
 constexpr auto kRelaunchInARow = std::chrono::minutes(10);
 // The longest the waits grow to: between two tries for the instrument, and before a relaunch
 // that follows others in a row.
-constexpr seconds kLongestTryInterval{30};
-constexpr seconds kLongestRelaunchDelay{15 * 60};
+constexpr std::chrono::seconds kLongestTryInterval{30};
+constexpr std::chrono::seconds kLongestRelaunchDelay{15 * 60};
 
 // 2, 4, 8, 16 s, then every 30 s.
-seconds try_interval(int tries) {
-  return std::min(seconds(2 << std::min(std::max(tries - 1, 0), 5)), kLongestTryInterval);
+std::chrono::seconds try_interval(int tries) {
+  return std::min(std::chrono::seconds(2 << std::min(std::max(tries - 1, 0), 5)),
+                  kLongestTryInterval);
 }
 
 // Nothing for the first relaunch in a row; 30 s for the second, doubling up to 15 minutes.
-seconds relaunch_delay(int relaunch) {
-  if (relaunch < 2) return seconds(0);
-  return std::min(seconds(30 << std::min(relaunch - 2, 5)), kLongestRelaunchDelay);
+std::chrono::seconds relaunch_delay(int relaunch) {
+  if (relaunch < 2) return std::chrono::seconds(0);
+  return std::min(std::chrono::seconds(30 << std::min(relaunch - 2, 5)), kLongestRelaunchDelay);
 }
 
 const char* start_outcome_text(acquisition::StartOutcome outcome) {
@@ -122,7 +121,7 @@ void Session::startup_timer_fired() {
   if (a.show_main_and_connect) {
     views_.startup.show_main_window();
     // A relaunch soon after others waits before it tries the instrument again.
-    if (const seconds delay = relaunch_delay(options_.relaunch); delay.count() > 0) {
+    if (const std::chrono::seconds delay = relaunch_delay(options_.relaunch); delay.count() > 0) {
       begin_wait(delay, "relaunch " + std::to_string(options_.relaunch) + " in a row");
       return;
     }
@@ -163,7 +162,7 @@ bool Session::instrument_sends_blocks() {
   return true;
 }
 
-void Session::begin_wait(seconds delay, const std::string& why) {
+void Session::begin_wait(std::chrono::seconds delay, const std::string& why) {
   wait_.active = true;
   ++wait_.tries;
   wait_.next_try = services_.clock.now() + delay;
@@ -173,7 +172,7 @@ void Session::begin_wait(seconds delay, const std::string& why) {
 }
 
 void Session::show_wait() {
-  const auto left = std::chrono::ceil<seconds>(wait_.next_try - services_.clock.now());
+  const auto left = std::chrono::ceil<std::chrono::seconds>(wait_.next_try - services_.clock.now());
   views_.connection.set_autotext("WAITING FOR THE INSTRUMENT");
   views_.connection.set_autochannel(
       "Next try in " + std::to_string(std::max<long long>(left.count(), 0)) + " s (Stop cancels)");

@@ -18,7 +18,7 @@ namespace {
 using kestrova::testing::read_file;
 using kestrova::testing::write_file;
 
-const std::string kHeader = "\"" + std::string(kReportSettingsHeader) + "\"\r\n";
+const std::string kStoredHeader = "\"" + std::string(kReportSettingsHeader) + "\"\r\n";
 
 struct CountingObserver final : ReportConfigObserver {
   void report_config_changed(const ReportConfig& config) override {
@@ -46,7 +46,7 @@ protected:
 // The start-up only reads: a user configuration is in force as stored; a damaged or missing
 // file gives the defaults, not user-defined, and nothing is written or shown.
 TEST_F(ReportConfigTest, StartUpReadsWithoutWriting) {
-  write_file(file(), kHeader + "1,45,1,\";\",0,1,0,2,3,0,9,1\r\n");
+  write_file(file(), kStoredHeader + "1,45,1,\";\",0,1,0,2,3,0,9,1\r\n");
   config_.read();
   EXPECT_TRUE(config_.user_defined());
   EXPECT_EQ(config_.settings().Bin, 45);
@@ -59,7 +59,7 @@ TEST_F(ReportConfigTest, StartUpReadsWithoutWriting) {
     if (body.empty())
       std::filesystem::remove(file());
     else
-      write_file(file(), kHeader + body + "\r\n");
+      write_file(file(), kStoredHeader + body + "\r\n");
     config_.read();
     EXPECT_FALSE(config_.user_defined()) << body;
     EXPECT_EQ(config_.settings(), default_report_settings(",")) << body;
@@ -81,24 +81,24 @@ TEST_F(ReportConfigTest, ApplyAndBackToDefaultTakeEffectAtOnce) {
   EXPECT_TRUE(config_.apply(chosen, dialogs_));
   EXPECT_TRUE(config_.user_defined());
   EXPECT_EQ(config_.settings(), chosen);
-  EXPECT_EQ(read_file(file()), kHeader + "1,5,1,\" \",1,0,1,0,0,1,18,0\r\n");
+  EXPECT_EQ(read_file(file()), kStoredHeader + "1,5,1,\" \",1,0,1,0,0,1,18,0\r\n");
   EXPECT_TRUE(observer_.last.user_defined);
   EXPECT_EQ(observer_.last.bin, 5);
 
   config_.load_for_report(dialogs_);
   EXPECT_EQ(config_.settings(), chosen) << "the user configuration is loaded";
   config_.store_current(dialogs_);
-  EXPECT_EQ(read_file(file()), kHeader + "1,5,1,\" \",1,0,1,0,0,1,18,0\r\n");
+  EXPECT_EQ(read_file(file()), kStoredHeader + "1,5,1,\" \",1,0,1,0,0,1,18,0\r\n");
 
   config_.back_to_default(dialogs_);
   EXPECT_FALSE(config_.user_defined());
   EXPECT_EQ(config_.settings(), default_report_settings(","));
-  EXPECT_EQ(read_file(file()), kHeader + "0,30,0,\",\",1,0,1,0,0,1,18,0\r\n");
+  EXPECT_EQ(read_file(file()), kStoredHeader + "0,30,0,\",\",1,0,1,0,0,1,18,0\r\n");
   EXPECT_FALSE(observer_.last.user_defined);
   EXPECT_TRUE(dialogs_.texts().empty());
 
   // A settings window's load (flag 1) reads the file but leaves the flag in force alone.
-  write_file(file(), kHeader + "1,60,0,\",\",1,0,1,0,0,1,18,0\r\n");
+  write_file(file(), kStoredHeader + "1,60,0,\",\",1,0,1,0,0,1,18,0\r\n");
   EXPECT_EQ(config_.load(1, dialogs_), 1);
   EXPECT_FALSE(config_.user_defined());
   config_.remove_observer(&observer_);
