@@ -78,6 +78,10 @@ void ConnectionScreens::set_autochannel(std::string_view text) {
 
 void ConnectionScreens::set_autotext(std::string_view text) {
   main_.lbl_autotext->setText(qs(text));
+  // A text outside a connect (a relaunched instance waiting for the instrument) shows the
+  // message frame too; an empty one hides it.
+  main_.frm_autotext->setVisible(!text.empty());
+  if (!text.empty()) main_.frm_autotext->raise();
 }
 
 void ConnectionScreens::set_news(std::string_view text) { init_.show_news(qs(text)); }

@@ -45,10 +45,11 @@ protected:
             numbers + "\r\n");
   }
 
-  app::App& make_app(bool autorun = false) {
+  app::App& make_app(bool autorun = false, int relaunch = 0) {
     app::AppOptions options;
     options.data_dir = tmp_.path();
     options.autorun = autorun;
+    options.relaunch = relaunch;
     options.startup_timer_ms = 1;
     options.port_sources = {};
     device::CommTimeouts t;

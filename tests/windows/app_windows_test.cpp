@@ -357,6 +357,27 @@ TEST_F(StartScreen, ReportSettingsApplyAtTheNextCompletion) {
   a.report_window().Cmd_cancel->click();
 }
 
+// A relaunched instance that finds no instrument asks nothing: the main window shows that it
+// waits, and "Stop Acquisition" cancels the wait.
+TEST_F(StartScreen, RelaunchedInstanceShowsItsWaitAndStopCancelsIt) {
+  write_config("0,0,4,0");
+  app::App& a = make_app(true, 1);
+  ASSERT_EQ(a.start(), app::LoadOutcome::Ready);
+  app::FrmMain& m = a.main_window();
+  EXPECT_TRUE(run_until([&] { return a.session().waiting_for_instrument(); }));
+  EXPECT_TRUE(m.isVisible());
+  EXPECT_TRUE(m.frm_autotext->isVisible());
+  EXPECT_EQ(m.lbl_autotext->text(), "WAITING FOR THE INSTRUMENT");
+  EXPECT_TRUE(m.lbl_autochannel->text().startsWith("Next try in "))
+      << m.lbl_autochannel->text().toStdString();
+  EXPECT_TRUE(m.CmdStop->isEnabled());
+  EXPECT_TRUE(dialogs_.texts().empty()) << dialogs_.texts().front();
+  m.CmdStop->click();
+  EXPECT_FALSE(a.session().waiting_for_instrument());
+  EXPECT_FALSE(m.frm_autotext->isVisible());
+  EXPECT_FALSE(a.state().startup.autorun);
+}
+
 TEST_F(StartScreen, RunLatestProjectConnectsToTheInstrument) {
   sim::PtyServer server;
   std::string error;
