@@ -1,8 +1,5 @@
 #include "store/record_file.hpp"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -14,6 +11,7 @@
 
 #include "common/number_format.hpp"
 #include "common/rounding.hpp"
+#include "common/safe_file.hpp"
 #include "common/text_codec.hpp"
 
 namespace kestrova::store {
@@ -355,42 +353,11 @@ bool is_protected(const fs::path& file) {
   return (target.permissions() & fs::perms::owner_write) == fs::perms::none;
 }
 
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t n = ::write(fd, bytes.data(), bytes.size());
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(n));
-  }
-  return true;
-}
-
-void sync_folder(const fs::path& folder) {
-  const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
-}
-
 } // namespace
 
 bool save_file_atomically(const fs::path& file, std::string_view bytes) {
   if (is_protected(file)) return false;
-  fs::path tmp = file;
-  tmp += ".tmp";
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) return false;
-  bool ok = write_all(fd, bytes) && ::fsync(fd) == 0;
-  ok = (::close(fd) == 0) && ok;
-  if (ok) ok = ::rename(tmp.c_str(), file.c_str()) == 0;
-  if (!ok) {
-    ::unlink(tmp.c_str());
-    return false;
-  }
-  sync_folder(file.parent_path());
-  return true;
+  return common::write_file_atomically(file, bytes);
 }
 
 int CopyWithResult(const fs::path& source, const fs::path& target) {

@@ -131,8 +131,9 @@ bool FileExists(const fs::path& file);
 // Copies source over target; 1 on success, -1 on any failure (a read-only target included).
 int CopyWithResult(const fs::path& source, const fs::path& target);
 
-// Writes `bytes` to "<file>.tmp", flushes it to disk and renames it over `file`;
-// false (leaving `file` untouched) on any failure or when `file` is read-only.
+// Writes `bytes` to a scratch file beside `file`, flushes it to disk and renames it over `file`
+// (common::write_file_atomically); false (leaving `file` untouched) on any failure, or when
+// `file` is read-only, a symbolic link or not a regular file.
 bool save_file_atomically(const fs::path& file, std::string_view bytes);
 
 // Reads a whole file as bytes; nullopt when missing or unreadable.
