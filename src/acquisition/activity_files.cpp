@@ -237,7 +237,8 @@ AppendResult ActivityWriter::check_realtime_files() const {
 AppendResult ActivityWriter::write_record(const fs::path& file, std::span<const std::byte> bytes,
                                           std::optional<std::int64_t> offset,
                                           std::size_t sample_bytes, std::vector<Written>& done) {
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+  // A symbolic link in the acquisition folder is not followed (ELOOP).
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return {false, file, errno, AppendFailure::kWrite};
   struct stat st {};
   if (::fstat(fd, &st) != 0) {
@@ -288,7 +289,7 @@ AppendResult ActivityWriter::write_record(const fs::path& file, std::span<const 
 
 void ActivityWriter::roll_back(const std::vector<Written>& done) {
   for (const Written& w : done) {
-    const int fd = ::open(w.file.c_str(), O_WRONLY | O_CLOEXEC);
+    const int fd = ::open(w.file.c_str(), O_WRONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) continue;
     if (::ftruncate(fd, static_cast<off_t>(w.offset)) == 0) ::fsync(fd);
     ::close(fd);

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <system_error>
 
 #include "common/rounding.hpp"
+#include "common/safe_file.hpp"
 #include "store/record_file.hpp"
 
 namespace kestrova::acquisition {
@@ -601,10 +601,7 @@ bool ChannelConsole::append_gain_test(int power, int gain,
   const std::filesystem::path folder = ctx_.project.app_folder;
   // Each file gets its whole entry in one write, so a failure never leaves half an entry.
   auto append = [](const std::filesystem::path& file, const std::string& text) {
-    std::ofstream out(file, std::ios::binary | std::ios::app);
-    if (out) out << text;
-    if (out) out.close();
-    return static_cast<bool>(out);
+    return common::append_to_file(file, text);
   };
   if (append(folder / kGainTestRawFile, raw) &&
       append(folder / kGainTestMeanFile, mean_line + "\r\n") &&

@@ -5,7 +5,6 @@
 #include <bit>
 #include <cfloat>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <new>
@@ -15,6 +14,7 @@
 
 #include "acquisition/detection_kernel.hpp"
 #include "common/rounding.hpp"
+#include "common/safe_file.hpp"
 
 static_assert(FLT_EVAL_METHOD == 0, "detection needs strict double evaluation");
 
@@ -281,10 +281,7 @@ bool append_raw_export(const std::string& folder, int channel, std::int32_t time
   line += ' ';
   line.append(flags.begin(), flags.end());
   line += "\r\n";
-  std::FILE* f = std::fopen(file.c_str(), "ab");
-  if (f == nullptr) return false;
-  const bool ok = std::fwrite(line.data(), 1, line.size(), f) == line.size();
-  return (std::fclose(f) == 0) && ok;
+  return common::append_to_file(file, line);
 }
 
 } // namespace kestrova::acquisition

@@ -4,6 +4,7 @@
 #include <array>
 #include <charconv>
 
+#include "common/file_commit.hpp"
 #include "common/number_format.hpp"
 #include "store/record_file.hpp"
 #include "store/setup_file.hpp"
@@ -67,6 +68,8 @@ AcquisitionTables LoadAcquisitionTables(const fs::path& acquisition_folder,
                                         const fs::path& program_folder, int project_number,
                                         common::Dialogs& dialogs) {
   AcquisitionTables tables;
+  // A replace of its files that a kill interrupted is completed (or dropped) first.
+  common::settle_pending_commit(acquisition_folder);
   store::ProjectState state;
   state.app_folder = program_folder;
   state.project_folder = acquisition_folder;

@@ -9,6 +9,7 @@
 
 #include "acquisition/activity_files.hpp"
 #include "acquisition/counts_reader.hpp"
+#include "common/file_commit.hpp"
 #include "common/rounding.hpp"
 #include "reports/report_data.hpp"
 
@@ -297,6 +298,7 @@ GroupActivity group_activity_from_bytes(std::span<const char> counts, const Chan
 std::optional<GroupActivity> group_activity(const fs::path& acquisition_folder,
                                             const ChannelGroups& groups, int bin,
                                             bool time_resolved, common::Dialogs& dialogs) {
+  common::settle_pending_commit(acquisition_folder);
   const fs::path counts = acquisition_folder / acquisition::kCountsFileName;
   std::size_t expected = 1;
   if (const File in = open_counts(counts); in && time_resolved && bin > 0)
@@ -406,6 +408,7 @@ std::optional<KineticActivity> kinetic_activity(const fs::path& project_folder,
     const fs::path folder = project_folder / name;
     // All its records in one column, finished as a table of its own.
     GroupAccumulator column(groups, 1, false);
+    common::settle_pending_commit(folder);
     if (!each_record(folder / acquisition::kCountsFileName, std::nullopt,
                      [&](const char* record, std::int64_t t) { column.add(record, t); })
              .ok()) {

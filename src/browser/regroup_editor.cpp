@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <system_error>
 
+#include "common/file_commit.hpp"
 #include "store/record_file.hpp"
 
 namespace kestrova::browser {
@@ -18,58 +19,28 @@ constexpr common::Rgb kWhite{255, 255, 255};
 constexpr common::Rgb kEdge{255, 0, 0};
 constexpr common::Rgb kCovered{0, 0, 255};
 
-struct GroupFile {
-  std::string_view name; // "groups.dat"
-  std::string_view base; // "groups"
-  std::string bytes;     // the new bytes
-  std::optional<std::string> old;
-};
+// The group files of an acquisition: the file and the base name of its backups.
+constexpr std::pair<std::string_view, std::string_view> kGroupFiles[] = {
+    {store::kChannelGroupsFile, "chgroup"}, {store::kGroupNamesFile, "groups"}};
 
-fs::path partial_of(const fs::path& file) { return fs::path(file.string() + ".new"); }
-
-// The save proper, shared by a save of edited groups and a restore of a backup.
-bool save_group_files(const fs::path& folder, std::string names_bytes, std::string channel_bytes,
-                      common::LocalTime when, const GroupFileOps& ops) {
-  GroupFile files[] = {{store::kChannelGroupsFile, "chgroup", std::move(channel_bytes), {}},
-                       {store::kGroupNamesFile, "groups", std::move(names_bytes), {}}};
+// The save proper, shared by a save of edited groups and a restore of a backup: the backups
+// and both new files go in one commit (common::FileCommit).
+bool save_group_files(const fs::path& folder, std::string_view names_bytes,
+                      std::string_view channel_bytes, common::LocalTime when) {
   const std::string stamp = backup_stamp(when);
-  // Backups first: a file that exists but cannot be read or kept stops the save untouched.
-  for (GroupFile& f : files) {
-    const fs::path file = folder / f.name;
-    if (!store::FileExists(file)) continue;
-    f.old = store::read_file_bytes(file);
-    if (!f.old) return false;
-    const fs::path dated = folder / (std::string(f.base) + stamp + ".bak");
-    if (!ops.write(folder / (std::string(f.base) + ".bak"), *f.old)) return false;
-    if (!store::FileExists(dated) && !ops.write(dated, *f.old)) return false;
+  common::FileCommit commit(folder);
+  for (const auto& [name, base] : kGroupFiles) {
+    // The scratch names of earlier versions of this save.
+    std::error_code ec;
+    fs::remove(folder / (std::string(name) + ".new"), ec);
+    if (!store::FileExists(folder / name)) continue;
+    commit.add_copy(std::string(base) + ".bak", name);
+    const std::string dated = std::string(base) + stamp + ".bak";
+    if (!store::FileExists(folder / dated)) commit.add_copy(dated, name);
   }
-  // Both new files complete beside their names before either is replaced.
-  const auto drop_partials = [&] {
-    for (const GroupFile& f : files)
-      ops.remove(partial_of(folder / f.name));
-  };
-  for (const GroupFile& f : files)
-    if (!ops.write(partial_of(folder / f.name), f.bytes)) {
-      drop_partials();
-      return false;
-    }
-  // groups.dat (files[1]) first, then chgroup.dat: when the second cannot replace its file the
-  // first is put back, so names and channels never come from two different saves.
-  const fs::path names = folder / files[1].name;
-  if (!ops.rename(partial_of(names), names)) {
-    drop_partials();
-    return false;
-  }
-  const fs::path channels = folder / files[0].name;
-  if (!ops.rename(partial_of(channels), channels)) {
-    if (files[1].old)
-      ops.write(names, *files[1].old);
-    else
-      ops.remove(names);
-    drop_partials();
-    return false;
-  }
-  return true;
+  commit.add(store::kChannelGroupsFile, channel_bytes);
+  commit.add(store::kGroupNamesFile, names_bytes);
+  return commit.commit();
 }
 
 } // namespace
@@ -87,35 +58,17 @@ std::string backup_stamp(common::LocalTime when) {
   return buf;
 }
 
-GroupFileOps GroupFileOps::real() {
-  GroupFileOps ops;
-  ops.write = [](const fs::path& file, std::string_view bytes) {
-    return store::save_file_atomically(file, bytes);
-  };
-  ops.rename = [](const fs::path& from, const fs::path& to) {
-    std::error_code ec;
-    fs::rename(from, to, ec);
-    return !ec;
-  };
-  ops.remove = [](const fs::path& file) {
-    std::error_code ec;
-    fs::remove(file, ec);
-  };
-  return ops;
-}
-
 bool save_acquisition_groups(const fs::path& folder, const store::GroupTable& groups,
-                             common::LocalTime when, const GroupFileOps& ops) {
+                             common::LocalTime when) {
   return save_group_files(folder, store::GroupNamesText(groups), store::ChannelGroupsText(groups),
-                          when, ops);
+                          when);
 }
 
-bool restore_group_backups(const fs::path& folder, std::string_view stamp, common::LocalTime when,
-                           const GroupFileOps& ops) {
-  auto names = store::read_file_bytes(folder / ("groups" + std::string(stamp) + ".bak"));
-  auto channels = store::read_file_bytes(folder / ("chgroup" + std::string(stamp) + ".bak"));
+bool restore_group_backups(const fs::path& folder, std::string_view stamp, common::LocalTime when) {
+  const auto names = store::read_file_bytes(folder / ("groups" + std::string(stamp) + ".bak"));
+  const auto channels = store::read_file_bytes(folder / ("chgroup" + std::string(stamp) + ".bak"));
   if (!names || !channels) return false;
-  return save_group_files(folder, std::move(*names), std::move(*channels), when, ops);
+  return save_group_files(folder, *names, *channels, when);
 }
 
 // --- Editor ---
@@ -222,15 +175,14 @@ void RegroupEditor::draw(common::Canvas& canvas) const {
   canvas.box(a.left, plate.top - kCoverStrip, b.right, plate.top, kCovered, true);
 }
 
-RegroupEditor::Leave RegroupEditor::leave(common::Dialogs& dialogs, common::Clock& clock,
-                                          const GroupFileOps& ops) const {
+RegroupEditor::Leave RegroupEditor::leave(common::Dialogs& dialogs, common::Clock& clock) const {
   Leave result;
   if (dialogs.message(kSaveGroupsQuestion, common::Buttons::YesNo) != common::Answer::Yes) {
     result.after_reopen = std::string(kGroupsRestored);
     return result;
   }
   result.asked_to_save = true;
-  result.saved = save_acquisition_groups(folder_, groups(), clock.now(), ops);
+  result.saved = save_acquisition_groups(folder_, groups(), clock.now());
   dialogs.message(result.saved ? std::string(kGroupsSaved)
                                : std::string(kGroupsNotSaved) + folder_.string());
   return result;

@@ -39,30 +39,21 @@ inline constexpr const setup_editor::PlateStyle& kRegroupPlate = setup_editor::k
 // month, day, hour and minute with two digits each ("246503051407" for 14:07 on 5 March 2024).
 std::string backup_stamp(common::LocalTime when);
 
-// The file operations of a group save, replaceable so that a test can fail any one of them.
-struct GroupFileOps {
-  // Writes a whole file so that it holds either its old or its new bytes.
-  std::function<bool(const std::filesystem::path& file, std::string_view bytes)> write;
-  std::function<bool(const std::filesystem::path& from, const std::filesystem::path& to)> rename;
-  std::function<void(const std::filesystem::path& file)> remove;
-  static GroupFileOps real();
-};
-
 // Saves `groups` as groups.dat and chgroup.dat of `folder`. The previous files are first kept
 // as groups.bak and chgroup.bak and as "groups" + stamp + ".bak" and "chgroup" + stamp + ".bak"
 // (a dated backup already made in the same minute is kept, so the groups from before a first
-// save stay recoverable). Both new files are written beside their names before either replaces
-// its file; whatever fails, both files keep their old groups (a replaced groups.dat is put
-// back) and false is returned. A file that did not exist needs no backup.
+// save stay recoverable). The backups and both new files are replaced in one commit
+// (common::FileCommit): whatever fails before it, every file keeps its old bytes and false is
+// returned; a kill after it is completed by the next open of the folder. A file that did not
+// exist needs no backup.
 bool save_acquisition_groups(const std::filesystem::path& folder, const store::GroupTable& groups,
-                             common::LocalTime when,
-                             const GroupFileOps& ops = GroupFileOps::real());
+                             common::LocalTime when);
 
 // Puts the groups of a backup back: groups.bak and chgroup.bak for an empty stamp, else the
 // dated pair of that stamp; saved as above, so the groups replaced are backed up in turn. False
 // (nothing changed) when either backup is missing or unreadable, or the save fails.
 bool restore_group_backups(const std::filesystem::path& folder, std::string_view stamp,
-                           common::LocalTime when, const GroupFileOps& ops = GroupFileOps::real());
+                           common::LocalTime when);
 
 // The tables of the current acquisition that the editor changes or consults.
 struct RegroupAcquisition {
@@ -136,8 +127,7 @@ public:
     bool saved = false;
     std::optional<std::string> after_reopen;
   };
-  Leave leave(common::Dialogs& dialogs, common::Clock& clock,
-              const GroupFileOps& ops = GroupFileOps::real()) const;
+  Leave leave(common::Dialogs& dialogs, common::Clock& clock) const;
 
 private:
   std::filesystem::path folder_;

@@ -12,6 +12,7 @@
 #include "acquisition/activity_files.hpp"
 #include "acquisition/counts_reader.hpp"
 #include "acquisition/realtime_fit.hpp"
+#include "common/file_commit.hpp"
 #include "common/number_format.hpp"
 #include "reports/report_writer.hpp"
 #include "store/channel_tables.hpp"
@@ -146,6 +147,8 @@ TrackLoad load_track_inputs(const fs::path& folder, const TrackPlateSource& plat
   TrackLoad load;
   TrackInputs in;
   in.folder = folder;
+  // A replace of its files that a kill interrupted is completed (or dropped) first.
+  common::settle_pending_commit(folder);
   const fs::path counts = folder / acquisition::kCountsFileName;
   if (!store::FileExists(counts)) {
     load.error = kTrackActivityNotFound;

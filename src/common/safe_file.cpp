@@ -154,6 +154,7 @@ ScratchFile::~ScratchFile() {
 }
 
 bool ScratchFile::fail(const std::string& what, int error_number) {
+  error_number_ = error_number;
   error_ = "Error " + what + " " + (path_.empty() ? target_ : path_).string() + ": " +
            errno_text(error_number);
   return false;
@@ -227,6 +228,7 @@ bool ScratchFile::sync() {
 bool ScratchFile::rename_over_target() {
   if (!ok()) return false;
   if (std::string refusal = replace_refusal(target_); !refusal.empty()) {
+    error_number_ = EIO;
     error_ = std::move(refusal);
     return false;
   }

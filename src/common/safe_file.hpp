@@ -60,6 +60,8 @@ public:
   bool ok() const { return fd_ >= 0 && error_.empty(); }
   // What went wrong, naming the file, for a message.
   const std::string& error() const { return error_; }
+  // The errno value of the failure (EIO for a refused target).
+  int error_number() const { return error_number_; }
   int fd() const { return fd_; }
   const std::filesystem::path& path() const { return path_; }
   const std::filesystem::path& target() const { return target_; }
@@ -85,6 +87,7 @@ private:
   int fd_ = -1;
   bool renamed_ = false;
   std::string error_;
+  int error_number_ = 0;
 };
 
 // Why `target` cannot be replaced by a rename: a symbolic link, or something other than a

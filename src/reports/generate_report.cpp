@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "acquisition/activity_files.hpp"
+#include "common/file_commit.hpp"
 #include "common/number_format.hpp"
 #include "reports/csv_to_xlsx.hpp"
 #include "reports/rebin.hpp"
@@ -71,6 +72,8 @@ GenerateResult generate_report(const GenerateRequest& request, ReportServices& s
     return result.cancelled;
   };
   const fs::path counts = folder / acquisition::kCountsFileName;
+  // A replace of its files that a kill interrupted is completed (or dropped) first.
+  common::settle_pending_commit(folder);
   if (!store::FileExists(counts)) {
     dialogs.message(kActivityNotFound);
     return result;

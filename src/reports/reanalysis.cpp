@@ -7,7 +7,6 @@
 #include <condition_variable>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -17,7 +16,10 @@
 #include "acquisition/counts_reader.hpp"
 #include "acquisition/detection.hpp"
 #include "acquisition/realtime_fit.hpp"
+#include "common/file_commit.hpp"
 #include "common/rounding.hpp"
+#include "common/safe_file.hpp"
+#include "reports/counts_replace.hpp"
 #include "reports/rebin.hpp"
 #include "store/record_file.hpp"
 #include "store/setup_file.hpp"
@@ -32,8 +34,8 @@ using acquisition::kDetectionSamples;
 namespace {
 
 constexpr std::int64_t kWholeRecording = INT64_MAX;
-constexpr const char* kCountsPartial = "counts.bin.tmp";
-constexpr const char* kRawExportPartial = "raw_export.tmp";
+// The scratch file of the detection flags is named after this (see common::ScratchFile).
+constexpr const char* kRawExportScratch = "raw_export";
 
 // A file descriptor closed on scope exit.
 class Fd {
@@ -74,11 +76,6 @@ bool pwrite_all(int fd, const void* data, std::size_t size, std::int64_t offset)
     offset += put;
   }
   return true;
-}
-
-bool sync_folder(const fs::path& folder) {
-  Fd fd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY));
-  return fd.get() >= 0 && ::fsync(fd.get()) == 0;
 }
 
 std::optional<double> parse_threshold(std::string text) {
@@ -324,28 +321,25 @@ private:
 class RawExport {
 public:
   RawExport(const fs::path& folder, std::size_t channels)
-      : path_(folder / kRawExportPartial), channels_(channels),
-        fd_(::open(path_.c_str(), O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0644)) {}
-  ~RawExport() {
-    fd_.reset();
-    std::error_code ec;
-    fs::remove(path_, ec);
-  }
-  bool ok() const { return fd_.get() >= 0; }
-  const fs::path& path() const { return path_; }
+      : file_(folder / kRawExportScratch), channels_(channels) {}
+  bool ok() const { return file_.ok(); }
+  // The message of a failed write.
+  std::string error() const { return file_.error(); }
+  const fs::path& path() const { return file_.path(); }
   bool put(std::int64_t record, const char* flags) {
     const std::size_t size = channels_ * kDetectionSamples;
-    return pwrite_all(fd_.get(), flags, size, record * static_cast<std::int64_t>(size));
+    return pwrite_all(file_.fd(), flags, size, record * static_cast<std::int64_t>(size));
   }
-  // Appends the lines of every record analysed to the channel files; false with the file that
-  // failed in `failed`.
+  // Appends the lines of every record analysed to the channel files; false with the message in
+  // `error`. A channel file that is a symbolic link is refused, not followed.
   bool publish(const fs::path& folder, const std::vector<int>& channels,
-               const std::vector<std::int32_t>& raw_time, std::int64_t records, fs::path& failed) {
+               const std::vector<std::int32_t>& raw_time, std::int64_t records,
+               std::string& error) {
     std::vector<char> flags(kDetectionSamples);
     // Records not analysed at the end were never written: they read as zeros.
-    if (::ftruncate(fd_.get(),
+    if (::ftruncate(file_.fd(),
                     records * static_cast<std::int64_t>(channels_ * kDetectionSamples)) != 0) {
-      failed = path_;
+      error = "Error writing " + file_.path().string();
       return false;
     }
     for (std::size_t i = 0; i < channels.size(); ++i) {
@@ -354,8 +348,8 @@ public:
         const std::int64_t offset =
             (r * static_cast<std::int64_t>(channels_) + static_cast<std::int64_t>(i)) *
             kDetectionSamples;
-        if (!pread_all(fd_.get(), flags.data(), flags.size(), offset)) {
-          failed = path_;
+        if (!pread_all(file_.fd(), flags.data(), flags.size(), offset)) {
+          error = "Error reading " + file_.path().string();
           return false;
         }
         if (flags[0] == 0) continue;
@@ -363,107 +357,16 @@ public:
         text.append(flags.data(), flags.size());
         text += "\r\n";
       }
-      failed = folder / ("ch" + std::to_string(channels[i]) + ".raw");
-      std::ofstream out(failed, std::ios::binary | std::ios::app);
-      out.write(text.data(), static_cast<std::streamsize>(text.size()));
-      out.close();
-      if (!out) return false;
+      const fs::path channel_file = folder / ("ch" + std::to_string(channels[i]) + ".raw");
+      if (!common::append_to_file(channel_file, text, &error)) return false;
     }
     return true;
   }
 
 private:
-  fs::path path_;
+  common::ScratchFile file_; // removed when the export goes
   std::size_t channels_;
-  Fd fd_;
 };
-
-// Writes the new counts beside counts.bin, keeps the old file as counts.bak and renames the new
-// one over it. The message of a failure, counts.bin then being unchanged.
-std::optional<std::string> replace_counts(const fs::path& folder, const ActivityRows& rows) {
-  const fs::path counts = folder / acquisition::kCountsFileName;
-  const fs::path partial = folder / kCountsPartial;
-  const fs::path backup = folder / kCountsBackupName;
-  const fs::path backup_partial = folder / (std::string(kCountsBackupName) + ".tmp");
-  const auto fail = [&](const fs::path& file) -> std::optional<std::string> {
-    std::error_code ec;
-    fs::remove(partial, ec);
-    fs::remove(backup_partial, ec);
-    return "Error writing " + file.string() + "; " + counts.string() + " was not changed";
-  };
-  {
-    Fd fd(::open(partial.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
-    if (fd.get() < 0) return fail(partial);
-    std::vector<std::byte> bytes;
-    bytes.reserve(kCountsRecordBytes * std::min<std::size_t>(rows.size(), 4096));
-    std::int64_t offset = 0;
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      acquisition::CountsRecord record;
-      record.minutes = rows.time[r];
-      for (int c = 0; c < kChannels; ++c)
-        record.slots[c] = static_cast<std::int16_t>(rows.row(r)[c]);
-      record.slots[kChannels] = static_cast<std::int16_t>(rows.temperature[r]);
-      const auto encoded = acquisition::encode_counts_record(record);
-      bytes.insert(bytes.end(), encoded.begin(), encoded.end());
-      if (bytes.size() >= kCountsRecordBytes * 4096 || r + 1 == rows.size()) {
-        if (!pwrite_all(fd.get(), bytes.data(), bytes.size(), offset)) return fail(partial);
-        offset += static_cast<std::int64_t>(bytes.size());
-        bytes.clear();
-      }
-    }
-    if (::fsync(fd.get()) != 0) return fail(partial);
-  }
-  std::error_code ec;
-  fs::remove(backup_partial, ec);
-  fs::create_hard_link(counts, backup_partial, ec);
-  if (ec) {
-    ec.clear();
-    fs::copy_file(counts, backup_partial, ec);
-    Fd fd(::open(backup_partial.c_str(), O_RDONLY | O_CLOEXEC));
-    if (ec || fd.get() < 0 || ::fsync(fd.get()) != 0) return fail(backup_partial);
-  }
-  fs::rename(backup_partial, backup, ec);
-  if (ec) return fail(backup);
-  fs::rename(partial, counts, ec);
-  if (ec) return fail(counts);
-  sync_folder(folder);
-  return std::nullopt;
-}
-
-// Copies setup.dat to setup.bak, then writes setup.dat from it with the detection mode (line 4,
-// 5th value), the organism (line 10, 1st value) and the threshold x 10 (line 10, 4th value).
-bool update_setup_detection(const fs::path& folder, int method, int organism,
-                            int threshold_tenths) {
-  const fs::path setup = folder / store::kSetupFileName;
-  const fs::path backup = folder / store::kSetupBackupName;
-  if (store::CopyWithResult(setup, backup) != 1) return false;
-  auto text = store::read_text_file(backup);
-  if (!text) return false;
-  store::RecordReader reader(*text);
-  store::RecordWriter out;
-  for (int i = 0; !reader.at_end(); ++i) {
-    auto line = reader.read_line();
-    if (!line) return false;
-    if (i != 3 && i != 9) {
-      out.line(*line);
-      continue;
-    }
-    store::RecordReader values(*line);
-    int v[6] = {};
-    if (!values.read(v[0], v[1], v[2], v[3], v[4], v[5])) return false;
-    if (i == 3) {
-      v[4] = method;
-    } else {
-      v[0] = organism;
-      v[3] = threshold_tenths;
-    }
-    out.record({v[0], v[1], v[2], v[3], v[4], v[5]});
-  }
-  if (reader.failed()) return false;
-  // A file without a 10th line is left as it was.
-  if (std::count(out.text().begin(), out.text().end(), '\n') < 10) return false;
-  return store::save_file_atomically(setup, out.text());
-}
 
 } // namespace
 
@@ -516,6 +419,8 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
   };
   const fs::path& folder = request.report.acquisition_folder;
   const fs::path counts = folder / acquisition::kCountsFileName;
+  // A replace of its files that a kill interrupted is completed (or dropped) first.
+  common::settle_pending_commit(folder);
   if (!store::FileExists(counts)) {
     dialogs.message(kActivityNotFound);
     return result;
@@ -573,7 +478,7 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
   if (request.export_raw) {
     raw.emplace(folder, channels.size());
     if (!raw->ok()) {
-      dialogs.message("Error writing " + raw->path().string() + "; nothing was changed");
+      dialogs.message(raw->error() + "; nothing was changed");
       return result;
     }
   }
@@ -612,9 +517,9 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
   }
 
   if (raw) {
-    fs::path failed;
+    std::string failed;
     if (!raw->publish(folder, channels, records->raw_time, n, failed)) {
-      dialogs.message("Error writing " + failed.string());
+      dialogs.message(failed);
       return result;
     }
   }
@@ -632,14 +537,14 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
   } else {
     status("Saving...");
     services.pump.process_events();
-    if (auto problem = replace_counts(folder, rows)) {
-      dialogs.message(*problem);
+    const CountsReplaceResult replaced = replace_counts(
+        folder, rows, {request.method, request.organism, common::round_to_int(*threshold * 10)});
+    if (replaced.error) {
+      dialogs.message(*replaced.error);
       return result;
     }
     status("Block " + std::to_string(n) + of);
-    if (!update_setup_detection(folder, request.method, request.organism,
-                                common::round_to_int(*threshold * 10)))
-      dialogs.message("error Updating setup.dat");
+    if (!replaced.setup_updated) dialogs.message("error Updating setup.dat");
     report.setting_text.reset();
   }
   report.rows = std::move(rows);

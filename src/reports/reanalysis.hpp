@@ -13,14 +13,13 @@
 #include <string>
 #include <string_view>
 
+#include "reports/counts_replace.hpp"
 #include "reports/generate_report.hpp"
 #include "reports/report_data.hpp"
 
 namespace kestrova::reports {
 
 inline constexpr std::string_view kRealtimeNotFound = "Real Time Data Not Found";
-// Backup of the counts file that a replacing run supersedes.
-inline constexpr const char* kCountsBackupName = "counts.bak";
 
 // The entries of the method and organism lists, in index order.
 const std::array<std::string_view, 4>& detection_method_names();
@@ -72,10 +71,10 @@ std::int64_t span_minutes(double hours);
 // short real-time file (named in the message), real-time files that do not fit the setup's
 // buffer length, a damaged counts.bin or a read error ends the run with every file as it was.
 // A report made from counts kept in memory can still be stopped, with nothing written. Replacing
-// writes the new counts beside the old ones, flushes them, keeps the old file as counts.bak and
-// renames the new one over counts.bin, so a crash or a full disk leaves either the old or the new
-// file whole. The report at the end is not normalised to a basal acquisition. Messages go through
-// `services.dialogs`.
+// writes counts.bin and setup.dat anew in one commit (see counts_replace.hpp: the files replaced
+// kept as counts.bak and setup.bak, the recorded ones as counts.rec and setup.rec at the first
+// replace), so a crash or a full disk leaves either both old files or both new ones. The report
+// at the end is not normalised to a basal acquisition. Messages go through `services.dialogs`.
 ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices& services,
                                 const ReanalysisControl& control = {});
 

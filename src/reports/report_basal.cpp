@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "acquisition/activity_files.hpp"
+#include "common/file_commit.hpp"
 #include "common/rounding.hpp"
 #include "reports/rebin.hpp"
 
@@ -97,6 +98,7 @@ bool normalise_to_basal(const std::filesystem::path& folder, std::string_view ba
                   common::Buttons::Ok, common::Icon::Information, kBasalTitle);
   const std::string basal_folder = path.substr(0, path.size() > 13 ? path.size() - 13 : 0) +
                                    std::string(basal_choice.substr(0, 13));
+  common::settle_pending_commit(basal_folder);
   auto basal_rows =
       load_counts_rows(std::filesystem::path(basal_folder) / acquisition::kCountsFileName, dialogs);
   if (!basal_rows) return false;

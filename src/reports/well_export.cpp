@@ -1,11 +1,13 @@
 #include "reports/well_export.hpp"
 
 #include <cstdio>
-#include <fstream>
 #include <utility>
+#include <vector>
 
 #include "acquisition/activity_files.hpp"
+#include "common/file_commit.hpp"
 #include "common/rounding.hpp"
+#include "common/safe_file.hpp"
 #include "reports/report_data.hpp"
 #include "reports/report_statistics.hpp"
 #include "store/record_file.hpp"
@@ -15,13 +17,6 @@ namespace kestrova::reports {
 namespace fs = std::filesystem;
 
 namespace {
-
-bool write_text(const fs::path& file, const std::string& text) {
-  std::ofstream out(file, std::ios::binary | std::ios::trunc);
-  out.write(text.data(), static_cast<std::streamsize>(text.size()));
-  out.close();
-  return static_cast<bool>(out);
-}
 
 std::string padded(long value, int digits) {
   char buffer[32];
@@ -74,6 +69,8 @@ WellExportResult export_well_series(const WellExportRequest& request, common::Di
   WellExportResult result;
   const fs::path& folder = request.acquisition_folder;
   const fs::path counts = folder / acquisition::kCountsFileName;
+  // A replace of its files that a kill interrupted is completed (or dropped) first.
+  common::settle_pending_commit(folder);
   if (!store::FileExists(counts)) {
     dialogs.message(kActivityNotFound);
     return result;
@@ -130,8 +127,11 @@ WellExportResult export_well_series(const WellExportRequest& request, common::Di
     files.emplace_back(folder / "time.txt", std::move(text));
   }
   if (common::cancelled(request.cancel)) return result;
+  // Each file is replaced whole (a symbolic link in its place is refused, not followed); a
+  // failure shows its reason, then "Report Error".
   for (const auto& [file, text] : files) {
-    if (!write_text(file, text)) {
+    if (std::string why; !common::write_file_atomically(file, text, &why)) {
+      dialogs.message(why);
       dialogs.message("Report Error");
       return result;
     }

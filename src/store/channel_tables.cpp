@@ -2,6 +2,7 @@
 
 #include <fmt/format.h>
 
+#include "common/file_commit.hpp"
 #include "common/rounding.hpp"
 #include "store/record_file.hpp"
 
@@ -102,6 +103,8 @@ bool LoadThresholds(const fs::path& folder, int project_number, ChannelTables& t
 bool LoadGroupNames(const fs::path& folder, int project_number, GroupTables& groups,
                     common::Dialogs& dialogs) {
   GroupTable& main = groups.main();
+  // A regroup that a kill interrupted is completed (or dropped) before either file is read.
+  common::settle_pending_commit(folder);
   const TableRead result = read_table(folder / kGroupNamesFile, [&](RecordReader& r, int index) {
     std::string name;
     if (!r.read(name)) return false;

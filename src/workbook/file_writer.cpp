@@ -38,7 +38,8 @@ FileWriter::~FileWriter() {
 }
 
 Status FileWriter::open(const std::filesystem::path& path) {
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  // A part of the scratch folder: a symbolic link in its place is not followed.
+  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
   if (fd < 0) return system_error(errno, path.string());
   adopt(fd, path);
   return std::nullopt;

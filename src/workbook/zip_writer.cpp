@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "common/safe_file.hpp"
 #include "workbook/crc32.hpp"
 #include "workbook/file_writer.hpp"
 
@@ -250,9 +251,6 @@ Status zip_folder(const fs::path& folder, const fs::path& archive, const common:
 Status zip_folder(const fs::path& folder, const fs::path& archive, const common::CivilTime& stamp,
                   std::span<const KnownPart> known, const ZipLimits& limits,
                   const std::atomic<bool>* interrupted) {
-  std::error_code ignored;
-  fs::remove(archive, ignored);
-
   Status status;
   std::vector<ZipEntry> entries = list_zip_entries(folder, status);
   if (status) return status;
@@ -261,29 +259,27 @@ Status zip_folder(const fs::path& folder, const fs::path& archive, const common:
       if (k.name == e.name && k.size == e.size) e.crc = k.crc;
     }
   }
-  if (entries.empty()) return std::nullopt;
+  if (entries.empty()) {
+    std::error_code ignored;
+    fs::remove(archive, ignored);
+    return std::nullopt;
+  }
   if (Status s = check_limits(entries, limits)) return s;
 
-  const fs::path dir = archive.has_parent_path() ? archive.parent_path() : fs::path(".");
-  std::string tmp_name = archive.filename().string();
-  tmp_name.insert(0, 1, '.');
-  tmp_name.append(".XXXXXX");
-  std::string tmp = (dir / tmp_name).string();
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return system_error(errno, archive.string());
-  ::fchmod(fd, 0644);
+  // The old archive stays until the new one is renamed over it; the scratch file goes with
+  // `scratch` on any failure or interruption.
+  if (std::string refusal = common::replace_refusal(archive); !refusal.empty())
+    return Error{ELOOP, refusal};
+  common::ScratchFile scratch(archive);
+  const int fd = scratch.ok() ? ::dup(scratch.fd()) : -1;
+  if (fd < 0) return Error{scratch.ok() ? errno : scratch.error_number(), scratch.error()};
   FileWriter out;
-  out.adopt(fd, tmp);
+  out.adopt(fd, scratch.path());
   out.stop_when(interrupted);
   status = write_archive(out, entries, stamp, limits);
   if (!status) status = out.close();
-  if (!status && ::rename(tmp.c_str(), archive.c_str()) != 0) {
-    status = system_error(errno, archive.string());
-  }
-  if (status) {
-    out.close();
-    ::unlink(tmp.c_str());
-  }
+  out.close();
+  if (!status && !scratch.commit()) status = Error{scratch.error_number(), scratch.error()};
   return status;
 }
 

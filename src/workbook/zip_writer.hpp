@@ -46,9 +46,10 @@ struct KnownPart {
 std::vector<ZipEntry> list_zip_entries(const std::filesystem::path& folder, Status& status);
 
 // Writes every file under `folder` into the ZIP archive `archive`, stored uncompressed, all
-// entries stamped with `stamp`. An existing archive is deleted first; an empty folder gives no
-// archive. The archive is written to a temporary file beside it and renamed into place, so it
-// is either complete or absent. Archives beyond `limits` are refused with an error.
+// entries stamped with `stamp`; an empty folder gives no archive (an old one is removed). The
+// archive is written to a scratch file beside it (common::ScratchFile) and renamed over the old
+// one, so the old archive stays whole until the new one is complete; an archive name that is a
+// symbolic link is refused. Archives beyond `limits` are refused with an error.
 Status zip_folder(const std::filesystem::path& folder, const std::filesystem::path& archive,
                   const common::CivilTime& stamp, const ZipLimits& limits = {});
 

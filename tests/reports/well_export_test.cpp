@@ -125,7 +125,10 @@ TEST_F(WellExportTest, Failures) {
   dialogs_.clear();
   const WellExportResult result = export_well_series(request(30, false), dialogs_);
   EXPECT_FALSE(result.ok);
-  EXPECT_EQ(dialogs_.texts(), std::vector<std::string>{"Report Error"});
+  EXPECT_EQ(dialogs_.texts(),
+            (std::vector<std::string>{(folder_ / "ch000007.txt").string() +
+                                          " is not a regular file; it was not written",
+                                      "Report Error"}));
   EXPECT_TRUE(fs::exists(folder_ / "ch000006.txt")) << "files written before stay";
   EXPECT_FALSE(fs::exists(folder_ / "time.txt"));
 }
