@@ -143,6 +143,18 @@ TEST_F(CountsReplaceTest, PlantedLinksAreNeitherFollowedNorMovedIntoPlace) {
   }
 }
 
+// Scratch files that a crash left, of this version or of earlier ones, go with the next replace
+// of their file.
+TEST_F(CountsReplaceTest, ScratchLeftByACrashGoesWithTheNextReplace) {
+  const char* left[] = {"counts.bin.tmp", "counts.bak.tmp", "setup.dat.tmp",
+                        ".counts.bin.a1B2c3", ".setup.bak.Zz9Zz9", ".commit.jnl.q1w2e3"};
+  for (const char* name : left)
+    write_file(folder_ / name, "left by a crash");
+  ASSERT_TRUE(replace(1).ok()) << ::testing::PrintToString(dialogs_.texts());
+  for (const char* name : left)
+    EXPECT_FALSE(fs::exists(folder_ / name)) << name;
+}
+
 TEST_F(CountsReplaceTest, AKillAtAnyStepLeavesEveryReaderTheOldPairOrTheNewOne) {
   const auto pristine = testing::folder_snapshot(folder_);
   const auto reset = [&] {

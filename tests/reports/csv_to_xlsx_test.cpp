@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <csignal>
 #include <sys/resource.h>
 #include <thread>
 
+#include "common/safe_file.hpp"
 #include "reports/csv_split.hpp"
 #include "reports/csv_to_xlsx.hpp"
 #include "reports/field_relay.hpp"
@@ -352,6 +354,56 @@ TEST(ConvertirCsvXlsx, ASheetTheDiskCannotHoldIsAnErrorOnEitherThread) {
                   (c.tmp / "tmp_xlsx" / "xl" / "worksheets" / "sheet1.xml").string());
     EXPECT_EQ(c.dialogs.transcript()[0].icon, common::Icon::Error);
   }
+}
+
+// The old workbook stays until the new one is complete: a write that fails at any step of the
+// archive, or is interrupted, leaves it whole and no scratch file behind; a stale scratch file
+// of a killed conversion goes with the next one; a link in the workbook's place is refused.
+TEST(ConvertirCsvXlsx, TheOldWorkbookStaysUntilTheNewOneReplacesIt) {
+  Conversion c;
+  ASSERT_TRUE(c.run("old", ";"));
+  const std::string old_workbook = read_file(c.tmp / "report.xlsx");
+  const auto scratch_left = [&] {
+    for (const auto& e : fs::directory_iterator(c.tmp.path()))
+      if (e.path().filename().string().starts_with(".report.xlsx.")) return true;
+    return false;
+  };
+  const auto convert = [&](const std::atomic<bool>* interrupted = nullptr) {
+    c.dialogs.clear();
+    return Convertir_csv_xlsx(c.tmp / "report.csv", c.tmp / "report.xlsx", ";", c.tmp.path(),
+                              {".", ","}, c.dialogs, c.clock, Threading::Single, interrupted);
+  };
+  write_file(c.tmp / "report.csv", "new");
+  for (const common::FileStep failing :
+       {common::FileStep::Create, common::FileStep::Sync, common::FileStep::Rename}) {
+    SCOPED_TRACE(static_cast<int>(failing));
+    const common::FileStepHook hook([&](common::FileStep step, const fs::path& file) {
+      const bool archive =
+          file.filename().string().starts_with(".report.xlsx.") || file.filename() == "report.xlsx";
+      return step != failing || !archive;
+    });
+    EXPECT_FALSE(convert());
+    EXPECT_EQ(read_file(c.tmp / "report.xlsx"), old_workbook);
+    EXPECT_FALSE(scratch_left());
+  }
+  const std::atomic<bool> interrupted{true};
+  EXPECT_FALSE(convert(&interrupted));
+  EXPECT_EQ(read_file(c.tmp / "report.xlsx"), old_workbook);
+  EXPECT_FALSE(scratch_left());
+
+  write_file(c.tmp / ".report.xlsx.k3Jq9Z", "left by a kill");
+  ASSERT_TRUE(convert());
+  EXPECT_NE(read_file(c.tmp / "report.xlsx"), old_workbook);
+  EXPECT_FALSE(scratch_left());
+
+  write_file(c.tmp / "outside", "outside");
+  fs::remove(c.tmp / "report.xlsx");
+  fs::create_symlink(c.tmp / "outside", c.tmp / "report.xlsx");
+  EXPECT_FALSE(convert());
+  EXPECT_EQ(read_file(c.tmp / "outside"), "outside");
+  EXPECT_EQ(c.dialogs.messages().back(), "Error al generar XLSX: " + std::to_string(ELOOP) + " - " +
+                                             (c.tmp / "report.xlsx").string() +
+                                             " is a symbolic link; it was not written");
 }
 
 TEST(ConvertirCsvXlsx, ReportOpensInOpenpyxl) {

@@ -323,6 +323,20 @@ TEST_F(ReanalysisTest, RawExportWritesDetectionFlags) {
   EXPECT_FALSE(fs::exists(folder_ / "raw_export.tmp"));
 }
 
+// A channel file that is a symbolic link is refused with a message naming it; the file it
+// points to stays as it was.
+TEST_F(ReanalysisTest, RawExportRefusesALinkedChannelFile) {
+  record({{1, 2, 3}});
+  write_file(tmp_ / "outside", "outside");
+  std::filesystem::create_symlink(tmp_ / "outside", folder_ / "ch0.raw");
+  ReanalysisRequest r = request();
+  r.export_raw = true;
+  EXPECT_FALSE(run(r).ok());
+  EXPECT_EQ(read_file(tmp_ / "outside"), "outside");
+  EXPECT_EQ(dialogs_.texts(), std::vector<std::string>{(folder_ / "ch0.raw").string() +
+                                                       " is a symbolic link; it was not written"});
+}
+
 // A disk that fills while the new counts are written: counts.bin stays as it was, no partial
 // file is left and nothing else changes.
 TEST_F(ReanalysisTest, FullDiskDuringReplaceKeepsTheOldCounts) {

@@ -133,5 +133,25 @@ TEST_F(WellExportTest, Failures) {
   EXPECT_FALSE(fs::exists(folder_ / "time.txt"));
 }
 
+// A link planted at an export name is refused, not followed: the file it points to stays as
+// it was and the message names the link.
+TEST_F(WellExportTest, PlantedLinksAreNotFollowed) {
+  for (const char* name : {"ch000000.txt", "time.txt"}) {
+    SCOPED_TRACE(name);
+    record(30);
+    write_file(tmp_ / "outside", "outside");
+    fs::create_symlink(tmp_ / "outside", folder_ / name);
+    dialogs_.clear();
+    EXPECT_FALSE(export_well_series(request(30, false), dialogs_).ok);
+    EXPECT_EQ(read_file(tmp_ / "outside"), "outside");
+    EXPECT_TRUE(fs::is_symlink(folder_ / name));
+    EXPECT_EQ(dialogs_.texts(),
+              (std::vector<std::string>{(folder_ / name).string() +
+                                            " is a symbolic link; it was not written",
+                                        "Report Error"}));
+    fs::remove_all(folder_);
+  }
+}
+
 } // namespace
 } // namespace kestrova::reports

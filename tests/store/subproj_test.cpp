@@ -58,7 +58,12 @@ TEST(AcquisitionIndex, FieldEditsGoThroughTheBackup) {
   write_file(dir / "subproj.dat", original);
   FakeDialogs dialogs;
 
+  // Scratch that a crash left beside both files goes with this edit.
+  write_file(dir / "subproj.dat.tmp", "left by a crash");
+  write_file(dir / "subproj.bak.tmp", "left by a crash");
   EXPECT_EQ(SetAcquisitionTitle(dir.path(), "New title", dialogs), "New title");
+  EXPECT_FALSE(std::filesystem::exists(dir / "subproj.dat.tmp"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "subproj.bak.tmp"));
   EXPECT_EQ(read_file(dir / "subproj.bak"), original);
   EXPECT_EQ(ReadAcquisitionTitle(dir.path()), "New title");
   EXPECT_EQ(ReadAcquisitionComments(dir.path()), "line 1\r\nline 2");
