@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 
 #include "common/rounding.hpp"
+#include "common/safe_file.hpp"
 
 namespace kestrova::acquisition {
 
@@ -211,12 +211,9 @@ bool SelfTest::report(const std::vector<std::string>& lines, bool create) {
   std::string entry;
   for (const std::string& l : lines)
     entry += l + "\r\n";
-  {
-    std::ofstream out(report_path_, std::ios::binary | (create ? std::ios::trunc : std::ios::app));
-    if (out) out << entry;
-    if (out) out.close();
-    if (out) return true;
-  }
+  if (create ? common::write_file_atomically(report_path_, entry)
+             : common::append_to_file(report_path_, entry))
+    return true;
   ctx_.dialogs.message("The test report could not be written to " + report_path_.string() +
                            ". The test stops.",
                        common::Buttons::Ok, common::Icon::Error);

@@ -1,10 +1,13 @@
 #include "ui/picture_box.hpp"
 
+#include <QBuffer>
 #include <QFontMetricsF>
 #include <QPaintEvent>
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+
+#include "common/safe_file.hpp"
 
 namespace kestrova::ui {
 
@@ -149,7 +152,12 @@ bool PictureBox::save(const std::filesystem::path& file, common::ImageFormat for
   ensure_image();
   finish_painting();
   const char* kind = format == common::ImageFormat::Bmp ? "BMP" : "PNG";
-  return image_.save(QString::fromStdString(file.string()), kind);
+  // Encoded in memory, then written whole: a symbolic link in the file's place is refused.
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::WriteOnly) || !image_.save(&buffer, kind)) return false;
+  return common::write_file_atomically(
+      file, std::string_view(bytes.constData(), static_cast<std::size_t>(bytes.size())));
 }
 
 void PictureBox::paintEvent(QPaintEvent* event) {

@@ -4,14 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include "browser/browser_acquisition.hpp"
 #include "browser/regroup_editor.hpp"
 #include "common/event_pump.hpp"
+#include "common/safe_file.hpp"
 #include "reports/generate_report.hpp"
 #include "reports/reanalysis_fixture.hpp"
 #include "store/record_file.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
 #include "support/fake_shell.hpp"
+#include "support/file_steps.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kestrova::browser {
@@ -70,7 +73,8 @@ protected:
   std::vector<std::string> partial_files() const {
     std::vector<std::string> found;
     for (const auto& e : fs::directory_iterator(folder))
-      if (e.path().extension() == ".new" || e.path().extension() == ".tmp")
+      if (e.path().extension() == ".new" || e.path().extension() == ".tmp" ||
+          e.path().filename().string().starts_with("."))
         found.push_back(e.path().filename().string());
     return found;
   }
@@ -132,47 +136,70 @@ TEST_F(RegroupSaveTest, TheReportOfARegroupedAcquisitionUsesTheNewGroupsAndBacku
   EXPECT_EQ(report(), before);
 }
 
-TEST_F(RegroupSaveTest, ASaveThatFailsAtAnyStepLeavesTheOldGroups) {
+// Failing or killing the save at each of its file steps: every reader (the report, the
+// browser's tables) then sees the old groups with the old channels or the new with the new,
+// never a mix, and nothing of the save is left over once the folder has been opened again.
+TEST_F(RegroupSaveTest, ASaveFailedOrKilledAtAnyStepLeavesEveryReaderOneWholeSetOfGroups) {
   store::GroupTable edited = acquisition().groups;
   edited.channel_group[17] = 0;
   edited.names[1] = "Renamed";
-  // Count the steps of a save that goes through, then fail each one in turn.
-  int steps = 0;
-  int fail_at = 0;
-  GroupFileOps counting = GroupFileOps::real();
-  const GroupFileOps real = GroupFileOps::real();
-  counting.write = [&](const fs::path& f, std::string_view b) {
-    return ++steps != fail_at && real.write(f, b);
+  const auto reset = [&] {
+    for (const auto& e : fs::directory_iterator(folder)) {
+      const std::string name = e.path().filename().string();
+      if (name.starts_with(".") || e.path().extension() == ".bak" || name == "commit.jnl")
+        fs::remove(e.path());
+    }
+    kestrova::testing::write_file(folder / "groups.dat", old_names);
+    kestrova::testing::write_file(folder / "chgroup.dat", old_channels);
   };
-  counting.rename = [&](const fs::path& a, const fs::path& b) {
-    return ++steps != fail_at && real.rename(a, b);
+  // What the readers see: "old", "new", or the mixture.
+  const std::string old_report = report();
+  const auto view = [&](const std::string& new_report) {
+    const store::GroupTable browser = LoadAcquisitionTables(folder, dir.path(), 1, dialogs).groups;
+    const std::string text = report();
+    if (text == old_report && browser == acquisition().groups && on_disk_unchanged())
+      return std::string("old");
+    if (text == new_report && browser == edited) return std::string("new");
+    return text;
   };
-  {
-    TempDir scratch;
-    fs::copy(folder, scratch.path() / "copy");
-    ASSERT_TRUE(save_acquisition_groups(scratch.path() / "copy", edited, clock.now(), counting));
-  }
-  const int total = steps;
-  EXPECT_EQ(total, 8); // four backups, two new files, two renames
-  for (fail_at = 1; fail_at <= total; ++fail_at) {
-    SCOPED_TRACE(fail_at);
-    steps = 0;
-    for (const auto& e : fs::directory_iterator(folder))
-      if (e.path().extension() == ".bak") fs::remove(e.path());
-    EXPECT_FALSE(save_acquisition_groups(folder, edited, clock.now(), counting));
-    EXPECT_TRUE(on_disk_unchanged());
+  const auto steps = kestrova::testing::file_steps_of(
+      [&] { ASSERT_TRUE(save_acquisition_groups(folder, edited, clock.now())); });
+  const std::string new_report = report();
+  reset();
+  ASSERT_EQ(view(new_report), "old");
+  for (std::size_t step = 1; step <= steps.size(); ++step) {
+    SCOPED_TRACE(steps[step - 1]);
+    reset();
+    bool saved = false;
+    {
+      std::size_t taken = 0;
+      const common::FileStepHook fail(
+          [&](common::FileStep, const fs::path&) { return ++taken != step; });
+      saved = save_acquisition_groups(folder, edited, clock.now());
+    }
+    EXPECT_EQ(view(new_report), saved ? "new" : "old");
+    EXPECT_TRUE(partial_files().empty()) << ::testing::PrintToString(partial_files());
+    EXPECT_FALSE(fs::exists(folder / "commit.jnl"));
+
+    reset();
+    ASSERT_TRUE(kestrova::testing::kill_at_file_step(
+        static_cast<int>(step), [&] { save_acquisition_groups(folder, edited, clock.now()); }));
+    const std::string seen = view(new_report);
+    EXPECT_TRUE(seen == "old" || seen == "new") << seen;
+    // The next save sweeps what the kill left.
+    ASSERT_TRUE(save_acquisition_groups(folder, edited, clock.now()));
     EXPECT_TRUE(partial_files().empty()) << ::testing::PrintToString(partial_files());
   }
-  // The window's leave reports the failure with the folder: here chgroup.dat could not be
-  // replaced after groups.dat was, so groups.dat is put back.
-  for (const auto& e : fs::directory_iterator(folder))
-    if (e.path().extension() == ".bak") fs::remove(e.path());
+  // The window's leave reports a failed save with the folder.
+  reset();
   RegroupEditor editor(acquisition());
-  fail_at = 8;
-  steps = 0;
   dialogs.clear();
   dialogs.script_answer(common::Answer::Yes);
-  EXPECT_FALSE(editor.leave(dialogs, clock, counting).saved);
+  {
+    const common::FileStepHook fail(
+        [](common::FileStep step, const fs::path&) { return step != common::FileStep::Sync; });
+    EXPECT_FALSE(editor.leave(dialogs, clock).saved);
+  }
   EXPECT_EQ(dialogs.messages().back(), "Error updating group files at " + folder.string());
   EXPECT_TRUE(on_disk_unchanged());
 }

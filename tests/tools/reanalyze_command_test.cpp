@@ -100,6 +100,35 @@ TEST(KestrovaReportReanalyze, ReplaceKeepsABackupAndUpdatesSetup) {
   EXPECT_EQ(setting_line(f.folder / "report.csv"), "\"SETTING:\",\"Mode0 C.elegans[snr=4.0]\"");
 }
 
+// Two replaces in a row keep the live counts and setup as counts.rec and setup.rec, and
+// `restore` puts them back; without them it says so and changes nothing.
+TEST(KestrovaReportReanalyze, RestorePutsTheRecordedCountsBackAfterTwoReplaces) {
+  Fixture f(20);
+  const std::string counts = read_file(f.folder / "counts.bin");
+  const std::string setup = read_file(f.folder / "setup.dat");
+  ASSERT_EQ(f.reanalyze("--replace --method 0 --threshold 3.5").exit_code, 0);
+  const std::string first = read_file(f.folder / "counts.bin");
+  ASSERT_EQ(f.reanalyze("--replace --method 1").exit_code, 0);
+  EXPECT_EQ(read_file(f.folder / "counts.bak"), first);
+  EXPECT_EQ(read_file(f.folder / "counts.rec"), counts);
+  EXPECT_EQ(read_file(f.folder / "setup.rec"), setup);
+
+  const auto restored = run_report("restore " + q(f.folder));
+  ASSERT_EQ(restored.exit_code, 0) << restored.output;
+  EXPECT_EQ(restored.output, "");
+  EXPECT_EQ(read_file(f.folder / "counts.bin"), counts);
+  EXPECT_EQ(read_file(f.folder / "setup.dat"), setup);
+
+  Fixture never_replaced(5);
+  const auto before = reports::testing::folder_snapshot(never_replaced.folder);
+  const auto refused = run_report("restore " + q(never_replaced.folder));
+  EXPECT_EQ(refused.exit_code, 1);
+  EXPECT_EQ(refused.output,
+            "kestrova-report: No recorded counts in " + never_replaced.folder.string() + ": " +
+                (never_replaced.folder / "counts.rec").string() + " is missing or unreadable\n");
+  EXPECT_EQ(reports::testing::folder_snapshot(never_replaced.folder), before);
+}
+
 TEST(KestrovaReportReanalyze, RefusedOptionsChangeNothing) {
   Fixture f(15);
   fs::resize_file(f.folder / "1.bin", 0);

@@ -53,6 +53,7 @@ Runner setup_xlsx(CLI::App& command);
 Runner setup_generate(CLI::App& command);
 Runner setup_wells(CLI::App& command);
 Runner setup_reanalyze(CLI::App& command);
+Runner setup_restore(CLI::App& command);
 Runner setup_list(CLI::App& command);
 Runner setup_tag(CLI::App& command);
 Runner setup_joint(CLI::App& command);

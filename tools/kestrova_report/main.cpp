@@ -24,6 +24,8 @@ constexpr Subcommand kSubcommands[] = {
     {"wells", "Export the binned activity as one text file per well or per channel", setup_wells},
     {"reanalyze", "Count the activity again from the real-time files, then write the report",
      setup_reanalyze},
+    {"restore", "Put back the counts and setup recorded live after reanalyze --replace",
+     setup_restore},
     {"list", "List the projects and acquisitions of the data folder, one tab-separated line each",
      setup_list},
     {"tag", "Add a kinetic-group tag to an acquisition, or clear its tags", setup_tag},

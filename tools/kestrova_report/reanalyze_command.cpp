@@ -7,6 +7,7 @@
 #include "commands.hpp"
 #include "common/event_pump.hpp"
 #include "common/number_format.hpp"
+#include "reports/counts_replace.hpp"
 #include "reports/reanalysis.hpp"
 
 namespace kestrova::tools {
@@ -34,8 +35,11 @@ constexpr const char* kDefaultsHelp =
     "               takes the records up to the one at minute H x 60 (at least 5 minutes).\n"
     "  --bin        repoconf.dat's bin (30 without the file)\n"
     "--replace writes the new counts into counts.bin (the old file is kept as counts.bak) and the\n"
-    "method, organism and threshold into setup.dat (old one kept as setup.bak); it always takes\n"
-    "the whole recording. --export-raw appends the detection flags to ch<channel>.raw and cannot\n"
+    "method, organism and threshold into setup.dat (old one kept as setup.bak), both in one\n"
+    "step; it always takes the whole recording. The first replace also keeps the counts and\n"
+    "setup recorded live as counts.rec and setup.rec, which no later replace touches and\n"
+    "`kestrova-report restore` puts back. --export-raw appends the detection flags to "
+    "ch<channel>.raw and cannot\n"
     "be combined with --replace. Nothing in the folder changes before every block has been\n"
     "counted, so interrupting the count (Ctrl-C, SIGTERM, SIGHUP) changes nothing, and counts.bin\n"
     "is replaced by a rename, whole or not at all. Real-time files whose sizes do not fit the\n"
@@ -120,6 +124,24 @@ Runner setup_reanalyze(CLI::App& command) {
     if (control.show_status) std::cerr << '\n';
     if (!result.ok() || !result.report.ok) return 1;
     std::cout << result.report.result().string() << '\n';
+    return 0;
+  };
+}
+
+// restore ACQ_FOLDER: puts back the counts and setup recorded live.
+Runner setup_restore(CLI::App& command) {
+  auto folder = std::make_shared<std::string>();
+  command.add_option("ACQ_FOLDER", *folder, "acquisition folder")
+      ->required()
+      ->check(CLI::ExistingDirectory);
+  command.footer("counts.rec and setup.rec (kept by the first reanalyze --replace) become\n"
+                 "counts.bin and setup.dat again, in one step; the files they replace are kept\n"
+                 "as counts.bak and setup.bak.");
+  return [folder](Context& context) {
+    if (const auto problem = reports::restore_recorded_counts(*folder)) {
+      context.dialogs.message(*problem);
+      return 1;
+    }
     return 0;
   };
 }
