@@ -160,7 +160,7 @@ bool ScratchFile::fail(const std::string& what, int error_number) {
   return false;
 }
 
-void ScratchFile::create(const fs::path* link_source) {
+void ScratchFile::create(const fs::path* source) {
   remove_stale_scratch(target_);
   const fs::path folder = folder_of(target_);
   const std::string base = "." + target_.filename().string() + ".";
@@ -170,21 +170,11 @@ void ScratchFile::create(const fs::path* link_source) {
       fail("creating", errno);
       return;
     }
-    int fd = -1;
-    bool linked = false;
-    if (link_source != nullptr && ::link(link_source->c_str(), candidate.c_str()) == 0) {
-      linked = true;
-      fd = ::open(candidate.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    } else if (link_source != nullptr && errno == EEXIST) {
-      continue;
-    } else {
-      fd = ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
-      if (fd < 0 && errno == EEXIST) continue;
-    }
+    const int fd =
+        ::open(candidate.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
-      const int err = errno;
-      if (linked) ::unlink(candidate.c_str());
-      fail("creating", err);
+      fail("creating", errno);
       return;
     }
     // A sweep may have removed the name before the lock was taken: then try another name.
@@ -194,13 +184,14 @@ void ScratchFile::create(const fs::path* link_source) {
     }
     fd_ = fd;
     path_ = candidate;
-    if (link_source == nullptr || linked) return;
-    // No hard links here: copy the source.
-    const int from = ::open(link_source->c_str(), O_RDONLY | O_CLOEXEC);
+    if (source == nullptr) return;
+    // A copy, not a hard link: the scratch needs an inode of its own for its lock, and a file
+    // appended in place later must not reach it.
+    const int from = ::open(source->c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     const bool copied = from >= 0 && file_step(FileStep::Write, path_) && copy_contents(from, fd_);
     const int err = errno;
     if (from >= 0) ::close(from);
-    if (!copied) fail("writing", err);
+    if (!copied) fail(from >= 0 ? "writing" : "reading", err);
     return;
   }
   fail("creating", EEXIST);

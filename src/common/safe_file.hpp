@@ -49,8 +49,7 @@ public:
   // An empty scratch file, opened for reading and writing. Stale scratch of the same target is
   // removed first (see remove_stale_scratch). Check ok().
   explicit ScratchFile(std::filesystem::path target);
-  // A scratch name for the existing file `source` (same folder): a hard link to it when the
-  // file system allows, else a synced copy.
+  // A scratch file holding a copy of `source`.
   ScratchFile(std::filesystem::path target, const std::filesystem::path& source);
   ScratchFile(ScratchFile&& other) noexcept;
   ScratchFile& operator=(ScratchFile&&) = delete;
@@ -79,7 +78,7 @@ public:
   void keep() { renamed_ = true; }
 
 private:
-  void create(const std::filesystem::path* link_source);
+  void create(const std::filesystem::path* source);
   bool fail(const std::string& what, int error_number);
 
   std::filesystem::path target_;
