@@ -357,7 +357,7 @@ TEST_F(ReanalysisTest, FullDiskDuringReplaceKeepsTheOldCounts) {
   const std::string counts = (folder_ / "counts.bin").string();
   ASSERT_EQ(dialogs_.texts().size(), 1u);
   const std::string message = dialogs_.texts()[0];
-  EXPECT_TRUE(message.starts_with("Error writing " + (folder_ / ".counts.rec.").string()))
+  EXPECT_TRUE(message.starts_with("Error writing " + (folder_ / ".counts.").string()))
       << message;
   EXPECT_TRUE(message.ends_with(": File too large; " + counts + " was not changed")) << message;
   EXPECT_EQ(folder_snapshot(folder_), before);

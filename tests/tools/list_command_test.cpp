@@ -180,7 +180,7 @@ TEST(KestrovaReportTag, RefusesWhatItCannotDo) {
   }
   EXPECT_FALSE(fs::exists(d.tmp / "p00001" / "tags_id.dat"));
 
-  fs::create_directory(d.tmp / "p00001" / "tags_id.dat.tmp"); // the new file cannot be made
+  fs::create_directory(d.tmp / "p00001" / "tags_id.dat"); // the file cannot be replaced
   const auto r = run_report("tag " + acq + " '[K1]'");
   EXPECT_EQ(r.exit_code, 1) << r.output;
   EXPECT_NE(r.output.find("cannot write"), std::string::npos) << r.output;
