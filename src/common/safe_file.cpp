@@ -219,7 +219,7 @@ bool ScratchFile::sync() {
 bool ScratchFile::rename_over_target() {
   if (!ok()) return false;
   if (std::string refusal = replace_refusal(target_); !refusal.empty()) {
-    error_number_ = EIO;
+    error_number_ = 0;
     error_ = std::move(refusal);
     return false;
   }

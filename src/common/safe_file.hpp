@@ -59,7 +59,7 @@ public:
   bool ok() const { return fd_ >= 0 && error_.empty(); }
   // What went wrong, naming the file, for a message.
   const std::string& error() const { return error_; }
-  // The errno value of the failure (EIO for a refused target).
+  // The errno value of the failure; 0 for a target refused (a link, not a regular file).
   int error_number() const { return error_number_; }
   int fd() const { return fd_; }
   const std::filesystem::path& path() const { return path_; }

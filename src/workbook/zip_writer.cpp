@@ -272,14 +272,16 @@ Status zip_folder(const fs::path& folder, const fs::path& archive, const common:
     return Error{ELOOP, refusal};
   common::ScratchFile scratch(archive);
   const int fd = scratch.ok() ? ::dup(scratch.fd()) : -1;
-  if (fd < 0) return Error{scratch.ok() ? errno : scratch.error_number(), scratch.error()};
+  if (fd < 0) return system_error(scratch.ok() ? errno : scratch.error_number(), archive.string());
   FileWriter out;
   out.adopt(fd, scratch.path());
   out.stop_when(interrupted);
   status = write_archive(out, entries, stamp, limits);
   if (!status) status = out.close();
   out.close();
-  if (!status && !scratch.commit()) status = Error{scratch.error_number(), scratch.error()};
+  if (!status && !scratch.commit())
+    status = scratch.error_number() == 0 ? Error{EIO, scratch.error()}
+                                         : system_error(scratch.error_number(), archive.string());
   return status;
 }
 

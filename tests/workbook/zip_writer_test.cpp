@@ -386,7 +386,7 @@ TEST(ZipFolder, RefusesArchivesBeyondTheFormatLimits) {
   EXPECT_EQ(files_in(tmp / "out"), 0u);
 }
 
-TEST(ZipFolder, AnInterruptedArchiveIsRemovedWithItsTemporary) {
+TEST(ZipFolder, AnInterruptedArchiveLeavesTheOldOneAndNoTemporary) {
   TempDir tmp;
   fs::create_directories(tmp / "in");
   fs::create_directories(tmp / "out");
@@ -396,7 +396,8 @@ TEST(ZipFolder, AnInterruptedArchiveIsRemovedWithItsTemporary) {
   const Status s = zip_folder(tmp / "in", tmp / "out" / "x.zip", kStamp, {}, {}, &interrupted);
   ASSERT_TRUE(s);
   EXPECT_EQ(s->number, ECANCELED);
-  EXPECT_EQ(files_in(tmp / "out"), 0u) << "no archive and no temporary file is left";
+  EXPECT_EQ(read_file(tmp / "out" / "x.zip"), "old archive");
+  EXPECT_EQ(files_in(tmp / "out"), 1u) << "no temporary file is left";
 
   // A writer stops at its next flush after the flag is set; what it had written stays.
   interrupted = false;
