@@ -31,8 +31,10 @@ bool save_group_files(const fs::path& folder, std::string_view names_bytes,
   common::FileCommit commit(folder);
   for (const auto& [name, base] : kGroupFiles) {
     // The scratch names of earlier versions of this save.
+    const fs::path legacy = folder / (std::string(name) + ".new");
     std::error_code ec;
-    fs::remove(folder / (std::string(name) + ".new"), ec);
+    const auto status = fs::symlink_status(legacy, ec);
+    if (fs::is_regular_file(status) || fs::is_symlink(status)) fs::remove(legacy, ec);
     if (!store::FileExists(folder / name)) continue;
     commit.add_copy(std::string(base) + ".bak", name);
     const std::string dated = std::string(base) + stamp + ".bak";
