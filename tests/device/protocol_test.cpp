@@ -133,6 +133,7 @@ struct LadderCase {
   std::size_t frames; // write frames and temperature queries
   long long slept_ms;
   int flushes;
+  std::string first_frame; // the frame of the first try (gain 3, power 5)
 };
 
 class LadderTest : public ProtocolTest, public ::testing::WithParamInterface<LadderCase> {};
@@ -152,9 +153,7 @@ TEST_P(LadderTest, AcknowledgeLadder) {
   EXPECT_EQ(io.written.size(), c.frames);
   EXPECT_EQ(clock.total_slept_ms(), c.slept_ms);
   EXPECT_EQ(io.flushes, c.flushes);
-  const int q = c.channel < 128 ? 0x80 : 0x81;
-  const int r = c.channel < 128 ? c.channel : c.channel - 128;
-  EXPECT_EQ(io.frames().front(), bytes({0xFF, q, r, 3 * 32 + 5, 0xF0}));
+  EXPECT_EQ(io.frames().front(), c.first_frame);
   if (c.result == -1) {
     EXPECT_EQ(dialogs.messages(),
               std::vector<std::string>{"Ops...Data Writing ERROR: reg(" +
@@ -167,13 +166,39 @@ TEST_P(LadderTest, AcknowledgeLadder) {
 INSTANTIATE_TEST_SUITE_P(Passes, LadderTest,
                          ::testing::Values(
                              // pass 1: 9 tries, no pauses
-                             LadderCase{"pass1", 200, 1, 1, 9, 0, 0},
+                             LadderCase{"pass1", 200, 1, 1, 9, 0, 0,
+                                        bytes({0xFF, 0x81, 0x48, 0x65, 0xF0})},
                              // passes 2 and 3: each 150 + query + 150 + 9 x (try + 100)
-                             LadderCase{"pass3", 7, 3, 1, 9 + 2 * 10, 2 * (300 + 900), 0},
+                             LadderCase{"pass3", 7, 3, 1, 9 + 2 * 10, 2 * (300 + 900), 0,
+                                        bytes({0xFF, 0x80, 0x07, 0x65, 0xF0})},
                              // pass 4 starts with a flush
-                             LadderCase{"pass4", 383, 4, 1, 9 + 3 * 10, 3 * (300 + 900), 1},
-                             LadderCase{"never", 127, 0, -1, 9 + 3 * 10, 3 * (300 + 900), 1}),
+                             LadderCase{"pass4", 383, 4, 1, 9 + 3 * 10, 3 * (300 + 900), 1,
+                                        bytes({0xFF, 0x81, 0xFF, 0x65, 0xF0})},
+                             LadderCase{"never", 127, 0, -1, 9 + 3 * 10, 3 * (300 + 900), 1,
+                                        bytes({0xFF, 0x80, 0x7F, 0x65, 0xF0})}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// The frame that writes a channel's setting, byte for byte, on both sides of the bank border
+// between channels 127 and 128; the instrument echoes the third byte.
+TEST_F(ProtocolTest, ChannelWriteFramesAcrossTheBankBorder) {
+  struct Case {
+    int channel, power, gain;
+    std::string frame;
+  } cases[] = {
+      {0, 0, 0, bytes({0xFF, 0x80, 0x00, 0x00, 0xF0})},
+      {126, 31, 7, bytes({0xFF, 0x80, 0x7E, 0xFF, 0xF0})},
+      {127, 5, 3, bytes({0xFF, 0x80, 0x7F, 0x65, 0xF0})},
+      {128, 5, 3, bytes({0xFF, 0x81, 0x00, 0x65, 0xF0})},
+      {129, 1, 0, bytes({0xFF, 0x81, 0x01, 0x01, 0xF0})},
+      {383, 0, 7, bytes({0xFF, 0x81, 0xFF, 0xE0, 0xF0})},
+  };
+  io.respond = [](int, std::string_view f) { return std::string(1, f[2]); };
+  for (const Case& c : cases) {
+    io.written.clear();
+    EXPECT_EQ(protocol.WriteChannelSetting(c.channel, c.power, c.gain), 1) << c.channel;
+    EXPECT_EQ(io.frames(), std::vector<std::string>(9, c.frame)) << c.channel;
+  }
+}
 
 TEST_F(ProtocolTest, OnlyTheLastTryOfAPassCounts) {
   // Echoes every try but the ninth of each pass, and the ninth only from pass 2 on.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <iterator>
 
 #include "acquisition/activity_files.hpp"
 #include "reports/generate_report.hpp"
@@ -388,6 +389,26 @@ TEST(ReportBasal, PercentagesCapAndZeroBasalRules) {
             0);
   EXPECT_EQ(basal[2], 3) << "rounded mean of 4, 5 and 0";
   EXPECT_EQ(average.row(0)[2], 233);
+}
+
+TEST(ReportBasal, PercentagesAreRoundedNotCut) {
+  struct Case {
+    int count, basal, percent;
+  } cases[] = {{7, 6, 117}, {2, 3, 67}, {1, 3, 33}, {5, 5, 100}};
+  AcquisitionLayout layout;
+  ActivityRows rows;
+  rows.resize(1);
+  std::array<int, kChannels> basal{};
+  for (int c = 0; c < static_cast<int>(std::size(cases)); ++c) {
+    layout.well_of_channel[c] = c;
+    layout.channel_group[c] = 0;
+    rows.row(0)[c] = cases[c].count;
+    basal[c] = cases[c].basal;
+  }
+  layout.rebuild_table();
+  EXPECT_EQ(apply_basal_percentages(rows, basal, layout, ZeroBasalRule::Discard), 0);
+  for (int c = 0; c < static_cast<int>(std::size(cases)); ++c)
+    EXPECT_EQ(rows.row(0)[c], cases[c].percent) << cases[c].count << " against " << cases[c].basal;
 }
 
 TEST_F(GenerateReportTest, BasalReportAsksAboutZeroWellsAndDiscards) {

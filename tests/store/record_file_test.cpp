@@ -2,8 +2,17 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
 #include <cmath>
+#include <csignal>
 #include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
 
 #include "support/fake_dialogs.hpp"
 #include "support/temp_dir.hpp"
@@ -191,6 +200,80 @@ TEST(RecordFile, SavingReplacesAndTwiceGivesTheSameBytes) {
   EXPECT_EQ(read_file(file), once);
   EXPECT_EQ(once, "\"hdr\"\r\n1,2.5\r\n");
   EXPECT_FALSE(std::filesystem::exists(dir / "x.dat.tmp"));
+}
+
+// Runs `save` in a child process whose files may not grow past 4 KiB, so a larger save stops
+// in the middle of writing its bytes: with `crash` the child is killed there (as by a power
+// cut or a kill), otherwise the write fails and the save reports it. Returns the wait status.
+int save_cut_short(const std::function<bool()>& save, bool crash) {
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const rlimit no_core{0, 0};
+    const rlimit small{4096, 4096};
+    ::setrlimit(RLIMIT_CORE, &no_core);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    std::signal(SIGXFSZ, crash ? SIG_DFL : SIG_IGN);
+    ::_exit(save() ? 0 : 1);
+  }
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  return status;
+}
+
+std::vector<std::string> folder_names(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder))
+    names.push_back(entry.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// A save cut short while its bytes are written leaves the previous file whole, whichever way
+// it was saved; a failed save says so and leaves nothing behind; the next save succeeds.
+TEST(RecordFile, SaveCutShortLeavesThePreviousFileWhole) {
+  const std::string old_bytes = "\"previous\"\r\n1,2,3\r\n";
+  const std::string new_bytes(64 * 1024, 'n');
+  RecordWriter big;
+  big.line(new_bytes);
+  struct Saver {
+    const char* name;
+    std::function<bool(const std::filesystem::path&)> save;
+    std::string saved; // the bytes a whole save leaves
+  } savers[] = {
+      {"save_file_atomically",
+       [&](const std::filesystem::path& f) { return save_file_atomically(f, new_bytes); },
+       new_bytes},
+      {"RecordWriter::save", [&](const std::filesystem::path& f) { return big.save(f); },
+       big.text()},
+      {"RewriteWithBackup",
+       [&](const std::filesystem::path& f) { return RewriteWithBackup(f, new_bytes); }, new_bytes},
+  };
+  for (const Saver& saver : savers) {
+    for (const bool crash : {true, false}) {
+      SCOPED_TRACE(std::string(saver.name) + (crash ? ", killed while writing" : ", write failed"));
+      TempDir dir;
+      const auto file = dir / "setup.dat";
+      write_file(file, old_bytes);
+      write_file(dir / "setup.bak", old_bytes);
+      const auto before = folder_names(dir.path());
+
+      const int status = save_cut_short([&] { return saver.save(file); }, crash);
+      if (crash) {
+        ASSERT_TRUE(WIFSIGNALED(status));
+        EXPECT_EQ(WTERMSIG(status), SIGXFSZ);
+      } else {
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 1) << "the failed save reported success";
+        EXPECT_EQ(folder_names(dir.path()), before) << "a failed save left a file behind";
+      }
+      const std::string left = read_file(file);
+      EXPECT_TRUE(left == old_bytes) << "the previous file became " << left.size() << " bytes";
+      EXPECT_EQ(read_file(dir / "setup.bak"), old_bytes);
+
+      ASSERT_TRUE(saver.save(file));
+      EXPECT_TRUE(read_file(file) == saver.saved) << "the next save is not whole";
+    }
+  }
 }
 
 TEST(RecordFile, CountLines) {

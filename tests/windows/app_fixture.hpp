@@ -20,6 +20,14 @@
 
 namespace kestrova::testing {
 
+// Turns off the calibration and the zeroing at an acquisition's start. On the virtual
+// instrument the start-up calibration ladder takes most of a minute, so only the tests about
+// calibration keep it.
+inline void no_start_calibration(store::SetupValues& setup) {
+  setup.tool_settings[0][1] = 0; // Enab_Cal
+  setup.tool_settings[0][2] = 0; // Enab_Zero
+}
+
 // A data folder, the fakes, and an App built on them with a 1 ms start-up timer and no
 // system serial devices (only DATA/ports/COMn links count).
 class AppFixture : public ::testing::Test {

@@ -205,6 +205,7 @@ TEST_F(StartScreen, MainWindowRunsAnAcquisition) {
   store::ProjectState project;
   project.setup.Name = "Larvae";
   project.setup.RT_Buffer = 20;
+  no_start_calibration(project.setup);
   FakeDialogs quiet;
   std::filesystem::create_directories(tmp_ / "p00001");
   ASSERT_TRUE(store::SaveProject(project, tmp_ / "p00001", 1, 0, quiet));

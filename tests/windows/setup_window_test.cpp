@@ -108,6 +108,7 @@ TEST_F(SetupWindow, ProjectMadeInTheEditorRecordsWithItsGroups) {
   ASSERT_TRUE(server.start(&error)) << error;
   ASSERT_TRUE(server.link(tmp_ / "ports" / "COM4", &error)) << error;
   app::App& a = started_app("0,0,4,0");
+  no_start_calibration(a.state().project.setup); // the new project takes this setup
   a.start_screen().cmd_option1->click();
   setup_editor::FrmSetup& w = a.setup_window();
   ASSERT_TRUE(run_until([&] { return w.isVisible(); }));
