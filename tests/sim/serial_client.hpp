@@ -48,7 +48,7 @@ public:
   void flush() { ::tcflush(fd_, TCIOFLUSH); }
 
   // Reads until `count` bytes came or `timeout_ms` passed without completing.
-  std::vector<std::uint8_t> read(std::size_t count, int timeout_ms = 1000) {
+  std::vector<std::uint8_t> read(std::size_t count, int timeout_ms = 5000) {
     std::vector<std::uint8_t> data;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
     while (data.size() < count) {
@@ -74,7 +74,7 @@ public:
   }
 
   std::vector<std::uint8_t> query(int qualifier, int code, int argument, std::size_t count,
-                                  int timeout_ms = 1000) {
+                                  int timeout_ms = 5000) {
     if (!send(qualifier, code, argument)) return {};
     return read(count, timeout_ms);
   }

@@ -75,8 +75,9 @@ protected:
     return a;
   }
 
-  // Lets window events run until `done` holds or the time is up.
-  static bool run_until(const std::function<bool()>& done, int timeout_ms = 2000) {
+  // Lets window events run until `done` holds or the time is up. The default only catches a
+  // wait that never ends: a loaded machine may take seconds for what usually takes a moment.
+  static bool run_until(const std::function<bool()>& done, int timeout_ms = 30000) {
     QElapsedTimer t;
     t.start();
     while (!done() && t.elapsed() < timeout_ms)

@@ -98,7 +98,8 @@ TEST_F(AppStartup, CommandLineDecidesAutorun) {
     ASSERT_EQ(a.start(), app::LoadOutcome::Ready) << c.argument;
     const std::string project_zero = "Operation not allowed in Project #0:Default. Go to <Setup> "
                                      "and Save it with another name";
-    run_until([&] { return shown(project_zero); }, c.autorun ? 2000 : 100);
+    // Without /run nothing comes, so only a short wait is given to show that.
+    run_until([&] { return shown(project_zero); }, c.autorun ? 30000 : 100);
     EXPECT_EQ(shown("PORT NOT FOUND"), c.autorun) << c.argument;
     // Phase 6 runs the start action after the connect action; project 0 cannot record.
     EXPECT_EQ(shown(project_zero), c.autorun) << c.argument;
@@ -227,7 +228,7 @@ TEST_F(StartScreen, MainWindowRunsAnAcquisition) {
   EXPECT_FALSE(m.Cmdoffline->isEnabled());
   EXPECT_EQ(m.txt_subproject->text(), "day 1");
   // A few buffers of 20 samples go by on the window's own timer.
-  EXPECT_TRUE(run_until([&] { return a.state().acquisition.buffers_done >= 2; }, 20000));
+  EXPECT_TRUE(run_until([&] { return a.state().acquisition.buffers_done >= 2; }));
 
   dialogs_.script_answer(common::Answer::Yes); // "Pause Time Counter?"
   m.CmdPause->click();
@@ -459,7 +460,7 @@ TEST_F(StartScreen, AutorunConnectsThenStartsTheAcquisition) {
   // setup window: the only message of the whole run.
   const std::string start_text = "Operation not allowed in Project #0:Default. Go to <Setup> "
                                  "and Save it with another name";
-  EXPECT_TRUE(run_until([&] { return shown(start_text); }, 15000));
+  EXPECT_TRUE(run_until([&] { return shown(start_text); }));
   EXPECT_TRUE(a.state().link.connected);
   EXPECT_EQ(a.state().startup.phase, 6);
   EXPECT_FALSE(a.main_window().isVisible());

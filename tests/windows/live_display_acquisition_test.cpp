@@ -133,7 +133,7 @@ TEST_P(LiveDisplayDuringAcquisition, EachViewDrawsTheCyclesTables) {
   EXPECT_EQ(m.lblcanal->text(), QString::number(display.channel()));
 
   // Two buffers go by; the pause freezes the tables and the pictures.
-  ASSERT_TRUE(run_until([&] { return a.state().acquisition.buffers_done >= 1; }, 20000));
+  ASSERT_TRUE(run_until([&] { return a.state().acquisition.buffers_done >= 1; }));
   dialogs_.script_answer(common::Answer::Yes); // "Pause Time Counter?"
   m.CmdPause->click();
   ASSERT_TRUE(a.state().acquisition.paused);

@@ -123,7 +123,7 @@ TEST_F(SetupWindow, ProjectMadeInTheEditorRecordsWithItsGroups) {
   w.Cmdnewpj->click();
   ASSERT_EQ(a.state().project.config.Actual_Project_Number, 1);
   w.Command_main->click(); // "Continue to Run...": connects and shows the main window
-  ASSERT_TRUE(run_until([&] { return a.state().link.connected; }, 15000));
+  ASSERT_TRUE(run_until([&] { return a.state().link.connected; }));
   ASSERT_TRUE(run_until([&] { return a.main_window().isVisible(); }));
 
   dialogs_.script_input("editor run");
