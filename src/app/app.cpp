@@ -11,6 +11,7 @@
 #include "app/logo.hpp"
 #include "app/main_views.hpp"
 #include "app/main_window.hpp"
+#include "app/version.hpp"
 #include "browser/browser_window.hpp"
 #include "reports/report_settings_window.hpp"
 #include "reports/report_window.hpp"
@@ -34,7 +35,7 @@ App::App(AppOptions options, Services& services) : services_(services) {
   session_->set_acquisition_windows(acquisition_view_.get());
   main_->attach_live_display(session_->acquisition(), state().project);
   main_->attach_calibration(session_->calibration());
-  setup_ = std::make_unique<setup_editor::FrmSetup>(*this);
+  setup_ = std::make_unique<setup_editor::FrmSetup>(static_cast<setup_editor::SetupHost&>(*this));
   setup_->setWindowIcon(icon);
   const std::filesystem::path& data_folder = state().project.app_folder;
   reports::ReportConfig& report_config = session_->report_config();
@@ -167,6 +168,8 @@ void App::show_detection(const std::string& line) {
 void App::show_notes_in_main(const std::string& notes) {
   main_->Txt_description->setText(QString::fromStdString(notes));
 }
+
+std::string App::maker_web_site() const { return kMakerWebSite; }
 
 void App::program_ended() {
   main_->Timerinicio->stop();

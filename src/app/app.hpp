@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "app/session.hpp"
+#include "setup_editor/setup_host.hpp"
 
 class QTimer;
 
@@ -33,7 +34,8 @@ class AcquisitionScreens;
 // session ends. Created once in main(); tests create their own.
 class App final : private ProgramEnd,
                   private ReportWindowOpener,
-                  private reports::ReportConfigObserver {
+                  private reports::ReportConfigObserver,
+                  private setup_editor::SetupHost {
 public:
   App(AppOptions options, Services& services);
   ~App() override;
@@ -62,9 +64,9 @@ public:
   void open_report_settings();
 
   // "Run Latest Project": shows the main window and connects unless connected already.
-  void run_latest_project();
+  void run_latest_project() override;
   // Returns from the main window to the start screen ("OffLine").
-  void show_start_screen();
+  void show_start_screen() override;
   // --exit-when-complete: ends the program once the unattended run has ended, with its status.
   void check_unattended_end();
   // The program's exit status.
@@ -73,16 +75,22 @@ public:
   // the current project.
   void open_setup();
   // The main window's tool panels (calibration, light, temperature) follow the setup.
-  void show_tool_panels();
+  void show_tool_panels() override;
   // The main window's detection line, signal-to-noise box and organism follow the setup.
-  void show_detection(const std::string& line);
+  void show_detection(const std::string& line) override;
   // The main window's notes take the setup window's.
-  void show_notes_in_main(const std::string& notes);
+  void show_notes_in_main(const std::string& notes) override;
 
 private:
   void program_ended() override;
   // The main window's "User Defined BIN size" mark and bin list follow the report settings.
   void report_config_changed(const reports::ReportConfig& config) override;
+  store::ProjectState& project() override { return state().project; }
+  std::string& setup_notes() override { return state().setup_notes; }
+  bool ended() const override { return session_->state().ended; }
+  common::Dialogs& dialogs() override { return services_.dialogs; }
+  common::Shell& shell() override { return services_.shell; }
+  std::string maker_web_site() const override;
   std::optional<reports::GenerateResult> open_report_window(const std::filesystem::path& folder,
                                                             bool histogram_option,
                                                             bool autoreport) override;

@@ -8,9 +8,6 @@
 #include <QMouseEvent>
 #include <QVBoxLayout>
 
-#include "app/app.hpp"
-#include "app/init_window.hpp"
-#include "app/version.hpp"
 #include "setup_editor/plate_change.hpp"
 #include "setup_editor/project_lifecycle.hpp"
 #include "setup_editor/setup_fields.hpp"
@@ -58,7 +55,7 @@ const char* const kPanelStyle = "QFrame#%1, QGroupBox#%1 { border: 2px solid rgb
 
 } // namespace
 
-FrmSetup::FrmSetup(app::App& app) : app_(app), editor_(app.state().project) {
+FrmSetup::FrmSetup(SetupHost& host) : host_(host), editor_(host.project()) {
   setObjectName("Frm_setup");
   setWindowTitle("<Kestrova> Acquisition Software  --------> Setup");
   client_ = new QWidget(this);
@@ -349,14 +346,14 @@ void FrmSetup::connect_handlers() {
   connect(combogrup, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& at) { mn_group_action->popup(combogrup->mapToGlobal(at)); });
   connect(mnren_group, &QAction::triggered, this, [this] {
-    if (editor_.rename_current(app_.services().dialogs)) refresh_groups();
+    if (editor_.rename_current(host_.dialogs())) refresh_groups();
   });
   connect(mn_groupclr, &QAction::triggered, this, [this] {
-    if (editor_.clear_current(app_.services().dialogs)) refresh_groups();
+    if (editor_.clear_current(host_.dialogs())) refresh_groups();
   });
 
   // Parameters: each writes straight into the project's setup.
-  auto& setup = app_.state().project.setup;
+  auto& setup = host_.project().setup;
   const auto entry_rule = [this](QLineEdit* box, FieldEntry (*rule)(std::string_view), int& field) {
     const FieldEntry e = rule(str(box->text()));
     field = e.value;
@@ -388,11 +385,11 @@ void FrmSetup::connect_handlers() {
   connect(Combowell, &QComboBox::activated, this, [this] { Timer1->start(); });
   connect(chklight, &QCheckBox::clicked, this, [this, &setup](bool on) {
     set_light_tool(setup, on);
-    app_.show_tool_panels();
+    host_.show_tool_panels();
   });
   connect(chktemp, &QCheckBox::clicked, this, [this, &setup](bool on) {
     setup.tool_flags[kToolTemperature] = on ? 1 : 0;
-    app_.show_tool_panels();
+    host_.show_tool_panels();
   });
   const std::array<QCheckBox*, 3> reserved = {Chk_mn4, Chk_mn5, Chk_mn6};
   for (std::size_t i = 0; i < reserved.size(); ++i)
@@ -434,7 +431,7 @@ void FrmSetup::connect_handlers() {
               [this, kind, r](const QString& t) { annotations_.set_row(r, kind, str(t)); });
   connect(cmd_fill, &QPushButton::clicked, this, [this] {
     annotations_.fill(static_cast<AnnotationKind>(combo_tool->currentIndex()),
-                      str(txt_global->text()), app_.state().project.groups.main().names);
+                      str(txt_global->text()), host_.project().groups.main().names);
     fill_annotation_panel();
   });
   connect(cmd_setglobal, &QPushButton::clicked, this, [this] {
@@ -455,20 +452,20 @@ void FrmSetup::connect_handlers() {
     annotations_.global(AnnotationKind::Buffer)->value = str(t);
   });
   connect(cmd_annot_web, &QPushButton::clicked, this,
-          [this] { app_.services().shell.open_url(app::kMakerWebSite); });
+          [this] { host_.shell().open_url(host_.maker_web_site()); });
 }
 
 // --- Window load, layout, leaving ---
 
 void FrmSetup::Form_Load() {
-  store::ProjectState& project = app_.state().project;
+  store::ProjectState& project = host_.project();
   store::SetupValues& setup = project.setup;
   editor_.set_ready(false);
   for (auto* o : plate_option)
     o->hide();
   fill_annotation_panel();
   if (setup.Name.empty())
-    store::LoadProject(project, project.config.Actual_Project_Number, app_.services().dialogs);
+    store::LoadProject(project, project.config.Actual_Project_Number, host_.dialogs());
   show_project_box();
   Frame_advanced->hide();
 
@@ -498,14 +495,14 @@ void FrmSetup::Form_Load() {
   frm_project->hide();
   chkcalib->setChecked(true);
   setup.tool_flags[kToolCalibration] = 1;
-  app_.show_tool_panels();
+  host_.show_tool_panels();
   chkcalib->setEnabled(false);
   chklight->setChecked(setup.tool_flags[1] == 1);
   chktemp->setChecked(setup.tool_flags[2] == 1);
   Chk_mn4->setChecked(setup.tool_flags[3] == 1);
   Chk_mn5->setChecked(setup.tool_flags[4] == 1);
   Chk_mn6->setChecked(setup.tool_flags[5] == 1);
-  Txt_description->setPlainText(qs(app_.state().setup_notes));
+  Txt_description->setPlainText(qs(host_.setup_notes()));
 
   fill_set_sizes();
   refresh_groups();
@@ -513,7 +510,7 @@ void FrmSetup::Form_Load() {
 }
 
 void FrmSetup::show_project_box() {
-  const store::ProjectState& project = app_.state().project;
+  const store::ProjectState& project = host_.project();
   txtprj->setText(qs(project_box_text(project)));
   Txtfolder->setText(QString::fromStdString(project.project_folder.string()));
 }
@@ -544,34 +541,34 @@ void FrmSetup::resizeEvent(QResizeEvent* e) {
 }
 
 void FrmSetup::hand_over_to_main(bool with_notes) {
-  app_.show_detection(detection_line(app_.state().project.setup));
-  if (with_notes) app_.state().setup_notes = str(Txt_description->toPlainText());
-  if (with_notes) app_.show_notes_in_main(app_.state().setup_notes);
+  host_.show_detection(detection_line(host_.project().setup));
+  if (with_notes) host_.setup_notes() = str(Txt_description->toPlainText());
+  if (with_notes) host_.show_notes_in_main(host_.setup_notes());
 }
 
 void FrmSetup::Command_main_Click() {
-  store::ProjectState& project = app_.state().project;
+  store::ProjectState& project = host_.project();
   apply_default_snr(project.setup);
   store::SaveProject(project, project.project_folder, project.config.Actual_Project_Number, -1,
-                     app_.services().dialogs);
+                     host_.dialogs());
   hand_over_to_main(true);
   Frame_advanced->hide();
   hide();
-  app_.run_latest_project();
+  host_.run_latest_project();
 }
 
 void FrmSetup::Cmdoffline_Click() {
   hand_over_to_main(false);
   Frame_advanced->hide();
   hide();
-  app_.show_start_screen();
+  host_.show_start_screen();
 }
 
 void FrmSetup::closeEvent(QCloseEvent* e) {
-  app_.state().setup_notes = str(Txt_description->toPlainText());
-  app_.show_notes_in_main(app_.state().setup_notes);
+  host_.setup_notes() = str(Txt_description->toPlainText());
+  host_.show_notes_in_main(host_.setup_notes());
   e->accept();
-  if (!app_.state().ended) app_.show_start_screen();
+  if (!host_.ended()) host_.show_start_screen();
 }
 
 void FrmSetup::mn_advanced_Click() {
@@ -583,12 +580,11 @@ void FrmSetup::mn_advanced_Click() {
 
 void FrmSetup::Timer1_Timer() {
   Timer1->stop();
-  const PlateChange r =
-      change_plate(editor_, app_.services().dialogs, str(Combowell->currentText()));
+  const PlateChange r = change_plate(editor_, host_.dialogs(), str(Combowell->currentText()));
   if (r == PlateChange::Loaded) {
     Form_Load();
   } else {
-    Combowell->setCurrentIndex(Combowell->findText(qs(app_.state().project.setup.Plate_format)));
+    Combowell->setCurrentIndex(Combowell->findText(qs(host_.project().setup.Plate_format)));
     if (r == PlateChange::Declined) return;
   }
 }
@@ -603,12 +599,12 @@ void FrmSetup::txt_snr_DblClick() {
 void FrmSetup::lbl_snr_LostFocus() {
   if (checking_snr_ || !lbl_snr->isEnabled()) return;
   checking_snr_ = true;
-  store::SetupValues& setup = app_.state().project.setup;
+  store::SetupValues& setup = host_.project().setup;
   const SnrCheck c = check_snr(organism_of(setup), str(lbl_snr->text()));
   snr_x10_of(setup) = c.snr_x10;
   lbl_snr->setText(qs(c.shown));
   if (!c.accepted) {
-    app_.services().dialogs.message(c.message, common::Buttons::Ok, common::Icon::Warning);
+    host_.dialogs().message(c.message, common::Buttons::Ok, common::Icon::Warning);
     lbl_snr->setFocus();
   }
   checking_snr_ = false;
@@ -617,22 +613,22 @@ void FrmSetup::lbl_snr_LostFocus() {
 // --- Project ---
 
 void FrmSetup::Cmdnewpj_Click() {
-  if (new_project(app_.state().project, app_.services().dialogs)) show_project_box();
+  if (new_project(host_.project(), host_.dialogs())) show_project_box();
 }
 
 void FrmSetup::Cmdsavepj_Click() {
-  if (save_project(app_.state().project, app_.services().dialogs)) show_project_box();
+  if (save_project(host_.project(), host_.dialogs())) show_project_box();
 }
 
 void FrmSetup::txtprj_DblClick() {
-  if (rename_project(app_.state().project, app_.services().dialogs)) show_project_box();
+  if (rename_project(host_.project(), host_.dialogs())) show_project_box();
 }
 
 void FrmSetup::cmdLoad_Click() {
-  store::ProjectState& project = app_.state().project;
-  if (!prepare_load(project, app_.services().dialogs)) return;
+  store::ProjectState& project = host_.project();
+  if (!prepare_load(project, host_.dialogs())) return;
   List_project->clear();
-  for (const auto& entry : list_projects(project.app_folder, app_.services().dialogs))
+  for (const auto& entry : list_projects(project.app_folder, host_.dialogs()))
     List_project->addItem(qs(entry));
   frm_project->show();
   frm_project->raise();
@@ -641,14 +637,13 @@ void FrmSetup::cmdLoad_Click() {
 void FrmSetup::List_project_DblClick() {
   const QListWidgetItem* item = List_project->currentItem();
   if (item == nullptr || item->text().isEmpty()) return;
-  if (load_listed_project(app_.state().project, app_.services().dialogs, str(item->text())))
-    Form_Load();
+  if (load_listed_project(host_.project(), host_.dialogs(), str(item->text()))) Form_Load();
 }
 
 // --- Groups ---
 
 void FrmSetup::fill_set_sizes() {
-  const auto sizes = set_sizes(app_.state().project.plate.geometry);
+  const auto sizes = set_sizes(host_.project().plate.geometry);
   Combo_sets->clear();
   for (const auto& s : sizes)
     Combo_sets->addItem(qs(s));
@@ -679,12 +674,12 @@ void FrmSetup::refresh_groups() {
 }
 
 void FrmSetup::draw_plate() {
-  setup_editor::draw_plate(*Picwell, app_.state().project, editor_.rubber_band());
+  setup_editor::draw_plate(*Picwell, host_.project(), editor_.rubber_band());
 }
 
 void FrmSetup::Cmd_clear_Click() {
-  if (app_.services().dialogs.message("Do you like to Clear Group lists?",
-                                      common::Buttons::YesNo) != common::Answer::Yes)
+  if (host_.dialogs().message("Do you like to Clear Group lists?", common::Buttons::YesNo) !=
+      common::Answer::Yes)
     return;
   editor_.clear_all();
   refresh_groups();
@@ -719,7 +714,7 @@ int FrmSetup::drag_group() const {
 }
 
 std::pair<double, double> FrmSetup::plate_point(QPointF pixel) const {
-  const WorldRect w = plate_world(app_.state().project.plate.geometry);
+  const WorldRect w = plate_world(host_.project().plate.geometry);
   const double width = std::max(1, Picwell->width());
   const double height = std::max(1, Picwell->height());
   return {w.left + pixel.x() * (w.right - w.left) / width,
@@ -794,7 +789,7 @@ bool FrmSetup::eventFilter(QObject* watched, QEvent* e) {
       return true;
     }
     if (watched == combogrup) {
-      if (editor_.rename_current(app_.services().dialogs)) refresh_groups();
+      if (editor_.rename_current(host_.dialogs())) refresh_groups();
       return true;
     }
   }
@@ -803,7 +798,7 @@ bool FrmSetup::eventFilter(QObject* watched, QEvent* e) {
     const int key = static_cast<QKeyEvent*>(e)->key();
     if (key == Qt::Key_Return || key == Qt::Key_Enter) {
       if (watched == combogrup) {
-        if (editor_.rename_current(app_.services().dialogs)) refresh_groups();
+        if (editor_.rename_current(host_.dialogs())) refresh_groups();
         return true;
       }
       if (watched == lstchgrup) {

@@ -19,11 +19,8 @@
 
 #include "setup_editor/annotations.hpp"
 #include "setup_editor/group_editor.hpp"
+#include "setup_editor/setup_host.hpp"
 #include "ui/picture_box.hpp"
-
-namespace kestrova::app {
-class App;
-}
 
 namespace kestrova::setup_editor {
 
@@ -34,7 +31,7 @@ class FrmSetup final : public QMainWindow {
   Q_OBJECT
 
 public:
-  explicit FrmSetup(app::App& app);
+  explicit FrmSetup(SetupHost& host);
 
   // --- Menus ---
   QAction* mn_advanced = nullptr; // "Advanced Tools"
@@ -171,7 +168,7 @@ private:
   int drag_group() const;
   void move_well(QListWidget* list, bool into_group);
 
-  app::App& app_;
+  SetupHost& host_;
   GroupEditor editor_;
   Annotations annotations_;
   bool checking_snr_ = false;
