@@ -15,6 +15,10 @@
 
 namespace kestrova::reports::testing {
 
+// Inside kestrova::reports, `testing::` names this namespace once this header is seen (in a
+// unity build, by every later test file too), so it also offers the shared test support.
+using namespace ::kestrova::testing;
+
 // Every file of a folder with its bytes, to show that a run changed nothing.
 std::map<std::string, std::string> folder_snapshot(const std::filesystem::path& folder);
 
