@@ -41,6 +41,7 @@ bool AcquisitionCycle::stop() {
   state_ = AcquisitionState::Stopped;
   timer_enabled_ = false;
   time_counter_off_ = false;
+  lock_.reset(); // the folder is free for re-analysis and regrouping again
   view_->set_acquiring(false);
   view_->set_autotext("");
   outputs_.light = false;

@@ -27,6 +27,7 @@
 #include "device/protocol.hpp"
 #include "device/serial_ports.hpp"
 #include "store/channel_grid.hpp"
+#include "store/folder_lock.hpp"
 #include "store/project_state.hpp"
 
 namespace kestrova::acquisition {
@@ -44,6 +45,8 @@ inline constexpr int kCycleTimerMs = 30;
 // Consecutive bad scans that pass silently, and the count at which the program relaunches.
 inline constexpr int kComErrorsSilent = 20;
 inline constexpr int kComErrorsRestart = 30;
+// Minutes after the start minute tried for a free acquisition folder name.
+inline constexpr int kFolderMinutesTried = 1440;
 // Totals stop growing once they reach this.
 inline constexpr int kTotalsLimit = 10000;
 // Average level from which a channel counts as saturated.
@@ -178,6 +181,10 @@ private:
   // Start helpers.
   bool check_disk(bool autorun);
   bool create_folder(const std::string& name, const std::string& description);
+  // Creates the acquisition folder named by `start` in `project_folder`, or by the first free
+  // minute after it; its name, or nothing with `problem` set.
+  static std::optional<std::string> make_folder(const std::filesystem::path& project_folder,
+                                                common::LocalTime start, std::string& problem);
   void reset(int buffer_length);
   void read_temperature();
   bool run_startup_calibration();
@@ -231,6 +238,7 @@ private:
   common::LocalTime last_buffer_end_{};
   std::string folder_name_;
   std::filesystem::path folder_;
+  std::optional<store::FolderLock> lock_; // held while the acquisition runs
 
   int buffer_length_ = 0;
   int sample_index_ = 0;

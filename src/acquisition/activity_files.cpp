@@ -198,6 +198,8 @@ std::string describe(const AppendResult& result) {
   case AppendFailure::kNone:
     return result.ok ? std::string() : "Cannot write " + file;
   case AppendFailure::kWrite:
+    // An error number of 0 is no reason: the plain sentence says all that is known.
+    if (result.error == 0) return "Cannot write " + file;
     return "Cannot write " + file + ": " + std::strerror(result.error);
   case AppendFailure::kBadRecords:
     return "Records of the wrong size for " + file;
@@ -227,9 +229,78 @@ AppendResult ActivityWriter::check_realtime_files() const {
     const std::int64_t size = size_or_zero(file);
     if (size < 0) return {false, file, errno, AppendFailure::kWrite};
     const Existing existing = classify_existing(size, check.at, block, kSampleBytes);
+    if (check.number == file_number() && existing == Existing::kForeign &&
+        (size - check.at) % block_bytes == 0)
+      continue; // whole blocks without records: align_realtime_files() moves them aside
     if (existing == Existing::kForeign ||
         (existing != Existing::kAppend && check.number != file_number()))
       return foreign_blocks(file);
+  }
+  // Later files can only hold blocks without records, of this length to be moved aside.
+  for (std::int64_t n = file_number() + 1;; ++n) {
+    const fs::path file = folder_ / realtime_file_name(n);
+    const std::int64_t size = size_or_zero(file);
+    if (size < 0) return {false, file, errno, AppendFailure::kWrite};
+    if (size == 0 && !fs::exists(file)) break;
+    if (size % block_bytes != 0) return foreign_blocks(file);
+  }
+  return {};
+}
+
+namespace {
+
+// Appends bytes [from, end) of `source` to `target`, flushed; 0 or errno.
+int copy_tail(const fs::path& source, std::int64_t from, const fs::path& target) {
+  const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return errno;
+  const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (out < 0) {
+    const int err = errno;
+    ::close(in);
+    return err;
+  }
+  std::vector<char> buf(1 << 16);
+  int err = 0;
+  for (std::int64_t at = from;;) {
+    const ssize_t n = ::pread(in, buf.data(), buf.size(), static_cast<off_t>(at));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) err = errno;
+    if (n <= 0) break;
+    if (::write(out, buf.data(), static_cast<std::size_t>(n)) != n) {
+      err = errno != 0 ? errno : ENOSPC;
+      break;
+    }
+    at += n;
+  }
+  if (err == 0 && ::fsync(out) != 0) err = errno;
+  ::close(out);
+  ::close(in);
+  return err;
+}
+
+} // namespace
+
+AppendResult ActivityWriter::align_realtime_files() {
+  const auto block_bytes = static_cast<std::int64_t>(realtime_block_bytes(buffer_length_));
+  const std::int64_t at = block_counter() * block_bytes;
+  const fs::path aside = folder_ / kUnrecordedBlocksFileName;
+  const fs::path current = folder_ / realtime_file_name(file_number());
+  const std::int64_t size = size_or_zero(current);
+  const bool later_files = fs::exists(folder_ / realtime_file_name(file_number() + 1));
+  // One block past the records, ending the data, is the place a crash left between a block and
+  // its record: it is written over. More whole blocks are kept aside, in order, before the cut.
+  if (size - at > block_bytes || (size > at && later_files)) {
+    if (const int err = copy_tail(current, at, aside); err != 0)
+      return {false, aside, err, AppendFailure::kWrite};
+    if (::truncate(current.c_str(), static_cast<off_t>(at)) != 0)
+      return {false, current, errno, AppendFailure::kWrite};
+  }
+  for (std::int64_t n = file_number() + 1;; ++n) {
+    const fs::path file = folder_ / realtime_file_name(n);
+    if (!fs::exists(file)) break;
+    if (const int err = copy_tail(file, 0, aside); err != 0)
+      return {false, aside, err, AppendFailure::kWrite};
+    if (::unlink(file.c_str()) != 0) return {false, file, errno, AppendFailure::kWrite};
   }
   return {};
 }
@@ -309,6 +380,7 @@ AppendResult ActivityWriter::append_buffer(const BufferEndRecords& records) {
   if (records.save_realtime) {
     if (!realtime_checked_) {
       if (AppendResult r = check_realtime_files(); !r) return r;
+      if (AppendResult r = align_realtime_files(); !r) return r;
       realtime_checked_ = true;
     }
     encode_samples(records.raw_block, scratch_);

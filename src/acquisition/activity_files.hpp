@@ -26,6 +26,10 @@ inline constexpr std::size_t kCountsRecordBytes = 4 + 2 * kChannelSlots; // 774
 inline constexpr std::size_t kHistogramRecordBytes =
     16 + 4 * static_cast<std::size_t>(kHistogramBins) * kChannelSlots; // 78,556
 inline constexpr const char* kCountsFileName = "counts.bin";
+// Real-time blocks found past the last `counts.bin` record when an acquisition continues a
+// folder: they have no record, so they are moved here, in order, out of the way of the blocks
+// that line up with the records.
+inline constexpr const char* kUnrecordedBlocksFileName = "unrecorded.blocks";
 
 // Bytes of one sample (385 slots of int16) and of one real-time block for buffer length B:
 // (B + 1) samples.
@@ -108,19 +112,20 @@ std::string describe(const AppendResult& result);
 // Every record goes out whole in one write at its record boundary and is fsynced before the
 // file is closed; nothing stays open between buffers. A short write (full disk) is cut back, and
 // the appends of the same buffer that had succeeded are cut back too, so block b of the
-// real-time files always belongs to record b of `counts.bin`. An existing folder (a restart in
-// the same minute) is continued after its last whole `counts.bin` record. Only a torn tail
-// shorter than one record is ever cut from a file, and only the one block that a crash between
-// a block and its `counts.bin` record leaves at the end is written over: other real-time data
-// that does not line up with `counts.bin` at this buffer length (blocks of another length, or
-// more blocks whose records are missing) is refused with kForeignBlocks and left as it is.
+// real-time files always belongs to record b of `counts.bin`. An existing folder is continued
+// after its last whole `counts.bin` record. Real-time blocks past that record are aligned with
+// the records before the first block is written: the one block a crash between a block and its
+// record leaves is written over, more whole blocks are moved to kUnrecordedBlocksFileName, and a
+// torn tail shorter than one record is cut. Real-time data of another buffer length is refused
+// with kForeignBlocks and left as it is.
 class ActivityWriter {
 public:
   ActivityWriter(std::filesystem::path folder, int buffer_length, WriteAtFunction write_at = {});
 
   AppendResult append_buffer(const BufferEndRecords& records);
-  // Whether the folder's real-time files can be continued with this buffer length; run before
-  // the first real-time block is appended, and available to a start action that refuses early.
+  // Whether the folder's real-time files can be continued with this buffer length (blocks
+  // without records count as continuable: they are moved aside); run before the first
+  // real-time block is appended, and available to a start action that refuses early.
   AppendResult check_realtime_files() const;
 
   const std::filesystem::path& folder() const { return folder_; }
@@ -139,6 +144,8 @@ private:
                             std::optional<std::int64_t> offset, std::size_t sample_bytes,
                             std::vector<Written>& done);
   void roll_back(const std::vector<Written>& done);
+  // Moves whole blocks without records out of the real-time files (after a passed check).
+  AppendResult align_realtime_files();
 
   std::filesystem::path folder_;
   int buffer_length_;

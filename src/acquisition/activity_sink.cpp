@@ -1,8 +1,5 @@
 #include "acquisition/activity_sink.hpp"
 
-#include <cstring>
-#include <system_error>
-
 namespace kestrova::acquisition {
 
 ActivityFileSink::ActivityFileSink(std::filesystem::path folder, int buffer_length,
@@ -23,8 +20,7 @@ SinkResult ActivityFileSink::consume(const BufferEnd& buffer) {
   const AppendResult r = writer_.append_buffer(records);
   last_ok_ = r.ok;
   if (r.ok) return {};
-  return {false,
-          "Cannot write " + r.file.string() + ": " + std::generic_category().message(r.error)};
+  return {false, describe(r)};
 }
 
 } // namespace kestrova::acquisition

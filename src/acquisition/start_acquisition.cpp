@@ -1,7 +1,9 @@
 // The start action of AcquisitionCycle: the questions, the acquisition folder, the resets, the
 // start-up calibration and the timer.
 
+#include <cstdio>
 #include <system_error>
+#include <unistd.h>
 
 #include "acquisition/acquisition_cycle.hpp"
 #include "acquisition/activity_files.hpp"
@@ -20,6 +22,17 @@ constexpr int kPumpRounds = 10;
 void pump_rounds(common::EventPump& pump) {
   for (int i = 0; i < kPumpRounds; ++i)
     pump.process_events();
+}
+
+// The lock file's text: what a refused re-analysis or regrouping names as the running
+// acquisition.
+std::string lock_holder_text(const std::string& name, common::LocalTime start) {
+  const common::CivilTime c = common::to_civil(start);
+  char when[32];
+  std::snprintf(when, sizeof when, "%04d-%02d-%02d %02d:%02d", c.year, c.month, c.day, c.hour,
+                c.minute);
+  return "acquisition \"" + name + "\" started " + when + " by process " +
+         std::to_string(::getpid());
 }
 
 } // namespace
@@ -118,28 +131,62 @@ bool AcquisitionCycle::check_disk(bool autorun) {
                               common::Icon::Warning) == common::Answer::Yes;
 }
 
+std::optional<std::string>
+AcquisitionCycle::make_folder(const std::filesystem::path& project_folder, common::LocalTime start,
+                              std::string& problem) {
+  std::error_code ec;
+  std::filesystem::create_directories(project_folder, ec);
+  // The folder of the start minute, or when a run already holds that name (a restart or a
+  // relaunch within the minute) the first free minute after it: two runs never share a folder
+  // and so never share a time axis. create_directory is the claim: it fails for an existing name.
+  for (int later = 0; later < kFolderMinutesTried; ++later) {
+    const std::string name = acquisition_folder_name(start + std::chrono::minutes(later));
+    const std::filesystem::path path = project_folder / name;
+    ec.clear();
+    if (std::filesystem::create_directory(path, ec)) return name;
+    if (ec && ec != std::errc::file_exists) {
+      problem = "Cannot create the acquisition folder " + path.string() + ": " + ec.message();
+      return std::nullopt;
+    }
+  }
+  problem = "Cannot create the acquisition folder: the folders of the " +
+            std::to_string(kFolderMinutesTried) + " minutes from " +
+            acquisition_folder_name(start) + " exist already in " + project_folder.string();
+  return std::nullopt;
+}
+
 bool AcquisitionCycle::create_folder(const std::string& name, const std::string& description) {
   store::ProjectState& project = ctx_.project;
-  const std::string folder_name = acquisition_folder_name(ctx_.clock.now());
-  const std::filesystem::path path = project.project_folder / folder_name;
-  std::error_code ec;
-  std::filesystem::create_directories(path, ec);
-  if (ec || !std::filesystem::is_directory(path)) {
+  const common::LocalTime now = ctx_.clock.now();
+  std::string problem;
+  const std::optional<std::string> folder_name = make_folder(project.project_folder, now, problem);
+  if (!folder_name) {
     // Without its folder nothing of the acquisition could be recorded.
-    ctx_.dialogs.message("Cannot create the acquisition folder " + path.string() + ": " +
-                             ec.message(),
+    ctx_.dialogs.message(problem, common::Buttons::Ok, common::Icon::Error);
+    return false;
+  }
+  const std::filesystem::path path = project.project_folder / *folder_name;
+  // Held until the acquisition stops (or the process ends): the folder is busy meanwhile.
+  int lock_error = 0;
+  lock_ = store::FolderLock::acquire(path, lock_holder_text(name, now), &lock_error);
+  if (!lock_) {
+    ctx_.dialogs.message("Cannot lock the acquisition folder " + path.string() + ": " +
+                             std::generic_category().message(lock_error),
                          common::Buttons::Ok, common::Icon::Error);
     return false;
   }
-  if (!store::SaveProject(project, path, project.config.Actual_Project_Number, 0, ctx_.dialogs))
+  if (!store::SaveProject(project, path, project.config.Actual_Project_Number, 0, ctx_.dialogs)) {
+    lock_.reset();
     return false;
+  }
   if (!store::WriteAcquisitionIndex(path, name, description)) {
+    lock_.reset();
     ctx_.dialogs.message("Cannot write " + (path / store::kAcquisitionIndexFile).string(),
                          common::Buttons::Ok, common::Icon::Error);
     return false;
   }
   recording_ = true;
-  folder_name_ = folder_name;
+  folder_name_ = *folder_name;
   return true;
 }
 

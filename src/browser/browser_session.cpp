@@ -6,6 +6,7 @@
 #include "browser/browser_search.hpp"
 #include "browser/plot_view.hpp"
 #include "common/number_format.hpp"
+#include "store/folder_lock.hpp"
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
 #include "store/tags.hpp"
@@ -253,8 +254,13 @@ void ExperimentBrowser::tag(int k) {
   }
   const std::string tag = KineticTag(k);
   const int current = current_line_;
+  // An acquisition being recorded keeps its tags until it ends; the others are tagged.
   for (std::size_t i = 0; i < lines_.size(); ++i) {
     if (!selected_[i] || lines_[i].is_project) continue;
+    if (auto refusal = store::busy_folder_refusal(path_of(lines_[i]), kTagBusy)) {
+      dialogs_.message(*refusal, common::Buttons::Ok, common::Icon::Warning);
+      continue;
+    }
     store::SetTag(program_folder_ / lines_[i].project_folder, lines_[i].acquisition_folder, tag);
     clock_.sleep_ms(10);
   }

@@ -28,6 +28,8 @@ inline constexpr int kTagCommands = 5; // CLEAR, [K1] .. [K4]
 
 // The kinetic-group tag of tag command k: empty for CLEAR (0), "[K1]" .. "[K4]" for 1..4.
 std::string KineticTag(int k);
+// What a tag of an acquisition being recorded is refused as (see store::busy_folder_refusal).
+inline constexpr std::string_view kTagBusy = "Tagging";
 
 // What opening a line did, for the window to show.
 enum class Opened { Nothing, Project, Acquisition };

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "common/file_commit.hpp"
+#include "store/folder_lock.hpp"
 #include "store/record_file.hpp"
 
 namespace kestrova::browser {
@@ -62,6 +63,7 @@ std::string backup_stamp(common::LocalTime when) {
 
 bool save_acquisition_groups(const fs::path& folder, const store::GroupTable& groups,
                              common::LocalTime when) {
+  if (store::folder_lock_holder(folder)) return false;
   return save_group_files(folder, store::GroupNamesText(groups), store::ChannelGroupsText(groups),
                           when);
 }
@@ -69,7 +71,7 @@ bool save_acquisition_groups(const fs::path& folder, const store::GroupTable& gr
 bool restore_group_backups(const fs::path& folder, std::string_view stamp, common::LocalTime when) {
   const auto names = store::read_file_bytes(folder / ("groups" + std::string(stamp) + ".bak"));
   const auto channels = store::read_file_bytes(folder / ("chgroup" + std::string(stamp) + ".bak"));
-  if (!names || !channels) return false;
+  if (!names || !channels || store::folder_lock_holder(folder)) return false;
   return save_group_files(folder, *names, *channels, when);
 }
 
@@ -184,6 +186,12 @@ RegroupEditor::Leave RegroupEditor::leave(common::Dialogs& dialogs, common::Cloc
     return result;
   }
   result.asked_to_save = true;
+  // Groups of a folder being recorded stay as the acquisition wrote them.
+  if (auto refusal = store::busy_folder_refusal(folder_, kRegroupBusy)) {
+    dialogs.message(*refusal, common::Buttons::Ok, common::Icon::Warning);
+    result.after_reopen = std::string(kGroupsRestored);
+    return result;
+  }
   result.saved = save_acquisition_groups(folder_, groups(), clock.now());
   dialogs.message(result.saved ? std::string(kGroupsSaved)
                                : std::string(kGroupsNotSaved) + folder_.string());

@@ -31,6 +31,8 @@ inline constexpr std::string_view kSaveGroupsQuestion = "Do you like to Save Cha
 inline constexpr std::string_view kGroupsSaved = "New Groups applied and saved";
 inline constexpr std::string_view kGroupsNotSaved = "Error updating group files at ";
 inline constexpr std::string_view kGroupsRestored = "Original groups restored";
+// What a save into a folder being recorded is refused as (see store::busy_folder_refusal).
+inline constexpr std::string_view kRegroupBusy = "Saving new groups";
 
 // The plate as the browser's editor draws it.
 inline constexpr const setup_editor::PlateStyle& kRegroupPlate = setup_editor::kBrowserPlate;
@@ -45,13 +47,15 @@ std::string backup_stamp(common::LocalTime when);
 // save stay recoverable). The backups and both new files are replaced in one commit
 // (common::FileCommit): whatever fails before it, every file keeps its old bytes and false is
 // returned; a kill after it is completed by the next open of the folder. A file that did not
-// exist needs no backup.
+// exist needs no backup. A folder that an acquisition is recording into (store::FolderLock) is
+// left alone: false.
 bool save_acquisition_groups(const std::filesystem::path& folder, const store::GroupTable& groups,
                              common::LocalTime when);
 
 // Puts the groups of a backup back: groups.bak and chgroup.bak for an empty stamp, else the
 // dated pair of that stamp; saved as above, so the groups replaced are backed up in turn. False
-// (nothing changed) when either backup is missing or unreadable, or the save fails.
+// (nothing changed) when either backup is missing or unreadable, or the save fails (also for a
+// folder being recorded).
 bool restore_group_backups(const std::filesystem::path& folder, std::string_view stamp,
                            common::LocalTime when);
 

@@ -6,6 +6,7 @@
 
 #include "acquisition/activity_files.hpp"
 #include "common/file_commit.hpp"
+#include "store/folder_lock.hpp"
 #include "store/record_file.hpp"
 #include "store/setup_file.hpp"
 
@@ -134,6 +135,8 @@ CountsReplaceResult replace_counts(const fs::path& folder, const ActivityRows& r
 }
 
 std::optional<std::string> restore_recorded_counts(const fs::path& folder) {
+  if (auto refusal = store::busy_folder_refusal(folder, "Restoring the recorded counts"))
+    return refusal;
   const fs::path recorded = folder / kRecordedCountsName;
   const auto counts = store::read_file_bytes(recorded);
   if (!counts)

@@ -44,7 +44,8 @@ CountsReplaceResult replace_counts(const std::filesystem::path& folder, const Ac
                                    const DetectionSettings& settings);
 
 // Puts counts.rec and setup.rec back as counts.bin and setup.dat (in one commit, the files
-// replaced kept as counts.bak and setup.bak). The message of a failure, nothing then changed.
+// replaced kept as counts.bak and setup.bak). The message of a failure, nothing then changed;
+// a folder that an acquisition is recording into (store::FolderLock) is refused.
 std::optional<std::string> restore_recorded_counts(const std::filesystem::path& folder);
 
 } // namespace kestrova::reports

@@ -21,6 +21,7 @@
 #include "common/safe_file.hpp"
 #include "reports/counts_replace.hpp"
 #include "reports/rebin.hpp"
+#include "store/folder_lock.hpp"
 #include "store/record_file.hpp"
 #include "store/setup_file.hpp"
 
@@ -429,6 +430,14 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
     dialogs.message(kRealtimeNotFound);
     return result;
   }
+  // The counts of a folder being recorded are its acquisition's; replacing them would lose
+  // the records appended meanwhile and break their pairing with the real-time blocks.
+  if (request.replace) {
+    if (auto refusal = store::busy_folder_refusal(folder, kReplaceBusy)) {
+      dialogs.message(*refusal, common::Buttons::Ok, common::Icon::Warning);
+      return result;
+    }
+  }
   const auto threshold = parse_threshold(request.threshold_text);
   if (!threshold || request.method < 0 || request.method > 3 || request.organism < 0 ||
       request.organism > 3) {
@@ -537,6 +546,10 @@ ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices
   } else {
     status("Saving...");
     services.pump.process_events();
+    if (auto refusal = store::busy_folder_refusal(folder, kReplaceBusy)) {
+      dialogs.message(*refusal);
+      return result;
+    }
     const CountsReplaceResult replaced = replace_counts(
         folder, rows, {request.method, request.organism, common::round_to_int(*threshold * 10)});
     if (replaced.error) {

@@ -31,6 +31,9 @@ std::optional<int> organism_method(int organism);
 // True when `threshold` lies in the organism's range: 0.5 to 1 for Drosophila, else 1.1 to 6.
 bool threshold_in_range(int organism, double threshold);
 
+// What a replace in a folder being recorded is refused as (see store::busy_folder_refusal).
+inline constexpr std::string_view kReplaceBusy = "Replacing the counts with a re-analysis";
+
 // One re-analysis to run.
 struct ReanalysisRequest {
   GenerateRequest report; // folder, data folder, report settings (settings.Bin is the bin)
@@ -74,7 +77,9 @@ std::int64_t span_minutes(double hours);
 // writes counts.bin and setup.dat anew in one commit (see counts_replace.hpp: the files replaced
 // kept as counts.bak and setup.bak, the recorded ones as counts.rec and setup.rec at the first
 // replace), so a crash or a full disk leaves either both old files or both new ones. The report
-// at the end is not normalised to a basal acquisition. Messages go through `services.dialogs`.
+// at the end is not normalised to a basal acquisition. Replacing the counts of a folder that an
+// acquisition is recording into (store::FolderLock) is refused, before and after the analysis.
+// Messages go through `services.dialogs`.
 ReanalysisResult run_reanalysis(const ReanalysisRequest& request, ReportServices& services,
                                 const ReanalysisControl& control = {});
 

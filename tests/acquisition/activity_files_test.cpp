@@ -215,7 +215,10 @@ std::map<std::string, std::string> folder_contents(const fs::path& folder) {
   return files;
 }
 
-TEST(ActivityFiles, AFolderWhoseRealtimeBlocksDoNotLineUpIsRefusedAndLeftAsItIs) {
+// A folder continued by a new writer: real-time data of another buffer length is refused and
+// left as it is; whole blocks past the last record are aligned with the records, the blocks
+// beyond the one a crash leaves kept aside in order.
+TEST(ActivityFiles, AContinuedFolderAlignsBlocksWithRecordsOrRefusesOtherLengths) {
   struct Run {
     int buffer_length;
     int buffers;
@@ -227,14 +230,17 @@ TEST(ActivityFiles, AFolderWhoseRealtimeBlocksDoNotLineUpIsRefusedAndLeftAsItIs)
     int drop_counts_records; // records cut from the end of counts.bin after the earlier runs
     int buffer_length;       // of the run that continues the folder
     bool refused;
+    int aside = 0; // blocks moved to unrecorded.blocks
   };
   const std::vector<Case> cases = {
       {"a restart with a shorter buffer", {{40, 3}}, 0, 20, true},
       {"a shorter buffer, less than a block apart", {{30, 1}}, 0, 20, true},
       {"a restart with a longer buffer", {{20, 3}}, 0, 40, true},
       {"a full earlier file of another length", {{20, 11}}, 0, 21, true},
-      {"counts.bin missing", {{20, 3}}, 3, 20, true},
-      {"two blocks without their counts records", {{20, 3}}, 2, 20, true},
+      {"a later file of another length", {{20, 12}, {21, 1}}, 3, 20, true},
+      {"counts.bin missing", {{20, 3}}, 3, 20, false, 3},
+      {"two blocks without their counts records", {{20, 3}}, 2, 20, false, 2},
+      {"blocks without records in two files", {{20, 13}}, 8, 20, false, 8},
       {"a block without its counts record (a crash between the two)", {{20, 3}}, 1, 20, false},
       {"the same buffer length", {{20, 3}}, 0, 20, false},
       {"blocks missing from a run that saved none", {{20, 2}, {20, 2, false}}, 0, 20, false},
@@ -244,10 +250,22 @@ TEST(ActivityFiles, AFolderWhoseRealtimeBlocksDoNotLineUpIsRefusedAndLeftAsItIs)
     int b = 0;
     for (const Run& run : c.earlier) {
       ActivityWriter earlier(dir.path(), run.buffer_length);
-      for (int i = 0; i < run.buffers; ++i, ++b)
+      for (int i = 0; i < run.buffers; ++i, ++b) {
+        // Blocks of another length can only be planted past the records (as a foreign file).
+        if (run.buffer_length != c.earlier.front().buffer_length) {
+          const Buffer planted(b, run.buffer_length);
+          std::vector<std::byte> bytes;
+          encode_samples(planted.raw, bytes);
+          testing::write_file(
+              dir / realtime_file_name(b / kBlocksPerRealtimeFile + 1),
+              std::string(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+          continue;
+        }
         ASSERT_TRUE(append(earlier, b, run.save_realtime)) << c.name;
+      }
     }
-    const auto counts_size = static_cast<std::uintmax_t>(b - c.drop_counts_records) * 774u;
+    const int recorded = static_cast<int>(counts_record_count(dir / "counts.bin"));
+    const auto counts_size = static_cast<std::uintmax_t>(recorded - c.drop_counts_records) * 774u;
     if (counts_size == 0)
       fs::remove(dir / "counts.bin");
     else
@@ -262,20 +280,39 @@ TEST(ActivityFiles, AFolderWhoseRealtimeBlocksDoNotLineUpIsRefusedAndLeftAsItIs)
       EXPECT_FALSE(r) << c.name;
       EXPECT_EQ(r.failure, AppendFailure::kForeignBlocks) << c.name;
       EXPECT_NE(describe(r).find(r.file.filename().string()), std::string::npos) << describe(r);
+      EXPECT_EQ(describe(r).find("Success"), std::string::npos) << describe(r);
       EXPECT_EQ(folder_contents(dir.path()), before) << c.name;
       EXPECT_EQ(writer.records_written(), continued_at) << c.name;
       EXPECT_FALSE(append(writer, 101, true)) << c.name; // and it stays refused
       EXPECT_EQ(folder_contents(dir.path()), before) << c.name;
-    } else {
-      ASSERT_TRUE(r) << c.name;
-      EXPECT_EQ(*read_realtime_block(dir.path(), continued_at, c.buffer_length),
-                Buffer(100, c.buffer_length).raw)
-          << c.name;
-      for (std::int64_t k = 0; k < std::min<std::int64_t>(c.earlier.front().buffers, continued_at);
-           ++k)
-        EXPECT_EQ(*read_realtime_block(dir.path(), k, c.buffer_length),
-                  Buffer(k, c.buffer_length).raw)
-            << c.name << " block " << k;
+      continue;
+    }
+    ASSERT_TRUE(r) << c.name << ": " << describe(r);
+    ASSERT_TRUE(append(writer, 101, true)) << c.name;
+    // Block r belongs to record r again, old and new.
+    const std::int64_t blocks_now = continued_at + 2;
+    EXPECT_EQ(counts_record_count(dir / "counts.bin"), blocks_now) << c.name;
+    EXPECT_EQ(*read_realtime_block(dir.path(), continued_at, c.buffer_length),
+              Buffer(100, c.buffer_length).raw)
+        << c.name;
+    EXPECT_EQ(*read_realtime_block(dir.path(), continued_at + 1, c.buffer_length),
+              Buffer(101, c.buffer_length).raw)
+        << c.name;
+    EXPECT_FALSE(read_realtime_block(dir.path(), blocks_now, c.buffer_length)) << c.name;
+    for (std::int64_t k = 0; k < std::min<std::int64_t>(c.earlier.front().buffers, continued_at);
+         ++k)
+      EXPECT_EQ(*read_realtime_block(dir.path(), k, c.buffer_length),
+                Buffer(k, c.buffer_length).raw)
+          << c.name << " block " << k;
+    // The blocks without records are kept, in order, out of the way.
+    const std::string aside = testing::read_file(dir / kUnrecordedBlocksFileName);
+    const std::size_t block = realtime_block_bytes(c.buffer_length);
+    ASSERT_EQ(aside.size(), static_cast<std::size_t>(c.aside) * block) << c.name;
+    for (int k = 0; k < c.aside; ++k) {
+      std::vector<std::int16_t> samples(block / 2);
+      decode_samples(std::as_bytes(std::span(aside.data() + k * block, block)), samples);
+      EXPECT_EQ(samples, Buffer(static_cast<int>(continued_at) + k, c.buffer_length).raw)
+          << c.name << " block aside " << k;
     }
   }
 }

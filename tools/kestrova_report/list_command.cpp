@@ -8,8 +8,10 @@
 
 #include "app/data_folder.hpp"
 #include "browser/browser_list.hpp"
+#include "browser/browser_session.hpp"
 #include "commands.hpp"
 #include "store/config.hpp"
+#include "store/folder_lock.hpp"
 #include "store/tags.hpp"
 
 namespace kestrova::tools {
@@ -142,6 +144,10 @@ Runner setup_tag(CLI::App& command) {
       std::cerr << "kestrova-report: " << path.string()
                 << " is not an acquisition folder (pNNNNN/yyyymmdd_hhmm...)\n";
       return 2;
+    }
+    if (auto refusal = store::busy_folder_refusal(path, browser::kTagBusy)) {
+      std::cerr << "kestrova-report: " << *refusal << '\n';
+      return 1;
     }
     store::SetTag(project, name, args->tag);
     // SetTag writes nothing when nothing changes, so the outcome is judged from the file.
