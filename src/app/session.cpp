@@ -91,7 +91,7 @@ Session::Session(AppOptions options, Services& services, SessionViews views)
                                 services.clock,
                                 services.shell,
                                 options_.free_space,
-                                {},
+                                options_.write_at,
                                 [this] { return relaunch_arguments(); }});
   dialogs_.set_note([this](const std::string& text) { note(text); });
   cycle_->set_host(&cycle_host_);

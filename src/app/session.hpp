@@ -42,6 +42,8 @@ struct AppOptions {
   int relaunch = 0;
   // Free space of the project folder's drive in MB (tests give a fixed figure).
   acquisition::FreeSpaceFunction free_space = acquisition::filesystem_free_mb;
+  // The activity files' writes (tests put a full disk under them); empty for pwrite.
+  acquisition::WriteAtFunction write_at = {};
 };
 
 // Told when the program has been asked to end (the Qt layer hides its windows and stops the

@@ -13,6 +13,8 @@
 #include <QLabel>
 #include <QVBoxLayout>
 
+#include "browser/acquisition_log_view.hpp"
+#include "browser/acquisition_log_window.hpp"
 #include "browser/export_files.hpp"
 #include "browser/joint_report.hpp"
 #include "browser/plot_draw.hpp"
@@ -341,6 +343,21 @@ void FrmOffline::Cmd_report_Click() {
   // The browser goes back to its group activity view in every case.
   if (browser_->tables() != nullptr) Cmd_leegroups_Click();
   if (opening && open_report_) open_report_(*opening);
+}
+
+void FrmOffline::cmd_log_Click() {
+  const std::filesystem::path& folder = browser_->acquisition_path();
+  if (folder.empty()) return;
+  const AcquisitionLogView view = acquisition_log_view(folder);
+  if (!view.text) {
+    services_.dialogs.message(view.missing);
+    return;
+  }
+  if (log_window_ == nullptr) {
+    log_window_ = new AcquisitionLogWindow(this);
+    log_window_->setWindowFlag(Qt::Window);
+  }
+  log_window_->show_log(folder);
 }
 
 } // namespace kestrova::browser

@@ -79,6 +79,7 @@ void FrmOffline::build_menus() {
     txtfolder[i]->setObjectName(QString("txtfolder_%1").arg(i));
   }
   mnadvanced = mnfile->addAction("Advanced_calculation");
+  mnlog = named(mnfile->addAction("Acquisition Log"), "mnlog");
   mnadvanced->setObjectName("mnadvanced");
 
   // Pop-up menus only: parented to the window, never added to the menu bar.
@@ -192,13 +193,16 @@ QWidget* FrmOffline::build_list_side() {
   cmd_track->setToolTip("Single Animal Path Tracking");
   chk_bmp = named(new QCheckBox("->.bmp", side), "chk_bmp");
   chk_bmp->setToolTip("Export .bmp track files");
+  cmd_log = button(side, "cmd_log", "Acquisition Log");
+  cmd_log->setToolTip("Events of the acquisition: start, pauses, link and disk problems, end");
   Cmd_main = button(side, "Cmd_main", "< Back");
   commands->addWidget(Cmd_leegroups, 0, 0);
   commands->addWidget(cmdchannels, 0, 1);
   commands->addWidget(Cmd_report, 1, 0);
   commands->addWidget(cmd_track, 1, 1);
+  commands->addWidget(cmd_log, 2, 0);
   commands->addWidget(chk_bmp, 2, 1);
-  commands->addWidget(Cmd_main, 2, 0);
+  commands->addWidget(Cmd_main, 3, 0);
   v->addLayout(commands);
 
   Timer_button = new QTimer(this);
@@ -361,6 +365,8 @@ void FrmOffline::connect_controls() {
   connect(mn_datatrack, &QAction::triggered, this, &FrmOffline::mn_datatrack_Click);
   connect(Cmd_report, &QPushButton::clicked, this, &FrmOffline::Cmd_report_Click);
   connect(mnadvanced, &QAction::triggered, this, &FrmOffline::Cmd_report_Click);
+  connect(cmd_log, &QPushButton::clicked, this, &FrmOffline::cmd_log_Click);
+  connect(mnlog, &QAction::triggered, this, &FrmOffline::cmd_log_Click);
   connect(cmd_track, &QPushButton::clicked, this, &FrmOffline::cmd_track_Click);
   connect(Timer_play, &QTimer::timeout, this, &FrmOffline::Timer_play_Timer);
   connect(combogrup2, &QComboBox::activated, this, [this] { combogrup2_Click(); });
@@ -413,6 +419,8 @@ void FrmOffline::Form_Load() {
   Cmd_analyze->setEnabled(false);
   Cmd_report->setEnabled(false);
   Cmd_report->setText(qs(kReportIdleCaption));
+  cmd_log->setEnabled(false);
+  mnlog->setEnabled(false);
   lblcanal->setText("CH:");
   show_list();
   draw_plot();
@@ -455,6 +463,8 @@ void FrmOffline::Listpj_DblClick() {
     Cmd_leegroups->setEnabled(true);
     Cmd_report->setEnabled(false);
     Cmd_report->setText(qs(kReportIdleCaption));
+    cmd_log->setEnabled(false);
+    mnlog->setEnabled(false);
   } else {
     show_opened_acquisition();
   }
@@ -463,8 +473,9 @@ void FrmOffline::Listpj_DblClick() {
 
 void FrmOffline::show_opened_acquisition() {
   const OpenedAcquisition& o = browser_->opened();
-  for (QPushButton* b : {cmdchannels, Cmd_analyze, Cmd_report, Cmd_leegroups})
+  for (QPushButton* b : {cmdchannels, Cmd_analyze, Cmd_report, Cmd_leegroups, cmd_log})
     b->setEnabled(true);
+  mnlog->setEnabled(true);
   show_page_controls(false);
   filling_ = true;
   fill_items(Combofila, o.selectors.rows);

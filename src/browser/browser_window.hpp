@@ -39,6 +39,7 @@ struct BrowserServices {
   common::EventPump& pump;
 };
 
+class AcquisitionLogWindow;
 class RegroupEditor;
 class TrackRun;
 
@@ -126,6 +127,10 @@ public:
   void asciiexporta_Click();
   void mn_jointexport_Click();
   void Cmd_report_Click();
+  // "Acquisition Log": the current acquisition's event log in a window of its own, or a
+  // message when the acquisition has none.
+  void cmd_log_Click();
+  AcquisitionLogWindow* log_window() const { return log_window_; }
 
   PlotView& plots();
   // The pop-up menu a right click on the plot opens in the current view.
@@ -139,6 +144,7 @@ public:
   QMenu* mnwatching = nullptr;
   std::array<QAction*, kWatchedFolderCount> txtfolder{};
   QAction* mnadvanced = nullptr;
+  QAction* mnlog = nullptr; // File > "Acquisition Log"
   QLabel* lblproject = nullptr;
   QLabel* lbl_date = nullptr;
   QLabel* lbl_orden = nullptr;
@@ -153,6 +159,7 @@ public:
   QPushButton* Cmd_main = nullptr;
   QPushButton* cmdchannels = nullptr;
   QPushButton* Cmd_report = nullptr;
+  QPushButton* cmd_log = nullptr; // "Acquisition Log"
   QPushButton* Cmd_leegroups = nullptr;
   QPushButton* cmd_track = nullptr;
   QCheckBox* chk_bmp = nullptr;
@@ -275,7 +282,8 @@ private:
   int panel_mode_ = -1; // kGroupEditorMode, kTrackMode or kTrackExportedMode; -1: the plots'
   std::unique_ptr<RegroupEditor> regroup_;
   std::unique_ptr<TrackRun> track_;
-  std::optional<Qt::MouseButton> pressed_; // the button held down on Picreal
+  AcquisitionLogWindow* log_window_ = nullptr; // made at its first use; a child of this window
+  std::optional<Qt::MouseButton> pressed_;     // the button held down on Picreal
 };
 
 } // namespace kestrova::browser

@@ -13,6 +13,7 @@
 #include "acquisition/acquisition_cycle.hpp"
 #include "acquisition/activity_files.hpp"
 #include "device/fake_serial.hpp"
+#include "store/folder_lock.hpp"
 #include "store/plate_format.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
@@ -276,30 +277,49 @@ TEST_F(CycleTest, DiskCheck) {
 
 // A start writes the folder's snapshot and index, and two starts in one minute share the
 // folder, the second appending after the first.
-TEST_F(CycleTest, StartWritesFolderAndSameMinuteAppends) {
+// A start in the minute of an earlier run takes the next free minute's folder: each run keeps
+// its own records on its own time axis from 0. The folder is locked while its run records.
+TEST_F(CycleTest, StartWritesFolderAndASameMinuteRestartTakesTheNextFreeMinute) {
   clock_.set({2026, 3, 15, 9, 30, 5, 0});
   ASSERT_EQ(start(), StartOutcome::Started);
   EXPECT_EQ(cycle_->folder_name(), "20260315_0930");
-  EXPECT_TRUE(fs::exists(folder() / "setup.dat"));
-  EXPECT_TRUE(fs::exists(folder() / "subproj.dat"));
+  const fs::path first = folder();
+  EXPECT_TRUE(fs::exists(first / "setup.dat"));
+  EXPECT_TRUE(fs::exists(first / "subproj.dat"));
   EXPECT_TRUE(cycle_->timer_enabled());
-  ticks(2 * kB);
+  const auto holder = store::folder_lock_holder(first);
+  ASSERT_TRUE(holder);
+  EXPECT_NE(holder->find("acquisition \"Run 1\" started 2026-03-15 09:30"), std::string::npos)
+      << *holder;
+  ticks(2 * kB, 1500); // 30 s: the second buffer ends in minute 0 of the run
   EXPECT_EQ(cycle_->buffers_done(), 2);
   EXPECT_TRUE(cycle_->stop());
   EXPECT_FALSE(cycle_->stop()); // a second stop only repeats the clean-up
   EXPECT_EQ(cycle_->state(), AcquisitionState::Stopped);
   EXPECT_FALSE(cycle_->timer_enabled());
+  EXPECT_FALSE(store::folder_lock_holder(first));
   EXPECT_EQ(size_of("counts.bin"), 2 * kCountsRecordBytes);
 
+  clock_.set({2026, 3, 15, 9, 30, 50, 0});
   ASSERT_EQ(start("Run 2"), StartOutcome::Started);
-  EXPECT_EQ(cycle_->folder_name(), "20260315_0930");
+  EXPECT_EQ(cycle_->folder_name(), "20260315_0931");
   ticks(kB);
-  EXPECT_EQ(size_of("counts.bin"), 3 * kCountsRecordBytes);
-  EXPECT_EQ(size_of("0.bin"), 3 * realtime_block_bytes(kB));
-  const auto last = read_counts_record(folder() / "counts.bin", 2);
+  EXPECT_EQ(size_of("counts.bin"), kCountsRecordBytes);
+  EXPECT_EQ(size_of("0.bin"), realtime_block_bytes(kB));
+  const auto last = read_counts_record(folder() / "counts.bin", 0);
   ASSERT_TRUE(last);
+  EXPECT_EQ(last->minutes, 0);
   // Raw 100 at slope 0.219: 21.9 C.
   EXPECT_EQ(last->slots[kChannelCount], 219);
+  EXPECT_EQ(counts_record_count(first / "counts.bin"), 2);
+  EXPECT_EQ(testing::read_file(first / "subproj.dat").find("Run 2"), std::string::npos);
+  cycle_->stop();
+
+  // A folder of the start minute made by anything else is not taken over either.
+  clock_.set({2026, 3, 15, 9, 32, 1, 0});
+  fs::create_directories(project_.project_folder / "20260315_0932");
+  ASSERT_EQ(start("Run 3"), StartOutcome::Started);
+  EXPECT_EQ(cycle_->folder_name(), "20260315_0933");
 }
 
 // A bad block keeps the previous samples of its channels; the link supervision goes by the

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "report_command.hpp"
+#include "store/folder_lock.hpp"
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
 #include "support/temp_dir.hpp"
@@ -159,6 +160,22 @@ TEST(KestrovaReportTag, TagsAreWholeForTagAndList) {
   EXPECT_EQ(folders("K1"), "");
 }
 
+TEST(KestrovaReportTag, ARecordedAcquisitionIsNotTaggedUntilItsLockIsFree) {
+  DataFolder d;
+  const fs::path folder = d.tmp / "p00001" / "20210316_1405";
+  {
+    const auto lock = store::FolderLock::acquire(folder, "acquisition \"first\"");
+    ASSERT_TRUE(lock);
+    const auto r = run_report("tag " + q(folder) + " '[K1]'");
+    EXPECT_EQ(r.exit_code, 1);
+    EXPECT_EQ(r.output, "kestrova-report: Tagging is not possible while an acquisition records "
+                        "into " +
+                            fs::weakly_canonical(folder).string() + " (acquisition \"first\").\n");
+    EXPECT_FALSE(fs::exists(d.tmp / "p00001" / "tags_id.dat"));
+  }
+  EXPECT_EQ(run_report("tag " + q(folder) + " '[K1]'").output, "20210316_1405\t[K1]\n");
+}
+
 TEST(KestrovaReportTag, RefusesWhatItCannotDo) {
   DataFolder d;
   const std::string acq = q(d.tmp / "p00001" / "20210316_1405");
@@ -184,6 +201,29 @@ TEST(KestrovaReportTag, RefusesWhatItCannotDo) {
   const auto r = run_report("tag " + acq + " '[K1]'");
   EXPECT_EQ(r.exit_code, 1) << r.output;
   EXPECT_NE(r.output.find("cannot write"), std::string::npos) << r.output;
+}
+
+// log ACQ_FOLDER prints the acquisition's log as it stands; a folder without one is an error
+// that says why.
+TEST(KestrovaReportLog, PrintsTheLogOrSaysThereIsNone) {
+  DataFolder d;
+  const fs::path folder = d.tmp / "p00001" / "20210316_1405";
+  const std::string log = "2021-03-16T14:05:02  Start: \"first\", version 1.0\n"
+                          "2021-03-16T14:35:02  Completed after 30 minutes\n";
+  write_file(folder / "acquisition.log", log);
+  const auto r = run_report("log " + q(folder));
+  EXPECT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(r.output, log);
+
+  const fs::path older = d.tmp / "p00002" / "20220101_0000";
+  const auto none = run_report("log " + q(older));
+  EXPECT_EQ(none.exit_code, 1);
+  EXPECT_EQ(none.output, "kestrova-report: No log for this acquisition (p00002/20220101_0000): it "
+                         "was recorded before acquisitions kept a log.\n");
+  EXPECT_NE(run_report("log " + q(d.tmp / "p00009")).exit_code, 0);
+  const auto help = run_report("log --help");
+  EXPECT_EQ(help.exit_code, 0);
+  EXPECT_NE(help.output.find("acquisition.log"), std::string::npos) << help.output;
 }
 
 } // namespace

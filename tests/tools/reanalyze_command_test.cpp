@@ -2,6 +2,7 @@
 
 #include "report_command.hpp"
 #include "reports/reanalysis_fixture.hpp"
+#include "store/folder_lock.hpp"
 #include "support/temp_dir.hpp"
 
 namespace kestrova::tools {
@@ -127,6 +128,38 @@ TEST(KestrovaReportReanalyze, RestorePutsTheRecordedCountsBackAfterTwoReplaces) 
             "kestrova-report: No recorded counts in " + never_replaced.folder.string() + ": " +
                 (never_replaced.folder / "counts.rec").string() + " is missing or unreadable\n");
   EXPECT_EQ(reports::testing::folder_snapshot(never_replaced.folder), before);
+}
+
+// While an acquisition records into the folder (its lock held, here by this test) --replace
+// is refused with a message naming it; in memory the re-analysis still runs; once the lock is
+// released the replace goes through.
+TEST(KestrovaReportReanalyze, ReplaceIsRefusedWhileTheFolderIsRecorded) {
+  Fixture f(20);
+  const std::string counts = read_file(f.folder / "counts.bin");
+  {
+    const auto lock = store::FolderLock::acquire(f.folder, "acquisition \"night run\"");
+    ASSERT_TRUE(lock);
+    const auto refused = f.reanalyze("--replace");
+    EXPECT_EQ(refused.exit_code, 1) << refused.output;
+    EXPECT_EQ(refused.output, "kestrova-report: Replacing the counts with a re-analysis is not "
+                              "possible while an acquisition records into " +
+                                  f.folder.string() + " (acquisition \"night run\").\n");
+    EXPECT_EQ(read_file(f.folder / "counts.bin"), counts);
+    EXPECT_FALSE(fs::exists(f.folder / "counts.bak"));
+    EXPECT_EQ(f.reanalyze("").exit_code, 0);
+  }
+  {
+    const auto lock = store::FolderLock::acquire(f.folder, "acquisition \"night run\"");
+    const auto restore = run_report("restore " + q(f.folder));
+    EXPECT_EQ(restore.exit_code, 1);
+    EXPECT_NE(restore.output.find("Restoring the recorded counts is not possible while an "
+                                  "acquisition records into"),
+              std::string::npos)
+        << restore.output;
+  }
+  const auto r = f.reanalyze("--replace");
+  ASSERT_EQ(r.exit_code, 0) << r.output;
+  EXPECT_EQ(read_file(f.folder / "counts.bak"), counts);
 }
 
 TEST(KestrovaReportReanalyze, RefusedOptionsChangeNothing) {

@@ -7,9 +7,11 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 
+#include "browser/acquisition_log_window.hpp"
 #include "browser_window_fixture.hpp"
 #include "store/channel_tables.hpp"
 #include "store/config.hpp"
+#include "store/folder_lock.hpp"
 #include "store/setup_file.hpp"
 #include "store/subproj.hpp"
 #include "ui/picture_box.hpp"
@@ -214,6 +216,58 @@ TEST_F(BrowserWindow, PopUpMenuCommands) {
   w.lst_delete->trigger();
   EXPECT_EQ(dialogs_.messages(),
             std::vector<std::string>{"Remove function only available for subprojects"});
+}
+
+// "Acquisition Log" (button and File menu) is offered for an opened acquisition only; it shows
+// the log in a window of its own, which reloads what was appended since; an acquisition recorded
+// before logs were kept gets a message instead.
+TEST_F(BrowserWindow, AcquisitionLogShowsTheOpenedAcquisitionsLogOrSaysThereIsNone) {
+  browser::FrmOffline& w = *window_;
+  EXPECT_FALSE(w.cmd_log->isEnabled());
+  EXPECT_FALSE(w.mnlog->isEnabled());
+  write_file(first_ / "acquisition.log", "2021-03-16T14:05:01  Start: \"larvae run\"\n");
+  enter_on(1);
+  enter_on(3);
+  ASSERT_TRUE(w.cmd_log->isEnabled());
+  EXPECT_TRUE(w.mnlog->isEnabled());
+  w.cmd_log->click();
+  browser::AcquisitionLogWindow* log = w.log_window();
+  ASSERT_NE(log, nullptr);
+  EXPECT_TRUE(log->isVisible());
+  EXPECT_FALSE(log->isModal());
+  EXPECT_EQ(log->windowTitle().toStdString(), "Acquisition log: p00001/20210316_1405");
+  EXPECT_EQ(log->txt_log->toPlainText().toStdString(),
+            "2021-03-16T14:05:01  Start: \"larvae run\"\n");
+  EXPECT_TRUE(log->txt_log->isReadOnly());
+  write_file(first_ / "acquisition.log", "2021-03-16T14:05:01  Start: \"larvae run\"\n"
+                                         "2021-03-16T14:20:01  Completed\n");
+  log->Cmd_reload->click();
+  EXPECT_NE(log->txt_log->toPlainText().indexOf("Completed"), -1);
+  EXPECT_TRUE(dialogs_.texts().empty());
+
+  log->Cmd_close->click();
+  EXPECT_FALSE(log->isVisible());
+  enter_on(2); // the station folder, recorded without a log
+  w.mnlog->trigger();
+  EXPECT_FALSE(log->isVisible());
+  EXPECT_EQ(dialogs_.messages(),
+            std::vector<std::string>{"No log for this acquisition (p00001/20210317_0900_s2): it "
+                                     "was recorded before acquisitions kept a log."});
+}
+
+// Tags of an acquisition being recorded (its folder locked) are left alone, with a message
+// naming the acquisition; the other selected acquisitions are tagged.
+TEST_F(BrowserWindow, TaggingARecordedAcquisitionIsRefused) {
+  browser::FrmOffline& w = *window_;
+  enter_on(1);
+  enter_on(3);
+  const auto lock = store::FolderLock::acquire(first_, "acquisition \"larvae run\"");
+  ASSERT_TRUE(lock);
+  w.tagjk[2]->trigger();
+  EXPECT_EQ(items(w.Listpj)[3], "  > 2021.0316\t ACQ14:05 \"larvae run\"\t\t[K1]");
+  EXPECT_EQ(dialogs_.messages(),
+            std::vector<std::string>{"Tagging is not possible while an acquisition records into " +
+                                     first_.string() + " (acquisition \"larvae run\")."});
 }
 
 TEST_F(BrowserWindow, CommentsAreStoredWhenTheBoxLosesTheFocusAndBackShowsTheStartScreen) {

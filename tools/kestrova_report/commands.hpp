@@ -58,5 +58,6 @@ Runner setup_list(CLI::App& command);
 Runner setup_tag(CLI::App& command);
 Runner setup_joint(CLI::App& command);
 Runner setup_track(CLI::App& command);
+Runner setup_log(CLI::App& command);
 
 } // namespace kestrova::tools

@@ -31,6 +31,7 @@ constexpr Subcommand kSubcommands[] = {
     {"tag", "Add a kinetic-group tag to an acquisition, or clear its tags", setup_tag},
     {"joint", "Write the joint report of a project's acquisitions that carry a tag", setup_joint},
     {"track", "Write the travel distances of the animals of a w6 acquisition", setup_track},
+    {"log", "Print the event log of an acquisition folder", setup_log},
 };
 
 // What a signal handler may reach has to live outside every object: the stop request the work
