@@ -1,7 +1,9 @@
 #pragma once
 
+#include <cstdint>
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -42,8 +44,10 @@ struct AppOptions {
   int relaunch = 0;
   // Free space of the project folder's drive in MB (tests give a fixed figure).
   acquisition::FreeSpaceFunction free_space = acquisition::filesystem_free_mb;
-  // The activity files' writes (tests put a full disk under them); empty for pwrite.
-  acquisition::WriteAtFunction write_at = {};
+  // The activity files' writes, like pwrite(2) (tests put a full disk under them); empty for
+  // pwrite.
+  std::function<long(int fd, const void* data, std::size_t size, std::int64_t offset)> write_at =
+      {};
 };
 
 // Told when the program has been asked to end (the Qt layer hides its windows and stops the

@@ -1,7 +1,7 @@
 // An acquisition killed with SIGKILL at arbitrary moments, as a real process: the files keep
 // every buffer the program had recorded, whole, and the next start in the same data folder
-// records normally. Every run starts at the same virtual minute, so they all share one
-// acquisition folder, as restarts within one minute do.
+// records normally. Every run starts at the same virtual minute, as restarts within one minute
+// do, and takes the first free minute's folder: a killed run's folder is never written again.
 
 #include <gtest/gtest.h>
 
@@ -93,9 +93,19 @@ private:
   std::unique_ptr<HeadlessProgram> program_;
 };
 
-fs::path acquisition_folder(const fs::path& data) {
+// The acquisition folder of the run that started `later` minutes after the first.
+fs::path acquisition_folder(const fs::path& data, int later = 0) {
   return store::project_folder_path(data, 1) /
-         acquisition::acquisition_folder_name(common::from_civil(kStart));
+         acquisition::acquisition_folder_name(common::from_civil(kStart) +
+                                              std::chrono::minutes(later));
+}
+
+// How many acquisition folders the runs have made.
+int folders_made(const fs::path& data) {
+  int n = 0;
+  while (fs::exists(acquisition_folder(data, n)))
+    ++n;
+  return n;
 }
 
 // The state of an acquisition folder's files.
@@ -232,12 +242,12 @@ protected:
 };
 
 // SIGKILL at random moments: during start-up, at the start of the acquisition and while it
-// records. After each kill the files hold every buffer the child had reported recorded, in whole
-// records, and the next run appends to them; a last run records normally.
+// records. After each kill the run's folder holds every buffer the child had reported recorded,
+// in whole records, and the folders of earlier runs are untouched; a last run records normally.
 TEST_F(AcquisitionCrash, KillAtAnyMomentKeepsWholeRecordsAndTheNextStartRecords) {
   std::mt19937 random(20260115);
-  const fs::path folder = acquisition_folder(tmp_.path());
-  FolderState before;
+  std::vector<FolderState> kept; // the state of each folder made so far
+  std::int64_t recorded = 0;
   for (int round = 0; round < 8; ++round) {
     SCOPED_TRACE("round " + std::to_string(round));
     Child child(tmp_.path(), std::nullopt);
@@ -250,28 +260,42 @@ TEST_F(AcquisitionCrash, KillAtAnyMomentKeepsWholeRecordsAndTheNextStartRecords)
     }
     child.kill_now();
     child.drain();
-    const FolderState after = check_folder(folder);
+    const int made = folders_made(tmp_.path());
+    ASSERT_LE(made, static_cast<int>(kept.size()) + 1) << "one folder per run at most";
+    for (std::size_t f = 0; f < kept.size(); ++f) {
+      const FolderState now = check_folder(acquisition_folder(tmp_.path(), static_cast<int>(f)));
+      EXPECT_EQ(now.records, kept[f].records) << "folder " << f << " was written again";
+      EXPECT_EQ(now.blocks, kept[f].blocks) << "folder " << f << " was written again";
+    }
+    if (made > static_cast<int>(kept.size())) {
+      const FolderState state = check_folder(acquisition_folder(tmp_.path(), made - 1));
+      // Whatever the child had recorded is there; at most the buffer being written beyond that.
+      EXPECT_GE(state.records, child.recorded());
+      EXPECT_LE(state.records, child.recorded() + 1);
+      recorded += state.records;
+      kept.push_back(state);
+    } else {
+      EXPECT_EQ(child.recorded(), 0);
+    }
     if (HasFailure()) return;
-    // Whatever the child had recorded is there; at most the buffer being written beyond that.
-    EXPECT_GE(after.records - before.records, child.recorded());
-    EXPECT_LE(after.records - before.records, child.recorded() + 1);
-    before = after;
   }
-  EXPECT_GT(before.records, 0); // some kill landed while recording
+  EXPECT_GT(recorded, 0); // some kill landed while recording
 
   Child last(tmp_.path(), 5);
   ASSERT_TRUE(last.wait_started(10'000));
   EXPECT_EQ(last.exit_code(), 0); // every buffer end recorded
   last.drain();
   EXPECT_EQ(last.recorded(), 5);
-  const FolderState end = check_folder(folder);
-  EXPECT_EQ(end.records, before.records + 5);
-  EXPECT_EQ(end.blocks, end.records);
+  ASSERT_EQ(folders_made(tmp_.path()), static_cast<int>(kept.size()) + 1);
+  const FolderState end =
+      check_folder(acquisition_folder(tmp_.path(), static_cast<int>(kept.size())));
+  EXPECT_EQ(end.records, 5);
+  EXPECT_EQ(end.blocks, 5);
 }
 
 // A kill between a buffer's real-time block and its counts.bin record leaves one whole block
-// without a record. The next start in the same minute continues the folder: its first block
-// takes that place, and the blocks and records line up again.
+// without a record. The next start in the same minute records into a folder of its own, and
+// the killed run's folder keeps its records and that block as they were.
 TEST_F(AcquisitionCrash, BlockWithoutItsRecordDoesNotStopTheNextStart) {
   const fs::path folder = acquisition_folder(tmp_.path());
   {
@@ -292,12 +316,16 @@ TEST_F(AcquisitionCrash, BlockWithoutItsRecordDoesNotStopTheNextStart) {
   ASSERT_EQ(check_folder(folder).blocks, 4);
 
   ProgramRun next(tmp_.path());
+  EXPECT_EQ(next.cycle().folder(), acquisition_folder(tmp_.path(), 1));
   while (next.cycle().buffers_done() < 3)
     ASSERT_EQ(next.program().run_acquisition_until_done(1), 1);
   EXPECT_FALSE(next.recording_failed());
-  const FolderState state = check_folder(folder);
-  EXPECT_EQ(state.records, 6);
-  EXPECT_EQ(state.blocks, 6);
+  const FolderState state = check_folder(acquisition_folder(tmp_.path(), 1));
+  EXPECT_EQ(state.records, 3);
+  EXPECT_EQ(state.blocks, 3);
+  const FolderState old = check_folder(folder);
+  EXPECT_EQ(old.records, 3);
+  EXPECT_EQ(old.blocks, 4);
 }
 
 } // namespace

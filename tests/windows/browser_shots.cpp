@@ -1,7 +1,8 @@
 // Screen shots of the experiment browser, taken from the display the program runs on (run under
 // Xvfb at the size wanted): the list opened with an acquisition current, its pop-up menu, each
-// plot of the acquisition (bars, line, kinetic, heat map, raw signal, analysis preview), the
-// group editor in the middle of a drag, and the track view of a 6-well plate mid-animation.
+// plot of the acquisition (bars, line, kinetic, heat map, raw signal, analysis preview), its
+// acquisition log, the group editor in the middle of a drag, and the track view of a 6-well
+// plate mid-animation.
 //   kestrova_browser_shots DATA_DIR OUT_DIR
 // An empty DATA_DIR is filled with a few projects and recorded acquisitions first.
 
@@ -21,6 +22,7 @@
 #include <filesystem>
 #include <random>
 
+#include "browser/acquisition_log_window.hpp"
 #include "browser/browser_window.hpp"
 #include "browser/regroup_editor.hpp"
 #include "browser/track_run.hpp"
@@ -84,6 +86,31 @@ void write_demo_signal(const fs::path& folder) {
     const bool dip = (p + 17 * c + 131 * b) % 97 < 4;
     return static_cast<std::int16_t>(1500 + 90 * (c % 4) + wave - (dip ? 700 : 0));
   });
+}
+
+// The event log of a night's acquisition with a link loss and a full disk.
+void write_demo_log(const fs::path& folder) {
+  testing::write_file(
+      folder / "acquisition.log",
+      "2024-05-10T09:00:02  Started \"Run 1 Mutant screen\", program 1.4.0; project 9 \"Mutant "
+      "screen\", plate w96f, lapse 1440 min, buffer 500 samples, detection method 1 interval 5, "
+      "SNR 1.80, real-time saving on, auto calibration on, auto zero on, light off, temperature "
+      "control on at 20.0 C\n"
+      "2024-05-10T09:00:41  Auto calibration done: 384 channels, 6 at their brightest setting\n"
+      "2024-05-10T09:01:05  Auto zero done\n"
+      "2024-05-10T13:12:40  Paused, time counter off\n"
+      "2024-05-10T13:30:02  Resumed after 17.4 min\n"
+      "2024-05-10T22:47:13  Link to the instrument lost at minute 809: no valid reply for 20 "
+      "scans\n"
+      "2024-05-10T22:48:01  Link to the instrument restored after 0.8 min (minute 809 to 810): "
+      "1 buffer(s) missing, 0 recorded with repeated samples\n"
+      "2024-05-11T03:05:55  Recording error at minute 1067: Cannot write "
+      "/home/lab/Kestrova/p00009/20240510_0900/0.bin: No space left on device. The acquisition "
+      "goes on; buffers are dropped until writing works again\n"
+      "2024-05-11T03:26:10  Writing resumed at minute 1087: 19 buffer(s) lost since minute 1067 "
+      "(19 in all)\n"
+      "2024-05-11T09:17:31  Completed after 1440 minutes: 1387 buffer(s) evaluated, 19 lost; "
+      "report written\n");
 }
 
 void make_demo(const fs::path& data) {
@@ -209,6 +236,18 @@ int main(int argc, char** argv) {
   window.Listpj_MouseUp_Right(window.Listpj->mapToGlobal(QPoint(120, 60)));
   shoot("browser_popup");
   window.mnrename->hide();
+
+  // The acquisition's log in its own window over the browser.
+  if (!fs::exists(window.browser().acquisition_path() / "acquisition.log"))
+    write_demo_log(window.browser().acquisition_path());
+  window.cmd_log->click();
+  if (browser::AcquisitionLogWindow* log = window.log_window()) {
+    const QRect area = screen->availableGeometry();
+    log->resize(std::min(900, area.width() - 40), std::min(460, area.height() - 80));
+    log->move(area.center() - log->rect().center());
+    shoot("browser_log");
+    log->hide();
+  }
 
   // The plots, each through its button.
   window.lstgrup_plot->setCurrentRow(2);
