@@ -204,9 +204,8 @@ std::string describe(const AppendResult& result) {
   case AppendFailure::kBadRecords:
     return "Records of the wrong size for " + file;
   case AppendFailure::kForeignBlocks:
-    return file + " holds records that do not line up with this acquisition (real-time blocks of "
-                  "another buffer length, or records missing from counts.bin); the acquisition "
-                  "cannot continue in this folder";
+    return file + " holds real-time blocks of another buffer length; the acquisition cannot "
+                  "continue in this folder";
   }
   return {};
 }

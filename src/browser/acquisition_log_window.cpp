@@ -20,7 +20,8 @@ AcquisitionLogWindow::AcquisitionLogWindow(QWidget* parent) : QDialog(parent) {
   txt_log = new QPlainTextEdit(this);
   txt_log->setObjectName("txt_log");
   txt_log->setReadOnly(true);
-  txt_log->setLineWrapMode(QPlainTextEdit::NoWrap);
+  // One event a line, often longer than the window: wrapped, so that no event is cut.
+  txt_log->setLineWrapMode(QPlainTextEdit::WidgetWidth);
   txt_log->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   Cmd_reload = new QPushButton("Reload", this);
   Cmd_reload->setObjectName("Cmd_reload");
@@ -35,7 +36,7 @@ AcquisitionLogWindow::AcquisitionLogWindow(QWidget* parent) : QDialog(parent) {
   v->addLayout(buttons);
   connect(Cmd_reload, &QPushButton::clicked, this, &AcquisitionLogWindow::Cmd_reload_Click);
   connect(Cmd_close, &QPushButton::clicked, this, &QDialog::hide);
-  resize(760, 420);
+  resize(900, 480);
 }
 
 bool AcquisitionLogWindow::show_log(const std::filesystem::path& folder) {

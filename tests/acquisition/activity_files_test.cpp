@@ -185,7 +185,7 @@ TEST(ActivityFiles, RealtimeSavingOffWritesNoRealtimeFile) {
   EXPECT_EQ(writer.block_counter(), 1);
 }
 
-TEST(ActivityFiles, ARestartInTheSameMinuteAppendsAndKeepsBlocksBesideTheirRecords) {
+TEST(ActivityFiles, AWriterOnAFolderWithRecordsContinuesAfterThemBlockBesideRecord) {
   TempDir dir;
   constexpr int kB = 20;
   {
@@ -315,6 +315,18 @@ TEST(ActivityFiles, AContinuedFolderAlignsBlocksWithRecordsOrRefusesOtherLengths
           << c.name << " block aside " << k;
     }
   }
+}
+
+// A failure is described by its reason; an error number of 0 is no reason and is never shown
+// as one (strerror(0) reads "Success").
+TEST(ActivityFiles, FailuresAreDescribedWithoutAnErrorNumberOfZero) {
+  EXPECT_EQ(describe({false, "/d/0.bin", 0, AppendFailure::kWrite}), "Cannot write /d/0.bin");
+  EXPECT_EQ(describe({false, "/d/0.bin", ENOSPC, AppendFailure::kWrite}),
+            std::string("Cannot write /d/0.bin: ") + std::strerror(ENOSPC));
+  EXPECT_EQ(describe({false, "/d/1.bin", 0, AppendFailure::kForeignBlocks}),
+            "/d/1.bin holds real-time blocks of another buffer length; the acquisition cannot "
+            "continue in this folder");
+  EXPECT_EQ(describe({}), "");
 }
 
 TEST(ActivityFiles, ReadersIgnoreATruncatedFinalRecordAndTheWriterCutsItBack) {

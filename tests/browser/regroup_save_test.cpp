@@ -4,12 +4,15 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "browser/browser_acquisition.hpp"
 #include "browser/regroup_editor.hpp"
 #include "common/event_pump.hpp"
 #include "common/safe_file.hpp"
 #include "reports/generate_report.hpp"
 #include "reports/reanalysis_fixture.hpp"
+#include "store/folder_lock.hpp"
 #include "store/record_file.hpp"
 #include "support/fake_clock.hpp"
 #include "support/fake_dialogs.hpp"
@@ -233,6 +236,46 @@ TEST_F(RegroupSaveTest, LeavingWithoutSavingChangesNoFile) {
   EXPECT_TRUE(on_disk_unchanged());
   for (const auto& e : fs::directory_iterator(folder))
     EXPECT_NE(e.path().extension(), ".bak");
+}
+
+// While an acquisition records into the folder (its lock held), saving new groups and restoring
+// backups are refused and nothing is written; the operator is told which acquisition holds it.
+TEST_F(RegroupSaveTest, AFolderBeingRecordedKeepsItsGroups) {
+  ASSERT_TRUE(save_acquisition_groups(folder, acquisition().groups, clock.now()));
+  const std::string names = read_file(folder / "groups.dat");
+  const std::string channels = read_file(folder / "chgroup.dat");
+  const auto files = [&] {
+    std::vector<std::string> all;
+    for (const auto& e : fs::directory_iterator(folder))
+      all.push_back(e.path().filename().string() + ":" + read_file(e.path()));
+    std::sort(all.begin(), all.end());
+    return all;
+  };
+  auto lock = store::FolderLock::acquire(folder, "acquisition \"night\"");
+  ASSERT_TRUE(lock);
+  const auto before = files();
+  RegroupEditor editor(acquisition());
+  dialogs.script_answer(common::Answer::Yes);
+  editor.clear(dialogs);
+  dialogs.clear();
+  dialogs.script_answer(common::Answer::Yes);
+  const auto left = editor.leave(dialogs, clock);
+  EXPECT_TRUE(left.asked_to_save);
+  EXPECT_FALSE(left.saved);
+  EXPECT_EQ(left.after_reopen, "Original groups restored");
+  EXPECT_EQ(dialogs.messages(),
+            (std::vector<std::string>{"Do you like to Save Changes?",
+                                      "Saving new groups is not possible while an acquisition "
+                                      "records into " +
+                                          folder.string() + " (acquisition \"night\")."}));
+  EXPECT_FALSE(save_acquisition_groups(folder, store::GroupTable{}, clock.now()));
+  EXPECT_FALSE(restore_group_backups(folder, "", clock.now()));
+  EXPECT_EQ(files(), before);
+
+  EXPECT_EQ(read_file(folder / "groups.dat"), names);
+  EXPECT_EQ(read_file(folder / "chgroup.dat"), channels);
+  lock.reset();
+  EXPECT_TRUE(restore_group_backups(folder, "", clock.now()));
 }
 
 TEST_F(RegroupSaveTest, AnAcquisitionWithoutGroupFilesGetsThemWithoutBackups) {

@@ -1,12 +1,15 @@
 // Two runs started within one minute through the real serial driver: the second run records
-// into a folder of its own, so both keep all their records on their own time axis and the
-// report of the first folder stays what it was (a report that summed both runs into the same
-// bins would show about twice the group averages).
+// into a folder of its own, so both keep all their records, each on its own time axis from
+// minute 0, and no report can sum the two runs into the same bins (which showed about twice
+// the group averages when the second run was appended to the first one's folder).
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <numeric>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "acquisition/acquisition_cycle.hpp"
 #include "acquisition/activity_files.hpp"
@@ -27,10 +30,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The report of `folder` without its first line (the date it was written).
-std::string report_body(const fs::path& folder, HeadlessProgram& program,
-                        testing::FakeDialogs& dialogs, testing::FakeShell& shell,
-                        testing::FakeClock& clock) {
+// The #Samples line of the report of `folder` at 2-minute bins: 2 x the records in each bin.
+std::vector<long> report_samples(const fs::path& folder, HeadlessProgram& program,
+                                 testing::FakeDialogs& dialogs, testing::FakeShell& shell,
+                                 testing::FakeClock& clock) {
   reports::GenerateRequest request;
   request.acquisition_folder = folder;
   request.data_folder = folder.parent_path().parent_path();
@@ -40,9 +43,16 @@ std::string report_body(const fs::path& folder, HeadlessProgram& program,
   request.open_result = false;
   reports::ReportServices services{dialogs, shell, program.pump(), clock};
   const reports::GenerateResult result = reports::generate_report(request, services);
-  EXPECT_TRUE(result.ok) << (dialogs.texts().empty() ? "" : dialogs.texts().back());
-  const std::string text = testing::read_file(result.report);
-  return text.substr(text.find('\n') + 1);
+  EXPECT_TRUE(result.ok) << ::testing::PrintToString(dialogs.texts());
+  std::istringstream text(testing::read_file(result.report));
+  std::vector<long> samples;
+  for (std::string line; std::getline(text, line);) {
+    if (line.rfind("#Samples,", 0) != 0) continue;
+    std::istringstream cells(line.substr(line.find(',') + 1));
+    for (std::string cell; std::getline(cells, cell, ',');)
+      if (!cell.empty() && cell != "\r") samples.push_back(std::stol(cell));
+  }
+  return samples;
 }
 
 TEST(RestartFolders, ASameMinuteRestartKeepsBothRunsAndTheReportDoesNotSumThem) {
@@ -73,32 +83,37 @@ TEST(RestartFolders, ASameMinuteRestartKeepsBothRunsAndTheReportDoesNotSumThem) 
     project.groups.main().channel_group[static_cast<std::size_t>(c)] =
         well < 0 ? store::kFreeGroup : well % 4;
   }
-  // A tick stands for 300 ms: each run records a few buffers within the first minute.
-  clock.on_sleep = [&clock](int ms) {
-    if (ms == acquisition::kCycleTimerMs) clock.advance_ms(270);
-  };
-  const auto record = [&](const std::string& name) {
+  const auto record = [&](const std::string& name, int tick_ms, int minutes) {
+    clock.on_sleep = [&clock, tick_ms](int ms) {
+      if (ms == acquisition::kCycleTimerMs) clock.advance_ms(tick_ms - ms);
+    };
     dialogs.script_input(name);
     EXPECT_EQ(session.start_acquisition(), acquisition::StartOutcome::Started);
     const fs::path folder = session.acquisition().folder();
-    while (session.acquisition().buffers_done() < 4)
+    while (session.acquisition().buffers_done() < 4 ||
+           session.acquisition().elapsed_minutes() < minutes)
       EXPECT_EQ(program.run_acquisition_until_done(1), 1);
+    const std::int64_t buffers = session.acquisition().buffers_done();
     session.stop_acquisition();
-    return folder;
+    return std::pair{folder, buffers};
   };
 
-  const fs::path first = record("first");
-  const std::string first_report = report_body(first, program, dialogs, shell, clock);
-  const fs::path second = record("second");
+  // The first run records a few buffers within its first minute (a tick stands for 300 ms);
+  // the second starts in that minute and records for four minutes.
+  const auto [first, first_buffers] = record("first", 300, 0);
+  const auto [second, second_buffers] = record("second", 3000, 4);
   EXPECT_EQ(first.filename(), "20260504_1030");
   EXPECT_EQ(second.filename(), "20260504_1031");
+  EXPECT_EQ(acquisition::counts_record_count(first / "counts.bin"), first_buffers);
+  EXPECT_EQ(acquisition::counts_record_count(second / "counts.bin"), second_buffers);
   for (const fs::path& folder : {first, second}) {
-    EXPECT_EQ(acquisition::counts_record_count(folder / "counts.bin"), 4) << folder;
     EXPECT_EQ(acquisition::read_counts_record(folder / "counts.bin", 0)->minutes, 0) << folder;
     EXPECT_TRUE(acquisition::read_realtime_block(folder, 3, 10)) << folder;
   }
-  EXPECT_EQ(report_body(first, program, dialogs, shell, clock), first_report);
-  EXPECT_NE(first_report.find("Group/Time[m]"), std::string::npos) << first_report;
+  // The second folder reports from minute 0 on: its bins hold its own rows only.
+  const std::vector<long> samples = report_samples(second, program, dialogs, shell, clock);
+  EXPECT_FALSE(samples.empty());
+  EXPECT_LE(std::accumulate(samples.begin(), samples.end(), 0L), 2L * second_buffers);
 }
 
 } // namespace

@@ -243,7 +243,7 @@ int main(int argc, char** argv) {
   window.cmd_log->click();
   if (browser::AcquisitionLogWindow* log = window.log_window()) {
     const QRect area = screen->availableGeometry();
-    log->resize(std::min(900, area.width() - 40), std::min(460, area.height() - 80));
+    log->resize(std::min(1100, area.width() - 40), std::min(480, area.height() - 80));
     log->move(area.center() - log->rect().center());
     shoot("browser_log");
     log->hide();
