@@ -9,16 +9,18 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <map>
 #include <memory>
 #include <numeric>
 #include <optional>
 #include <regex>
+#include <span>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -34,11 +36,11 @@
 #include "common/event_pump.hpp"
 #include "device/protocol.hpp"
 #include "device/serial_ports.hpp"
-#include "e2e/program_on_pty.hpp"
 #include "reports/generate_report.hpp"
 #include "reports/report_settings.hpp"
 #include "sim/virtual_instrument.hpp"
 #include "store/config.hpp"
+#include "store/data_template.hpp"
 #include "store/folder_lock.hpp"
 #include "store/plate_format.hpp"
 #include "store/project_files.hpp"
@@ -158,7 +160,7 @@ protected:
   }
 
   void SetUp() override {
-    ASSERT_TRUE(testing::write_fresh_data_folder(tmp_.path()));
+    store::WriteDataFolderTemplate(tmp_.path(), dialogs_);
     start_ = clock_.now();
     project_.app_folder = tmp_.path();
     project_.config.Actual_Project_Number = 1;
