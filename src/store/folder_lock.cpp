@@ -14,7 +14,7 @@ namespace {
 
 fs::path lock_path(const fs::path& folder) { return folder / kAcquisitionLockFile; }
 
-bool write_all(int fd, std::string_view text) {
+bool write_text(int fd, std::string_view text) {
   while (!text.empty()) {
     const ssize_t n = ::write(fd, text.data(), text.size());
     if (n < 0 && errno == EINTR) continue;
@@ -51,7 +51,7 @@ std::optional<FolderLock> FolderLock::acquire(const fs::path& folder, std::strin
   if (::ftruncate(fd, 0) == 0) {
     std::string text(holder);
     text += '\n';
-    (void)write_all(fd, text);
+    (void)write_text(fd, text);
   }
   if (error) *error = 0;
   return FolderLock(folder, fd);
