@@ -88,8 +88,8 @@ while [ "$SECONDS" -lt "$deadline" ]; do
   sleep 0.5
 done
 kill -0 "$second" 2>/dev/null && fail "the relaunched instance did not end"
-# A relaunch within the same minute records on in the same acquisition folder, a later one in
-# a new folder: either way the newest folder holds the report and more has been recorded.
+# The relaunch records into a new acquisition folder (within the first one's minute it takes the
+# next free minute's name): the newest folder holds the report and more has been recorded.
 newest=$(find "$data/p00001" -mindepth 1 -maxdepth 1 -type d -name '2*' | sort | tail -n 1)
 [ -f "$newest/report.csv" ] || fail "the relaunched instance wrote no report"
 after=$(counts_bytes)
