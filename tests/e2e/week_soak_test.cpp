@@ -27,7 +27,8 @@
 #include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own call (not every compiler ships the header that declares it).
+extern "C" void __sanitizer_purge_allocator();
 #endif
 
 #include "acquisition/acquisition_cycle.hpp"
