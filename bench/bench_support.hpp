@@ -25,6 +25,7 @@ class FixedClock final : public common::Clock {
 public:
   static constexpr common::CivilTime kTime{2026, 1, 15, 10, 30, 0, 0};
   common::LocalTime now() override { return common::from_civil(kTime); }
+  common::SteadyTime steady() override { return {}; }
   void sleep_ms(int) override {}
 };
 

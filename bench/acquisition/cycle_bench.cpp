@@ -98,10 +98,15 @@ public:
   VirtualClock()
       : now_(std::chrono::floor<std::chrono::milliseconds>(common::SystemClock().now())) {}
   common::LocalTime now() override { return now_; }
-  void sleep_ms(int ms) override { now_ += std::chrono::milliseconds(ms); }
+  common::SteadyTime steady() override { return steady_; }
+  void sleep_ms(int ms) override {
+    now_ += std::chrono::milliseconds(ms);
+    steady_ += std::chrono::milliseconds(ms);
+  }
 
 private:
   common::LocalTime now_;
+  common::SteadyTime steady_{};
 };
 
 // Every box answered with its first button; the acquisition name box with "bench".

@@ -39,6 +39,7 @@ double since(Steady::time_point start) {
 class CountingClock final : public common::Clock {
 public:
   common::LocalTime now() override { return inner_.now(); }
+  common::SteadyTime steady() override { return inner_.steady(); }
   void sleep_ms(int ms) override {
     slept_ms_ += ms > 0 ? ms : 0;
     inner_.sleep_ms(ms);

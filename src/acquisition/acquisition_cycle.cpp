@@ -7,6 +7,7 @@
 #include "acquisition/activity_files.hpp"
 #include "acquisition/activity_sink.hpp"
 #include "acquisition/detection.hpp"
+#include "acquisition/recording_path.hpp"
 #include "common/number_format.hpp"
 #include "common/rounding.hpp"
 
@@ -39,10 +40,17 @@ private:
 AcquisitionCycle::AcquisitionCycle(CycleContext context)
     : ctx_(std::move(context)), detector_(std::make_unique<ActivityDetector>()) {
   if (!ctx_.free_space) ctx_.free_space = filesystem_free_mb;
+  if (ctx_.recording_path) {
+    path_ = ctx_.recording_path;
+  } else {
+    own_path_ = std::make_unique<RecordingPath>(ctx_.dialogs, ctx_.pump);
+    path_ = own_path_.get();
+  }
+  path_->set_notice([this](std::string_view text, NoticeLevel level) { notice(text, level); });
   reset(kDefaultBufferLength);
 }
 
-AcquisitionCycle::~AcquisitionCycle() = default;
+AcquisitionCycle::~AcquisitionCycle() { path_->set_notice({}); }
 
 void AcquisitionCycle::set_view(CycleView* view) { view_ = view ? view : &default_view_; }
 void AcquisitionCycle::set_calibration(CalibrationHooks* hooks) {
@@ -76,6 +84,8 @@ bool AcquisitionCycle::body_bends() const {
 void AcquisitionCycle::tick() {
   if (in_tick_ || !timer_enabled_ || relaunched_) return;
   TickGuard guard(in_tick_);
+  // Nobody may be needed from here on: boxes become notices with their default answers.
+  const RecordingPath::Scope unattended(*path_);
   if (state_ == AcquisitionState::Running) {
     running_tick();
   } else {
@@ -103,14 +113,22 @@ void AcquisitionCycle::running_tick() {
     if (state_ != AcquisitionState::Running || relaunched_) return;
   }
   update_time();
-  if (minutes_ >= setup.Aq_lapse && sample_index_ == 0) complete();
+  // A completed acquisition has left light and heater off: nothing of this tick may switch
+  // them on again (the pulse programme would).
+  if (minutes_ >= setup.Aq_lapse && sample_index_ == 0) {
+    complete();
+    return;
+  }
   if (sample_index_ % 25 == 0) paced_outputs();
   ++tick_counter_;
 }
 
 void AcquisitionCycle::idle_tick() {
   update_time();
-  if (minutes_ >= ctx_.project.setup.Aq_lapse) complete();
+  if (minutes_ >= ctx_.project.setup.Aq_lapse) {
+    complete();
+    return;
+  }
   paced_outputs();
 }
 
@@ -124,7 +142,7 @@ bool AcquisitionCycle::scan() {
     // even on the two ticks that open a buffer; a stop or pause made meanwhile ends the tick.
     for (int waited = 0; waited < kDiscardPauseMs; waited += kDiscardPauseStepMs) {
       ctx_.clock.sleep_ms(kDiscardPauseStepMs);
-      ctx_.pump.process_events();
+      path_->pump().process_events();
       if (state_ != AcquisitionState::Running || relaunched_) return false;
     }
   }
@@ -154,9 +172,11 @@ bool AcquisitionCycle::scan() {
 
 bool AcquisitionCycle::supervise_link(bool last_good) {
   if (last_good) {
+    note_good_scan();
     com_errors_ = 0;
     return true;
   }
+  note_bad_scan();
   if (com_errors_ < kComErrorsSilent) {
     ++com_errors_;
     return true;
@@ -174,11 +194,15 @@ bool AcquisitionCycle::supervise_link(bool last_good) {
   // A lasting link failure: a fresh instance in autorun reconnects and starts anew; this one
   // ends at once without clean-up. When no new instance could be started, ending would leave
   // nothing running: this one goes on and counts down again.
+  log_event("The instrument has not answered for " + std::to_string(kComErrorsRestart) +
+            " scans: relaunching the program (" + record_summary() + ")");
   const std::vector<std::string> arguments =
       ctx_.relaunch_arguments ? ctx_.relaunch_arguments() : std::vector<std::string>{"/run"};
   if (!ctx_.shell.relaunch(arguments)) {
     com_errors_ = kComErrorsSilent;
     view_->set_autochannel("VERIFY COM PORT!");
+    notice("The program could not be relaunched; this instance goes on recording",
+           NoticeLevel::Problem);
     return true;
   }
   relaunched_ = true;
@@ -230,10 +254,12 @@ void AcquisitionCycle::sample_statistics(int d) {
 
 void AcquisitionCycle::buffer_end() {
   const common::LocalTime now = ctx_.clock.now();
+  const common::SteadyTime steady = ctx_.clock.steady();
   const double minutes_since =
-      std::chrono::duration<double, std::ratio<60>>(now - last_buffer_end_).count();
+      std::chrono::duration<double, std::ratio<60>>(steady - last_buffer_end_).count();
   sample_period_ = common::round_half_even(minutes_since * 60 / buffer_length_, 3);
-  last_buffer_end_ = now;
+  last_buffer_end_ = steady;
+  if (com_errors_ == 0) last_good_period_ = sample_period_;
 
   read_temperature();
   const store::SetupValues& setup = ctx_.project.setup;
@@ -254,7 +280,12 @@ void AcquisitionCycle::buffer_end() {
     window_start_ += 64;
     if (window_start_ >= window_end_) window_start_ = 0;
   }
-  if (std::find(keep_.begin(), keep_.end(), false) != keep_.end()) calibration_->recalibrate(keep_);
+  if (const auto n = std::count(keep_.begin(), keep_.end(), false); n > 0) {
+    calibration_->recalibrate(keep_);
+    const std::string summary = calibration_->summary();
+    log_event("Recalibrated " + std::to_string(n) + " saturated channel(s)" +
+              (summary.empty() ? std::string() : ": " + summary));
+  }
   view_->refresh_after_buffer();
   if (recording_) hand_to_sinks();
   ++buffers_done_;
@@ -326,32 +357,32 @@ void AcquisitionCycle::hand_to_sinks() {
     SinkResult r = sink->consume(end);
     if (!r.ok) sink_problems_.push_back(std::move(r.problem));
   }
-  if (end.body_bends && activity_ && activity_->last_ok()) {
+  const bool files_ok = !activity_ || activity_->last_ok();
+  if (end.body_bends && files_ok) {
     period_sum_ += sample_period_;
     ++period_records_;
   }
-  if (sink_problems_.empty()) {
-    if (sink_failure_told_) view_->set_autochannel("Recording resumed");
+  note_files_written(files_ok);
+  // The other consumers' failures: told once per run of failures, without waiting.
+  const std::size_t others = sink_problems_.size() - (files_ok ? 0 : 1);
+  if (others == 0) {
     sink_failure_told_ = false;
     return;
   }
-  std::string text = "The data of this buffer could not be saved:";
-  for (const std::string& p : sink_problems_)
-    text += std::string(kCrLf) + p;
-  view_->set_autochannel("RECORDING ERROR");
-  // One box per run of failures; recording is tried again at every buffer end.
-  if (!sink_failure_told_) {
-    sink_failure_told_ = true;
-    ctx_.dialogs.message(text + std::string(kCrLf) +
-                             "The acquisition goes on and saving resumes when the disk accepts "
-                             "data again.",
-                         common::Buttons::Ok, common::Icon::Warning);
-  }
+  if (sink_failure_told_) return;
+  sink_failure_told_ = true;
+  std::string text = "A consumer of the recorded data failed:";
+  for (std::size_t i = files_ok ? 0 : 1; i < sink_problems_.size(); ++i)
+    text += " " + sink_problems_[i] + ";";
+  notice(text + " the acquisition goes on", NoticeLevel::Problem);
+}
+
+std::chrono::milliseconds AcquisitionCycle::elapsed() const {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(ctx_.clock.steady() - start_steady_);
 }
 
 void AcquisitionCycle::update_time() {
-  const auto elapsed =
-      std::chrono::duration_cast<std::chrono::milliseconds>(ctx_.clock.now() - start_time_);
+  const std::chrono::milliseconds elapsed = this->elapsed();
   view_->set_time_text(elapsed_text(elapsed));
   minutes_ = elapsed_whole_minutes(elapsed);
   minutes_2_ = common::round_half_even(elapsed.count() / 60000.0, 2);
@@ -362,8 +393,7 @@ void AcquisitionCycle::paced_outputs() {
   if (setup.Aq_lapse > 0) view_->set_progress(100.0 * minutes_ / setup.Aq_lapse);
   const auto& light = setup.tool_settings[1];
   if (light[3] >= 1 && light[0] == 1) {
-    const auto elapsed = ctx_.clock.now() - start_time_;
-    const double m = std::chrono::duration<double, std::ratio<60>>(elapsed).count();
+    const double m = std::chrono::duration<double, std::ratio<60>>(elapsed()).count();
     if (auto on = pulse_light(m, light[3], light[4] / 10.0, light[5] / 10.0)) outputs_.light = *on;
     send_outputs();
   }

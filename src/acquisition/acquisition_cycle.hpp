@@ -11,11 +11,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <functional>
 #include <span>
 
+#include "acquisition/acquisition_log.hpp"
 #include "acquisition/cycle_interfaces.hpp"
 #include "acquisition/cycle_rules.hpp"
 #include "acquisition/light_temperature.hpp"
@@ -36,6 +38,7 @@ namespace kestrova::acquisition {
 // (where Qt defines `slots`) can include it.
 class ActivityFileSink;
 class ActivityDetector;
+class RecordingPath;
 // The activity files' write function (the same type as in activity_files.hpp).
 using WriteAtFunction =
     std::function<long(int fd, const void* data, std::size_t size, std::int64_t offset)>;
@@ -94,6 +97,11 @@ struct CycleContext {
   // The arguments of the automatic relaunch after a lasting link failure, asked at the
   // relaunch (they may depend on how this run went); "/run" when empty.
   std::function<std::vector<std::string>()> relaunch_arguments = {};
+  // The boxes and pump of the recording path, shared with the code the cycle calls (protocol,
+  // calibration, reports); null: the cycle keeps its own around `dialogs` and `pump`.
+  RecordingPath* recording_path = nullptr;
+  // The program's version, written into the acquisition log at each start.
+  std::string program_version = {};
 };
 
 // The acquisition engine. Owns the acquisition's counters, buffers, running statistics and
@@ -126,7 +134,7 @@ public:
   // CmdPause: pause (asking whether the time counter stops) or resume.
   void pause_or_resume();
   // CmdStop: stop and clean up; harmless when nothing runs. True when an acquisition was
-  // running or paused (the caller clears the autorun flag then).
+  // running or paused (the host hears of it through acquisition_stopped).
   bool stop();
   // "Show my report" for the current acquisition.
   void show_report(bool autoreport = false);
@@ -176,6 +184,21 @@ public:
   }
   // The last buffer end's sink problems (empty when every sink took it).
   const std::vector<std::string>& sink_problems() const { return sink_problems_; }
+  // Buffers evaluated while recording whose records could not be written (dropped, not
+  // queued), since the start.
+  std::int64_t buffers_lost() const { return buffers_lost_; }
+
+  // Tells the operator without waiting for anyone: the status line, the window's mark for a
+  // problem, and a line in the acquisition log.
+  void notice(std::string_view text, NoticeLevel level);
+  // A line in the acquisition log only.
+  void log_event(std::string_view text);
+  const AcquisitionLog& log() const { return log_; }
+  // The last notice and the problems noticed since the program started.
+  const std::string& last_notice() const { return last_notice_; }
+  int problems_noticed() const { return problems_noticed_; }
+  // The boxes and the event pump of the recording path (see RecordingPath).
+  RecordingPath& recording_path() { return *path_; }
 
 private:
   // Start helpers.
@@ -202,7 +225,17 @@ private:
   void update_time();
   void paced_outputs();
   void complete();
+  // Ends the acquisition; `why` completes the log line ("stopped by the operator", ...).
+  bool stop_because(const std::string& why);
+  std::chrono::milliseconds elapsed() const;
 
+  // Acquisition log and notices (cycle_events.cpp).
+  void log_start(const std::string& name, bool autorun);
+  void log_calibration(const char* what, bool ok);
+  void note_bad_scan();
+  void note_good_scan();
+  void note_files_written(bool ok);
+  std::string record_summary() const;
   std::int16_t& raw_at(int position, int channel) {
     return raw_[static_cast<std::size_t>(position) * store::kChannelSlots + channel];
   }
@@ -211,6 +244,9 @@ private:
   }
 
   CycleContext ctx_;
+  std::unique_ptr<RecordingPath> own_path_;
+  RecordingPath* path_ = nullptr;
+  AcquisitionLog log_;
   CycleView default_view_;
   CalibrationHooks default_calibration_;
   ReportRequest default_report_;
@@ -233,9 +269,27 @@ private:
   bool relaunched_ = false;
   bool output_refresh_ = false;
   bool sink_failure_told_ = false;
+  // Elapsed times come from the monotonic clock; the wall clock only names and stamps.
   std::chrono::milliseconds paused_elapsed_{0};
   common::LocalTime start_time_{};
-  common::LocalTime last_buffer_end_{};
+  common::SteadyTime start_steady_{};
+  common::SteadyTime last_buffer_end_{};
+  common::SteadyTime paused_at_{};
+  std::string stop_reason_; // set while an action that may stop the acquisition runs
+
+  // Lost buffers: all since the start, and the current run of failures.
+  std::int64_t buffers_lost_ = 0;
+  std::int64_t lost_run_ = 0;
+  int lost_from_minute_ = 0;
+  // Link supervision for the log: the first bad scan of the current run of bad scans.
+  bool link_lost_logged_ = false;
+  common::SteadyTime first_bad_scan_{};
+  common::LocalTime first_bad_wall_{};
+  int first_bad_minute_ = 0;
+  std::int64_t first_bad_buffers_ = 0;
+  double last_good_period_ = 0;
+  std::string last_notice_;
+  int problems_noticed_ = 0;
   std::string folder_name_;
   std::filesystem::path folder_;
   std::optional<store::FolderLock> lock_; // held while the acquisition runs

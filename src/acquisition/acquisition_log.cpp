@@ -53,72 +53,71 @@ std::string format_log_line(common::LocalTime now, std::string_view text) {
 AcquisitionLog::AcquisitionLog(LogWriteFunction write)
     : write_(write ? std::move(write) : LogWriteFunction(default_write)) {}
 
-AcquisitionLog::~AcquisitionLog() { close(); }
+AcquisitionLog::~AcquisitionLog() = default;
 
 bool AcquisitionLog::open(const fs::path& folder) {
-  close();
   folder_ = folder;
   lost_total_ = 0;
   lost_unreported_ = 0;
   torn_ = false;
-  return reopen();
+  const int fd = open_file();
+  healthy_ = fd >= 0;
+  if (fd >= 0) ::close(fd);
+  return healthy_;
 }
 
 void AcquisitionLog::close() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
   folder_.clear();
+  healthy_ = false;
 }
 
 fs::path AcquisitionLog::path() const {
   return folder_.empty() ? fs::path{} : folder_ / kAcquisitionLogName;
 }
 
-bool AcquisitionLog::reopen() {
-  if (fd_ >= 0) return true;
-  if (folder_.empty()) return false;
+int AcquisitionLog::open_file() const {
+  if (folder_.empty()) return -1;
   // O_NONBLOCK keeps a FIFO planted under the name from blocking the open; it is then refused
   // as not a regular file.
   const int fd = ::open(path().c_str(),
                         O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0644);
-  if (fd < 0) return false;
+  if (fd < 0) return -1;
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
-    return false;
+    return -1;
   }
-  fd_ = fd;
-  return true;
+  return fd;
 }
 
 bool AcquisitionLog::put(const std::string& line) {
+  const int fd = open_file();
+  if (fd < 0) return false;
   long n = -1;
   do {
-    n = write_(fd_, line.data(), line.size());
+    n = write_(fd, line.data(), line.size());
   } while (n < 0 && errno == EINTR);
+  ::close(fd);
   if (n == static_cast<long>(line.size())) return true;
   if (n > 0) torn_ = true;
-  ::close(fd_);
-  fd_ = -1;
   return false;
 }
 
 bool AcquisitionLog::write(common::LocalTime now, std::string_view text) {
   if (folder_.empty()) return false;
-  if (reopen()) {
-    std::string line = torn_ ? "\n" : "";
-    if (lost_unreported_ > 0) {
-      line += format_log_line(now, std::to_string(lost_unreported_) +
-                                       " earlier log line(s) could not be written");
-      line += '\n';
-    }
-    line += format_log_line(now, text);
+  std::string line = torn_ ? "\n" : "";
+  if (lost_unreported_ > 0) {
+    line += format_log_line(now, std::to_string(lost_unreported_) +
+                                     " earlier log line(s) could not be written");
     line += '\n';
-    if (put(line)) {
-      torn_ = false;
-      lost_unreported_ = 0;
-      return true;
-    }
+  }
+  line += format_log_line(now, text);
+  line += '\n';
+  healthy_ = put(line);
+  if (healthy_) {
+    torn_ = false;
+    lost_unreported_ = 0;
+    return true;
   }
   ++lost_total_;
   ++lost_unreported_;

@@ -443,13 +443,55 @@ bool Calibrator::AutoZero(double snr) {
   return true;
 }
 
+void Calibrator::summarise(CalibrationOutcome outcome) {
+  switch (outcome) {
+  case CalibrationOutcome::Done:
+    summary_ = std::to_string(iterations_) + " iteration(s)";
+    break;
+  case CalibrationOutcome::SaveFailed:
+    summary_ = std::to_string(iterations_) + " iteration(s), " + file().string() + " not written";
+    break;
+  case CalibrationOutcome::Offline:
+    summary_ = "offline";
+    return;
+  case CalibrationOutcome::WriteFailed:
+  case CalibrationOutcome::Stopped:
+    summary_ = "a channel setting could not be written to the instrument";
+    return;
+  }
+  if (out_of_reach_.empty()) return;
+  summary_ += ", " + std::to_string(out_of_reach_.size()) + " channel(s) out of reach:";
+  constexpr std::size_t kListed = 12;
+  for (std::size_t i = 0; i < out_of_reach_.size() && i < kListed; ++i)
+    summary_ += " " + std::to_string(out_of_reach_[i]);
+  if (out_of_reach_.size() > kListed) summary_ += " ...";
+}
+
 bool Calibrator::fast_calibrate(double /*snr*/) {
   // A failed first pass is told and the acquisition goes on; a failure while adjusting stops it.
-  return FastCalibrate() != CalibrationOutcome::Stopped;
+  const CalibrationOutcome outcome = FastCalibrate();
+  summarise(outcome);
+  return outcome != CalibrationOutcome::Stopped;
 }
 
 bool Calibrator::auto_zero(double snr) {
-  AutoZero(snr);
+  if (!AutoZero(snr)) {
+    summary_ = "interrupted";
+    return true;
+  }
+  double low = 0;
+  double high = 0;
+  bool any = false;
+  for (int c = 0; c < kChannels; ++c) {
+    if (!in_well(c)) continue;
+    const double t = ctx_.project.channels.threshold[c];
+    low = any ? std::min(low, t) : t;
+    high = any ? std::max(high, t) : t;
+    any = true;
+  }
+  summary_ = any ? "thresholds " + common::format_display(low, "0.0", '.') + " to " +
+                       common::format_display(high, "0.0", '.') + " %"
+                 : "no channel in a well";
   return true;
 }
 
@@ -458,6 +500,6 @@ bool Calibrator::can_lower(int channel) {
   return settings_.gain[channel] != 0 || settings_.pinhole[channel] > kDarkestPinHole;
 }
 
-void Calibrator::recalibrate(std::span<const bool> keep) { RecalibrateChannels(keep); }
+void Calibrator::recalibrate(std::span<const bool> keep) { summarise(RecalibrateChannels(keep)); }
 
 } // namespace kestrova::acquisition

@@ -166,8 +166,11 @@ public:
   bool auto_zero(double snr) override;
   bool can_lower(int channel) override;
   void recalibrate(std::span<const bool> keep) override;
+  std::string summary() override { return summary_; }
 
 private:
+  // The summary of an adjustment that ended with `outcome`.
+  void summarise(CalibrationOutcome outcome);
   bool in_well(int channel) const;
   void prepare_channels(std::array<StepState, store::kChannelSlots>& states);
   void discarding_scan(device::BlockRead how);
@@ -185,6 +188,7 @@ private:
   bool loaded_ = false;
   int iterations_ = 0;
   std::vector<int> out_of_reach_;
+  std::string summary_;
 };
 
 } // namespace kestrova::acquisition

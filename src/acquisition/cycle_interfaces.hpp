@@ -13,6 +13,11 @@
 
 namespace kestrova::acquisition {
 
+// How much a notice of the acquisition matters. Information only replaces the status line; a
+// problem (lost data, a failure, a question nobody was there to answer) also raises the
+// window's mark, which stays until the operator acknowledges it.
+enum class NoticeLevel { Info, Problem };
+
 // What the main window shows of a running acquisition. Every call is a text or a redraw
 // request; the adapter copies it to its controls.
 class CycleView {
@@ -32,6 +37,8 @@ public:
   virtual void set_autotext(std::string_view) {}
   // lbl_autochannel.
   virtual void set_autochannel(std::string_view) {}
+  // The acquisition's status line; never waits for anyone (see NoticeLevel).
+  virtual void show_notice(std::string_view /*text*/, NoticeLevel /*level*/) {}
   // txt_subproject: the acquisition's name.
   virtual void set_acquisition_name(std::string_view) {}
   // The buttons and locked fields of a running (true) or stopped (false) acquisition: CmdPlay,
@@ -57,6 +64,8 @@ public:
   virtual bool can_lower(int /*channel*/) { return true; }
   // keep[c] is false for every channel 0..383 found saturated at this buffer end.
   virtual void recalibrate(std::span<const bool> /*keep*/) {}
+  // One line on how the last calibration, auto-zero or recalibration went, for the log.
+  virtual std::string summary() { return {}; }
 };
 
 // The report window's entry points used by the end of an acquisition.
@@ -83,6 +92,9 @@ public:
   virtual void show_main_window() {}
   // Ends this instance at once, without clean-up (after an automatic relaunch).
   virtual void end_program() {}
+  // An acquisition that ran or was paused has stopped: by the operator, by its completion or
+  // by a failure.
+  virtual void acquisition_stopped() {}
 };
 
 // One evaluated buffer, as handed to the sinks. Spans stay valid during the call only.

@@ -8,6 +8,7 @@
 #include "acquisition/acquisition_cycle.hpp"
 #include "acquisition/activity_files.hpp"
 #include "acquisition/activity_sink.hpp"
+#include "acquisition/recording_path.hpp"
 #include "common/number_format.hpp"
 #include "common/rounding.hpp"
 #include "store/project_files.hpp"
@@ -47,6 +48,10 @@ long long filesystem_free_mb(const std::filesystem::path& folder) {
 
 StartOutcome AcquisitionCycle::start(const StartRequest& request) {
   if (state_ != AcquisitionState::Stopped) return StartOutcome::AlreadyActive;
+  // An unattended start asks nobody: each box it would show becomes a notice.
+  std::optional<RecordingPath::Scope> unattended;
+  if (request.autorun) unattended.emplace(*path_);
+  common::Dialogs& dialogs = path_->dialogs();
   store::ProjectState& project = ctx_.project;
   const store::SetupValues& setup = project.setup;
   const bool auto_cal = setup.tool_settings[0][1] == 1;
@@ -54,33 +59,39 @@ StartOutcome AcquisitionCycle::start(const StartRequest& request) {
 
   std::string name = "Autorun project";
   if (!request.autorun) {
-    name = ctx_.dialogs.input(name_prompt(auto_cal, auto_zero), "New Acquisition").value_or("");
+    name = dialogs.input(name_prompt(auto_cal, auto_zero), "New Acquisition").value_or("");
   }
   if (name.empty()) {
-    ctx_.dialogs.message("Each Experiment Requires a name");
+    dialogs.message("Each Experiment Requires a name");
     return StartOutcome::NoName;
   }
   view_->set_acquisition_name(name);
   if (project.config.Actual_Project_Number == 0) {
-    ctx_.dialogs.message("Operation not allowed in Project #0:Default. Go to <Setup> and Save it "
-                         "with another name");
+    dialogs.message("Operation not allowed in Project #0:Default. Go to <Setup> and Save it "
+                    "with another name");
     host_->open_setup();
     return StartOutcome::ProjectZero;
   }
   if (ctx_.link.offline) {
-    ctx_.dialogs.message("Acquisition not allowed in OFFLINE MODE. Connect the equipment and "
-                         "restart the program.");
+    dialogs.message("Acquisition not allowed in OFFLINE MODE. Connect the equipment and "
+                    "restart the program.");
     return StartOutcome::Offline;
   }
-  pump_rounds(ctx_.pump);
+  pump_rounds(path_->pump());
   ctx_.io.CommFlush(ctx_.link.port);
-  pump_rounds(ctx_.pump);
+  pump_rounds(path_->pump());
   view_->prepare_plots();
   if (!check_disk(request.autorun)) {
     host_->open_setup();
     return StartOutcome::DiskRefused;
   }
   if (!create_folder(name, request.description)) return StartOutcome::FolderFailed;
+  log_.open(folder());
+  buffers_lost_ = 0;
+  lost_run_ = 0;
+  link_lost_logged_ = false;
+  last_good_period_ = 0;
+  stop_reason_.clear();
 
   finished_ = false;
   window_start_ = 0;
@@ -109,11 +120,13 @@ StartOutcome AcquisitionCycle::start(const StartRequest& request) {
     outputs_.light = light_by_hours(common::to_civil(ctx_.clock.now()).hour, light[1], light[2]);
   send_outputs();
 
+  log_start(name, request.autorun);
   if (!run_startup_calibration()) return StartOutcome::CalibrationFailed;
 
   view_->prepare_plots();
   tick_counter_ = 0;
-  start_time_ = last_buffer_end_ = ctx_.clock.now();
+  start_time_ = ctx_.clock.now();
+  start_steady_ = last_buffer_end_ = ctx_.clock.steady();
   period_sum_ = 0;
   period_records_ = 0;
   com_errors_ = 0;
@@ -127,8 +140,8 @@ bool AcquisitionCycle::check_disk(bool autorun) {
   if (setup.Save_real != 1 || setup.Aq_lapse <= 30 || autorun) return true;
   const DiskCheck check = disk_check(setup.Aq_lapse, ctx_.free_space(ctx_.project.project_folder));
   if (!check.ask) return true;
-  return ctx_.dialogs.message(disk_question(check), common::Buttons::YesNo,
-                              common::Icon::Warning) == common::Answer::Yes;
+  return path_->dialogs().message(disk_question(check), common::Buttons::YesNo,
+                                  common::Icon::Warning) == common::Answer::Yes;
 }
 
 std::optional<std::string>
@@ -162,7 +175,7 @@ bool AcquisitionCycle::create_folder(const std::string& name, const std::string&
   const std::optional<std::string> folder_name = make_folder(project.project_folder, now, problem);
   if (!folder_name) {
     // Without its folder nothing of the acquisition could be recorded.
-    ctx_.dialogs.message(problem, common::Buttons::Ok, common::Icon::Error);
+    path_->dialogs().message(problem, common::Buttons::Ok, common::Icon::Error);
     return false;
   }
   const std::filesystem::path path = project.project_folder / *folder_name;
@@ -170,19 +183,20 @@ bool AcquisitionCycle::create_folder(const std::string& name, const std::string&
   int lock_error = 0;
   lock_ = store::FolderLock::acquire(path, lock_holder_text(name, now), &lock_error);
   if (!lock_) {
-    ctx_.dialogs.message("Cannot lock the acquisition folder " + path.string() + ": " +
-                             std::generic_category().message(lock_error),
-                         common::Buttons::Ok, common::Icon::Error);
+    path_->dialogs().message("Cannot lock the acquisition folder " + path.string() + ": " +
+                                 std::generic_category().message(lock_error),
+                             common::Buttons::Ok, common::Icon::Error);
     return false;
   }
-  if (!store::SaveProject(project, path, project.config.Actual_Project_Number, 0, ctx_.dialogs)) {
+  if (!store::SaveProject(project, path, project.config.Actual_Project_Number, 0,
+                          path_->dialogs())) {
     lock_.reset();
     return false;
   }
   if (!store::WriteAcquisitionIndex(path, name, description)) {
     lock_.reset();
-    ctx_.dialogs.message("Cannot write " + (path / store::kAcquisitionIndexFile).string(),
-                         common::Buttons::Ok, common::Icon::Error);
+    path_->dialogs().message("Cannot write " + (path / store::kAcquisitionIndexFile).string(),
+                             common::Buttons::Ok, common::Icon::Error);
     return false;
   }
   recording_ = true;
@@ -193,16 +207,22 @@ bool AcquisitionCycle::create_folder(const std::string& name, const std::string&
 bool AcquisitionCycle::run_startup_calibration() {
   const store::SetupValues& setup = ctx_.project.setup;
   const bool online = !ctx_.link.offline;
+  // A calibration that gives up stops the acquisition; the log says why.
   if (setup.tool_settings[0][1] == 1 && online) {
     view_->set_autotext("<AUTOCALIBRATION>");
+    stop_reason_ = "Stopped: the instrument failed during the start-up calibration";
     const bool ok = calibration_->fast_calibrate(snr_);
     view_->set_autotext("");
+    log_calibration("Start-up calibration", ok);
     if (!ok) stop();
   }
   if (state_ == AcquisitionState::Running && setup.tool_settings[0][2] == 1 && online) {
+    stop_reason_ = "Stopped: the instrument failed during the auto-zero";
     const bool ok = calibration_->auto_zero(snr_);
+    log_calibration("Auto-zero", ok);
     if (!ok) stop();
   }
+  stop_reason_.clear();
   return state_ == AcquisitionState::Running;
 }
 

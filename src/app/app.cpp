@@ -45,7 +45,10 @@ App::App(AppOptions options, Services& services) : services_(services) {
   report_settings_->setWindowIcon(icon);
   report_ = std::make_unique<reports::FrmReport>(
       report_config,
-      reports::ReportServices{services.dialogs, services.shell, services.pump, services.clock});
+      // The report window also writes the automatic report at a completion, where nobody may
+      // be waited for: its boxes go through the acquisition's recording path.
+      reports::ReportServices{session_->recording_dialogs(), services.shell, services.pump,
+                              services.clock});
   report_->setWindowIcon(icon);
   browser_ = std::make_unique<browser::FrmOffline>(
       data_folder,
@@ -127,7 +130,8 @@ std::optional<reports::GenerateResult> App::open_report_window(const std::filesy
     return std::nullopt;
   }
   report_->chk_autoreport->setChecked(true);
-  return report_->run_autoreport();
+  // How it went is told by the acquisition's status line, not by a box.
+  return report_->run_autoreport(false);
 }
 
 void App::report_config_changed(const reports::ReportConfig& config) {

@@ -44,6 +44,8 @@ public:
   const std::string& time_text() const { return time_text_; }
   const std::string& temperature_text() const { return temperature_text_; }
   double progress() const { return progress_; }
+  // The acquisition's status line.
+  const std::string& notice() const { return notice_; }
 
   // Every text written to the status lines, in order (for logs and tests).
   const std::vector<std::string>& history() const { return history_; }
@@ -94,6 +96,11 @@ private:
   void set_acquisition_name(std::string_view text) override {
     note("acquisition " + std::string(text));
   }
+  // Problems go to the history; the running count of a disk-full episode only to notice().
+  void show_notice(std::string_view text, acquisition::NoticeLevel level) override {
+    notice_ = text;
+    if (level == acquisition::NoticeLevel::Problem) note("problem " + notice_);
+  }
 
   Pump pump_;
   Services services_;
@@ -109,6 +116,7 @@ private:
   std::string time_text_;
   std::string temperature_text_;
   double progress_ = 0;
+  std::string notice_;
 };
 
 } // namespace kestrova::app

@@ -91,4 +91,16 @@ std::string not_available_text(std::string_view what) {
   return std::string(what) + " is not available in this version.";
 }
 
+std::string acquisition_status_text(const common::CivilTime& when, std::string_view text) {
+  const auto two = [](int v) { return (v < 10 ? "0" : "") + std::to_string(v); };
+  return two(when.hour) + ":" + two(when.minute) + ":" + two(when.second) + "  " +
+         std::string(text);
+}
+
+std::string problem_mark_text(int problems) {
+  if (problems <= 0) return {};
+  return "(!) " + std::to_string(problems) + (problems == 1 ? " problem" : " problems") +
+         " while recording: click to acknowledge";
+}
+
 } // namespace kestrova::app

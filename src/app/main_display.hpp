@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "common/clock.hpp"
 #include "device/link_state.hpp"
 #include "store/project_state.hpp"
 
@@ -47,6 +48,12 @@ struct LinkStatusLine {
   Tone tone = Tone::Neutral;
 };
 LinkStatusLine link_status_line(const device::LinkState& link);
+
+// The main window's status line of the acquisition: the time of the notice, then its text.
+std::string acquisition_status_text(const common::CivilTime& when, std::string_view text);
+// The main window's mark for problems of the acquisition that the operator has not yet
+// acknowledged (by clicking it); empty when there are none.
+std::string problem_mark_text(int problems);
 
 // The start screen's status line for the link, or empty to keep what it shows.
 std::string start_screen_link_text(const device::LinkState& link);

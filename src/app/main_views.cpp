@@ -166,6 +166,10 @@ void AcquisitionScreens::set_acquisition_name(std::string_view text) {
   main_.txt_subproject->setText(qs(text));
 }
 
+void AcquisitionScreens::show_notice(std::string_view text, acquisition::NoticeLevel level) {
+  main_.show_acquisition_notice(text, level == acquisition::NoticeLevel::Problem);
+}
+
 void AcquisitionScreens::set_acquiring(bool running) {
   main_.CmdPlay->setEnabled(!running);
   main_.CmdPause->setEnabled(running);

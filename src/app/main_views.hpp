@@ -75,6 +75,7 @@ public:
   void set_autotext(std::string_view text) override;
   void set_autochannel(std::string_view text) override;
   void set_acquisition_name(std::string_view text) override;
+  void show_notice(std::string_view text, acquisition::NoticeLevel level) override;
   void set_acquiring(bool running) override;
   void prepare_plots() override;
 

@@ -84,6 +84,7 @@ void FrmMain::connect_handlers() {
     connect(cmd_stack_pos[static_cast<std::size_t>(i)], &QPushButton::clicked, this,
             [this, i] { cmd_stack_pos_Click(i); });
   connect(CmdStop, &QPushButton::clicked, this, &FrmMain::CmdStop_Click);
+  connect(cmd_problem_mark, &QPushButton::clicked, this, &FrmMain::cmd_problem_mark_Click);
   connect(Cmdreport, &QPushButton::clicked, this, &FrmMain::Cmdreport_Click);
   connect(Cmdsetup, &QPushButton::clicked, this, &FrmMain::Cmdsetup_Click);
   connect(Timeradq, &QTimer::timeout, this, &FrmMain::Timeradq_Timer);
@@ -395,6 +396,24 @@ void FrmMain::show_link_status(const LinkStatusLine& line) {
                                                                 : "#37474f";
   lbl_link_status->setStyleSheet(
       QString("color: %1; font-weight: bold; padding: 0 6px;").arg(colour));
+}
+
+void FrmMain::show_acquisition_notice(std::string_view text, bool problem) {
+  const QString line =
+      qs(acquisition_status_text(common::to_civil(app_.services().clock.now()), text));
+  lbl_acquisition_status->setText(line);
+  lbl_acquisition_status->setToolTip(line);
+  lbl_acquisition_status->setStyleSheet(problem ? "color: #b71c1c; padding: 0 6px;"
+                                                : "color: #37474f; padding: 0 6px;");
+  if (!problem) return;
+  ++unacknowledged_problems_;
+  cmd_problem_mark->setText(qs(problem_mark_text(unacknowledged_problems_)));
+  cmd_problem_mark->show();
+}
+
+void FrmMain::cmd_problem_mark_Click() {
+  unacknowledged_problems_ = 0;
+  cmd_problem_mark->hide();
 }
 
 } // namespace kestrova::app

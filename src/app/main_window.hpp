@@ -218,6 +218,12 @@ public:
   void show_link_status(const LinkStatusLine& line);
 
   QLabel* lbl_link_status = nullptr; // status bar: the link to the instrument
+  // Status bar: the acquisition's last notice, and the mark that stays up after a problem
+  // until the operator clicks it.
+  QLabel* lbl_acquisition_status = nullptr;
+  QPushButton* cmd_problem_mark = nullptr;
+  void show_acquisition_notice(std::string_view text, bool problem);
+  void cmd_problem_mark_Click();
 
   // The live display's controls and pictures, bound once the acquisition engine exists and
   // released before it goes.
@@ -282,6 +288,7 @@ private:
   FrmFactory* factory_window_ = nullptr;       // child, made on first use
   FrmCorvel* console_window_ = nullptr;        // child, made on first use
   bool checking_field_ = false;
+  int unacknowledged_problems_ = 0;
   SelfTestBinding* self_test_ = nullptr; // owned (a child object), made at first use
   QWidget* client_ = nullptr;
   double base_point_size_ = 9.0;   // the font's size at 1280 x 800

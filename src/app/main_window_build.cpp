@@ -377,7 +377,17 @@ void FrmMain::build_design_controls() {
 
   // The link to the instrument, always in sight; the connection manager keeps it true.
   lbl_link_status = label(this, "lbl_link_status", "Not connected");
-  statusBar()->addWidget(lbl_link_status, 1);
+  statusBar()->addWidget(lbl_link_status);
+  lbl_acquisition_status = label(this, "lbl_acquisition_status", "");
+  lbl_acquisition_status->setStyleSheet("padding: 0 6px;");
+  lbl_acquisition_status->setMinimumWidth(1); // a long notice is cut, never widens the window
+  statusBar()->addWidget(lbl_acquisition_status, 1);
+  cmd_problem_mark = named(new QPushButton(this), "cmd_problem_mark");
+  cmd_problem_mark->setStyleSheet("QPushButton { background: #b71c1c; color: white; "
+                                  "font-weight: bold; padding: 1px 8px; }");
+  cmd_problem_mark->setToolTip("Problems of the acquisition are in its acquisition.log");
+  cmd_problem_mark->hide();
+  statusBar()->addPermanentWidget(cmd_problem_mark);
   statusBar()->setSizeGripEnabled(false);
   Cmd_disconnect->setEnabled(false); // nothing to disconnect before a connect
 

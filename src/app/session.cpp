@@ -6,6 +6,7 @@
 #include "app/leaving.hpp"
 #include "app/main_display.hpp"
 #include "app/project_loading.hpp"
+#include "app/version.hpp"
 #include "reports/automatic_report.hpp"
 
 namespace kestrova::app {
@@ -63,9 +64,10 @@ Session::Session(AppOptions options, Services& services, SessionViews views)
                                                                              services.pump,
                                                                              services.clock,
                                                                              services.shell},
-      views_(views), ports_(device::PortMap(options_.data_dir, options_.port_sources),
-                            services.clock, options_.port_timeouts),
-      protocol_(ports_, state_.link, services.clock, dialogs_),
+      views_(views), recording_path_(dialogs_, services.pump),
+      ports_(device::PortMap(options_.data_dir, options_.port_sources), services.clock,
+             options_.port_timeouts),
+      protocol_(ports_, state_.link, services.clock, recording_path_.dialogs()),
       port_writer_(state_.project, dialogs_), report_config_(options_.data_dir) {
   state_.project.app_folder = options_.data_dir;
   state_.project.project_folder = options_.data_dir;
@@ -81,24 +83,23 @@ Session::Session(AppOptions options, Services& services, SessionViews views)
         report_config_.read();
         return report_config_.bin_choice();
       });
-  cycle_ = std::make_unique<acquisition::AcquisitionCycle>(
-      acquisition::CycleContext{state_.project,
-                                state_.link,
-                                ports_,
-                                protocol_,
-                                dialogs_,
-                                services.pump,
-                                services.clock,
-                                services.shell,
-                                options_.free_space,
-                                options_.write_at,
-                                [this] { return relaunch_arguments(); }});
+  cycle_ = std::make_unique<acquisition::AcquisitionCycle>(acquisition::CycleContext{
+      state_.project, state_.link, ports_, protocol_, dialogs_, services.pump, services.clock,
+      services.shell, options_.free_space, options_.write_at,
+      [this] { return relaunch_arguments(); }, &recording_path_, version_banner()});
   dialogs_.set_note([this](const std::string& text) { note(text); });
+  // What the recording path tells instead of a box reaches the status line and the cycle's log,
+  // and the run's notes (the reason an unattended run ended).
+  recording_path_.set_notice([this](std::string_view text, acquisition::NoticeLevel level) {
+    cycle_->notice(text, level);
+    run_notes_.push_back("Message: " + std::string(text));
+    if (run_notes_.size() > RunDialogs::kNotesKept) run_notes_.pop_front();
+  });
   cycle_->set_host(&cycle_host_);
   cycle_->set_report(&reports_);
   calibrator_ = std::make_unique<acquisition::Calibrator>(acquisition::CalibrationContext{
-      state_.project, state_.link, protocol_, dialogs_, services.pump, services.clock,
-      [this] { return cycle_->state() != acquisition::AcquisitionState::Stopped; },
+      state_.project, state_.link, protocol_, recording_path_.dialogs(), recording_path_.pump(),
+      services.clock, [this] { return cycle_->state() != acquisition::AcquisitionState::Stopped; },
       [this] { stop_acquisition(); }});
   cycle_->set_calibration(calibrator_.get());
 }
@@ -311,24 +312,39 @@ void Session::Reports::open_report(const std::filesystem::path& folder, bool his
     if (!autoreport) return;
     if (written) {
       last = *written;
+      tell_automatic_report();
       return;
     }
     // The window is busy (a re-analysis of another acquisition, say): written without it.
   }
   Services& sv = session.services_;
-  reports::ReportServices services{sv.dialogs, sv.shell, sv.pump, sv.clock};
+  common::Dialogs& dialogs = session.recording_path_.dialogs();
+  reports::ReportServices services{dialogs, sv.shell, session.recording_path_.pump(), sv.clock};
   if (!autoreport) {
     // As the report window would: its load's settings, the report opened for the operator.
-    config.load_for_report(sv.dialogs);
+    config.load_for_report(dialogs);
     reports::AutomaticReportRequest request = reports::automatic_report_request(
         folder, config.data_folder(), config.settings(), histogram_option);
     request.report.open_result = true;
     last = reports::generate_report(request.report, services);
     return;
   }
-  const reports::AutomaticReportRequest request = reports::automatic_report_request(
+  reports::AutomaticReportRequest request = reports::automatic_report_request(
       folder, config.data_folder(), config.settings(), histogram_option);
+  request.announce = false; // told by the status line instead
   last = reports::run_automatic_report(request, services).report;
+  tell_automatic_report();
+}
+
+void Session::Reports::tell_automatic_report() {
+  if (last.ok) {
+    // A box for an operator who asked for it; a status line on the recording path.
+    session.recording_path_.dialogs().message("Report File AutoGenerated", common::Buttons::Ok,
+                                              common::Icon::Information);
+  } else {
+    session.cycle_->notice("The automatic report could not be written",
+                           acquisition::NoticeLevel::Problem);
+  }
 }
 
 std::optional<RunEnd> Session::unattended_end() const {
@@ -343,7 +359,9 @@ std::optional<RunEnd> Session::unattended_end() const {
   if (cycle_->finished()) {
     if (!reports_.asked || reports_.last.ok) return RunEnd{0, {}};
     std::string reason = "the acquisition completed but its report could not be written";
-    if (!dialogs_.noted().empty()) reason += ": " + dialogs_.noted().back();
+    const auto message = std::find_if(run_notes_.rbegin(), run_notes_.rend(),
+                                      [](const auto& n) { return n.starts_with("Message: "); });
+    if (message != run_notes_.rend()) reason += ": " + *message;
     return RunEnd{4, reason};
   }
   if (cycle_->state() == acquisition::AcquisitionState::Stopped)
@@ -357,6 +375,11 @@ void Session::CycleHost::open_setup() {
 
 void Session::CycleHost::show_main_window() {
   if (windows) windows->show_main_window();
+}
+
+void Session::CycleHost::acquisition_stopped() {
+  // However it ended (Stop, completion, a failure), the next Start asks for a name again.
+  session.state_.startup.autorun = false;
 }
 
 void Session::CycleHost::end_program() {

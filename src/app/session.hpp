@@ -13,6 +13,7 @@
 #include "acquisition/acquisition_log.hpp"
 #include "acquisition/calibration.hpp"
 #include "acquisition/cycle_interfaces.hpp"
+#include "acquisition/recording_path.hpp"
 #include "app/app_state.hpp"
 #include "app/run_dialogs.hpp"
 #include "app/startup_sequence.hpp"
@@ -150,6 +151,8 @@ public:
   // The acquisition engine, for the windows' views, hooks, switches and sinks.
   acquisition::AcquisitionCycle& acquisition() { return *cycle_; }
   const acquisition::AcquisitionCycle& acquisition() const { return *cycle_; }
+  // The boxes that code reached from the acquisition shows (see RecordingPath).
+  common::Dialogs& recording_dialogs() { return recording_path_.dialogs(); }
   // The channel calibration the start action, the buffer ends and the tools frame use.
   acquisition::Calibrator& calibration() { return *calibrator_; }
   // Where the acquisition sends the operator (setup window, main window); null for none.
@@ -182,6 +185,7 @@ private:
     void open_setup() override;
     void show_main_window() override;
     void end_program() override;
+    void acquisition_stopped() override;
     Session& session;
     acquisition::AcquisitionHost* windows = nullptr;
   };
@@ -193,6 +197,8 @@ private:
     bool automatic() const override { return session.report_config_.user_defined(); }
     void open_report(const std::filesystem::path& folder, bool histogram_option,
                      bool autoreport) override;
+    // The status line, the mark and the log hear how the automatic report went.
+    void tell_automatic_report();
     Session& session;
     reports::GenerateResult last;
     bool asked = false;
@@ -220,6 +226,9 @@ private:
   Services services_; // the caller's services, with dialogs_ in front of its dialogs
   SessionViews views_;
   AppState state_;
+  // The boxes and pump of everything an acquisition runs unattended (protocol, calibration,
+  // automatic report): nobody is waited for there.
+  acquisition::RecordingPath recording_path_;
   device::SerialPorts ports_;
   device::DeviceProtocol protocol_;
   device::ConfigPortWriter port_writer_; // the COM menu stores the chosen port in config.dat

@@ -42,6 +42,8 @@ LocalTime SystemClock::now() {
                               tm.tm_sec, static_cast<int>(ms.count())});
 }
 
+SteadyTime SystemClock::steady() { return steady_clock::now(); }
+
 void SystemClock::sleep_ms(int milliseconds) {
   if (milliseconds > 0) std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
 }

@@ -27,12 +27,19 @@ LocalTime from_civil(const CivilTime& c);
 // Seconds since local midnight, with fractions (the "timer" of the day).
 double seconds_since_midnight(LocalTime t);
 
+// A point of monotonic time: it moves on at the pace of real time and never jumps when the
+// wall clock is set (daylight saving, a manual or network correction). For durations only.
+using SteadyTime = std::chrono::steady_clock::time_point;
+
 // The date and time source and the sleeper. Real code waits; the test clock moves
 // virtual time, so a 150 ms retry ladder or a long acquisition takes no real time.
 class Clock {
 public:
   virtual ~Clock() = default;
+  // Wall-clock local time: for names, stamps and hours of the day.
   virtual LocalTime now() = 0;
+  // Monotonic time: for elapsed times.
+  virtual SteadyTime steady() = 0;
   virtual void sleep_ms(int milliseconds) = 0;
 };
 
@@ -40,6 +47,7 @@ public:
 class SystemClock final : public Clock {
 public:
   LocalTime now() override;
+  SteadyTime steady() override;
   void sleep_ms(int milliseconds) override;
 };
 

@@ -4,170 +4,21 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
 
-#include "acquisition/acquisition_cycle.hpp"
-#include "acquisition/activity_files.hpp"
-#include "device/fake_serial.hpp"
+#include "acquisition/acquisition_log.hpp"
+#include "acquisition/cycle_fixture.hpp"
 #include "store/folder_lock.hpp"
-#include "store/plate_format.hpp"
-#include "support/fake_clock.hpp"
-#include "support/fake_dialogs.hpp"
-#include "support/fake_shell.hpp"
-#include "support/temp_dir.hpp"
 
 namespace kestrova::acquisition {
 namespace {
 
-namespace fs = std::filesystem;
-using common::Answer;
-using testing::FakeClock;
-using testing::FakeDialogs;
-using testing::FakeEventPump;
-using testing::FakeSerialIo;
-using testing::FakeShell;
-using testing::TempDir;
-
-constexpr int kB = 10; // samples per buffer in these tests
-
-struct RecordingView final : CycleView {
-  void set_autotext(std::string_view t) override { autotext.emplace_back(t); }
-  void set_autochannel(std::string_view t) override { autochannel.emplace_back(t); }
-  void set_time_text(std::string_view t) override { time = t; }
-  std::vector<std::string> autotext;
-  std::vector<std::string> autochannel;
-  std::string time;
-};
-
-struct RecordingHost final : AcquisitionHost {
-  void open_setup() override { ++setups; }
-  void show_main_window() override { ++main_shown; }
-  void end_program() override { ++ended; }
-  int setups = 0;
-  int main_shown = 0;
-  int ended = 0;
-};
-
-struct RecordingReport final : ReportRequest {
-  bool automatic() const override { return user_bin; }
-  void open_report(const fs::path& f, bool histogram, bool autoreport) override {
-    folder = f;
-    histogram_option = histogram;
-    auto_report = autoreport;
-    ++opened;
-  }
-  fs::path folder;
-  bool histogram_option = false;
-  bool auto_report = false;
-  int opened = 0;
-  bool user_bin = false; // "User Defined BIN size", read at completion
-};
-
-// A sink that can fail and counts what it saw.
-struct CountingSink final : BufferEndSink {
-  SinkResult consume(const BufferEnd& b) override {
-    seen.push_back(b.index);
-    if (inside) inside();
-    if (fail) return {false, "sink failed"};
-    return {};
-  }
-  std::vector<std::int64_t> seen;
-  bool fail = false;
-  std::function<void()> inside;
-};
-
-class CycleTest : public ::testing::Test {
-protected:
-  CycleTest() {
-    project_.project_folder = tmp_ / "p00001";
-    fs::create_directories(project_.project_folder);
-    project_.config.Actual_Project_Number = 1;
-    project_.setup.RT_Buffer = kB;
-    project_.setup.DSP_Interval = 3;
-    project_.setup.Aq_lapse = 2;
-    project_.setup.tool_settings[0][1] = 0; // no start-up calibration
-    project_.setup.tool_settings[0][2] = 0;
-    project_.plate = *store::BuiltInPlateFormat("w96f");
-    link_.port = 1;
-    link_.connected = true;
-    io_.present = {1};
-    io_.CommOpen(1, "COM1", "");
-    io_.respond = [this](int, std::string_view frame) { return reply(frame); };
-    make_cycle();
-  }
-
-  void make_cycle() {
-    CycleContext ctx{project_,  link_,    io_,
-                     protocol_, dialogs_, pump_,
-                     clock_,    shell_,   [this](const fs::path&) { return free_mb_; },
-                     write_at_};
-    cycle_ = std::make_unique<AcquisitionCycle>(ctx);
-    cycle_->set_view(&view_);
-    cycle_->set_host(&host_);
-    cycle_->set_report(&report_);
-  }
-
-  std::string reply(std::string_view frame) {
-    const int code = static_cast<unsigned char>(frame[2]);
-    const int arg = static_cast<unsigned char>(frame[3]);
-    if (code == device::kCodeTemperature) return std::string(1, static_cast<char>(100));
-    if (code != device::kCodeReadBlock || silent_ || arg == bad_block_) return {};
-    ++scans_;
-    std::string out;
-    for (int v = 0; v < device::kBlockValues; ++v) {
-      const int value = level_ + (scans_ + v) % 200;
-      out.push_back(static_cast<char>(value >> 8));
-      out.push_back(static_cast<char>(value & 0xFF));
-    }
-    return out;
-  }
-
-  StartOutcome start(std::string name = "Run 1") {
-    dialogs_.script_input(std::move(name));
-    StartRequest r;
-    r.description = "notes";
-    return cycle_->start(r);
-  }
-
-  // Runs ticks, letting `ms` of virtual time pass before each.
-  void ticks(int n, int ms = 30) {
-    for (int i = 0; i < n; ++i) {
-      clock_.advance_ms(ms);
-      cycle_->tick();
-    }
-  }
-
-  fs::path folder() const { return cycle_->folder(); }
-  std::uintmax_t size_of(const std::string& name) const {
-    std::error_code ec;
-    const auto n = fs::file_size(folder() / name, ec);
-    return ec ? 0 : n;
-  }
-
-  TempDir tmp_;
-  store::ProjectState project_;
-  device::LinkState link_;
-  FakeSerialIo io_;
-  FakeDialogs dialogs_;
-  FakeEventPump pump_;
-  FakeClock clock_;
-  FakeShell shell_;
-  device::DeviceProtocol protocol_{io_, link_, clock_, dialogs_};
-  RecordingView view_;
-  RecordingHost host_;
-  RecordingReport report_;
-  long long free_mb_ = 100000;
-  WriteAtFunction write_at_;
-  std::unique_ptr<AcquisitionCycle> cycle_;
-  int scans_ = 0;
-  int level_ = 1500;
-  bool silent_ = false;
-  int bad_block_ = -1;
-};
+using namespace cycle_testing;
 
 // The start refuses without a name, in project 0 and offline, each with its own message and
 // nothing created.
@@ -421,7 +272,8 @@ TEST_F(CycleTest, PauseShiftsCompletionOnlyWhenTheCounterStops) {
     if (!stop_counter) {
       EXPECT_TRUE(cycle_->finished());
       EXPECT_EQ(cycle_->state(), AcquisitionState::Stopped);
-      EXPECT_EQ(dialogs_.messages().back(), "Acquisition finished");
+      EXPECT_EQ(view_.notices.back(), "Acquisition finished");
+      EXPECT_EQ(dialogs_.messages(), std::vector<std::string>{"Pause Time Counter?"});
       continue;
     }
     EXPECT_FALSE(cycle_->finished());
@@ -434,17 +286,20 @@ TEST_F(CycleTest, PauseShiftsCompletionOnlyWhenTheCounterStops) {
     ASSERT_TRUE(cycle_->finished());
     const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(clock_.now() - t0);
     EXPECT_EQ(minutes.count(), 12); // 2 minutes of lapse + 10 paused
-    EXPECT_EQ(dialogs_.messages().back(), "Acquisition finished");
+    EXPECT_EQ(view_.notices.back(), "Acquisition finished");
+    EXPECT_EQ(dialogs_.messages(), std::vector<std::string>{"Pause Time Counter?"});
   }
 }
 
 // Completion opens the report on the folder: with "User Defined BIN size" it writes it by
-// itself and says nothing; otherwise it says "Acquisition finished".
+// itself and says nothing; otherwise its status line says "Acquisition finished". No box waits
+// for anyone, and the host hears that the acquisition stopped.
 TEST_F(CycleTest, CompletionHandsOverToTheReport) {
   for (const bool user_bin : {false, true}) {
     make_cycle();
     dialogs_.clear();
     report_ = {};
+    view_ = {};
     ASSERT_EQ(start(), StartOutcome::Started);
     // The flag is read when the acquisition completes, not when it starts.
     report_.user_bin = user_bin;
@@ -464,8 +319,11 @@ TEST_F(CycleTest, CompletionHandsOverToTheReport) {
     EXPECT_EQ(report_.folder, folder());
     EXPECT_EQ(report_.auto_report, user_bin);
     EXPECT_FALSE(report_.histogram_option);
-    EXPECT_EQ(dialogs_.messages().empty(), user_bin);
+    EXPECT_TRUE(dialogs_.messages().empty());
+    EXPECT_EQ(!view_.notices.empty() && view_.notices.back() == "Acquisition finished", !user_bin);
+    EXPECT_TRUE(view_.problems.empty());
     EXPECT_EQ(host_.main_shown, user_bin ? 1 : 0);
+    EXPECT_EQ(host_.stopped, user_bin ? 2 : 1);
     // Outputs off at the end.
     EXPECT_FALSE(cycle_->outputs().light);
     EXPECT_FALSE(cycle_->outputs().power);
@@ -540,8 +398,8 @@ TEST_F(CycleTest, DiscardPauseAnswersClicks) {
   }
 }
 
-// A failing consumer does not keep the buffer from the others; the operator is told once per
-// run of failures.
+// A failing consumer does not keep the buffer from the others; the operator is told without a
+// box, once per run of failures.
 TEST_F(CycleTest, FailingSinkDoesNotStopTheOthers) {
   CountingSink first;
   CountingSink second;
@@ -552,16 +410,22 @@ TEST_F(CycleTest, FailingSinkDoesNotStopTheOthers) {
   ticks(2 * kB);
   EXPECT_EQ(second.seen.size(), 2u);
   EXPECT_EQ(size_of("counts.bin"), 2 * kCountsRecordBytes);
-  ASSERT_EQ(dialogs_.messages().size(), 1u);
-  EXPECT_NE(dialogs_.messages()[0].find("sink failed"), std::string::npos);
+  EXPECT_TRUE(dialogs_.messages().empty());
+  ASSERT_EQ(view_.problems.size(), 1u);
+  EXPECT_NE(view_.problems[0].find("sink failed"), std::string::npos);
   first.fail = false;
   ticks(kB);
-  EXPECT_EQ(view_.autochannel.back(), "Recording resumed");
+  first.fail = true;
+  ticks(kB);
+  EXPECT_EQ(view_.problems.size(), 2u);
+  EXPECT_EQ(cycle_->buffers_lost(), 0);
 }
 
-// A full disk loses the buffers it refuses, damages nothing already recorded, tells the
-// operator, and recording resumes when space returns.
-TEST_F(CycleTest, FullDiskThenSpaceReturns) {
+// A full disk inside the ticks: no box; sampling and the thermostat go on (its frame is sent at
+// every buffer end); the refused buffers are dropped whole and counted; writing resumes by
+// itself when space returns, record r of counts.bin still matching real-time block r; the log
+// says when and how much was lost.
+TEST_F(CycleTest, FullDiskKeepsTheThermostatAndResumesWriting) {
   bool full = false;
   write_at_ = [&full](int fd, const void* data, std::size_t size, std::int64_t offset) -> long {
     if (full) {
@@ -570,39 +434,64 @@ TEST_F(CycleTest, FullDiskThenSpaceReturns) {
     }
     return static_cast<long>(::pwrite(fd, data, size, static_cast<off_t>(offset)));
   };
+  project_.setup.tool_settings[2] = {1, 250}; // heat towards 25.0 from 21.9: heating, power
   make_cycle();
   ASSERT_EQ(start(), StartOutcome::Started);
   ticks(kB);
   const std::string before = testing::read_file(folder() / "counts.bin");
   ASSERT_EQ(before.size(), kCountsRecordBytes);
+
   full = true;
-  ticks(2 * kB);
+  io_.written.clear();
+  const int scans_before = scans_;
+  ticks(3 * kB);
+  EXPECT_EQ(output_bytes(io_), std::vector<int>(3, 3));
+  EXPECT_GE(scans_ - scans_before, 3 * kB * 4);
+  EXPECT_TRUE(dialogs_.messages().empty());
+  EXPECT_TRUE(cycle_->timer_enabled());
+  EXPECT_EQ(cycle_->buffers_lost(), 3);
   EXPECT_EQ(testing::read_file(folder() / "counts.bin"), before);
   EXPECT_EQ(size_of("0.bin"), realtime_block_bytes(kB));
-  ASSERT_EQ(dialogs_.messages().size(), 1u);
-  EXPECT_NE(dialogs_.messages()[0].find(std::strerror(ENOSPC)), std::string::npos);
-  EXPECT_TRUE(cycle_->timer_enabled());
+  ASSERT_EQ(view_.problems.size(), 1u);
+  EXPECT_NE(view_.problems[0].find(std::strerror(ENOSPC)), std::string::npos);
+  EXPECT_EQ(view_.notices.back(),
+            "Recording error: 3 buffer(s) lost since minute 0; writing is tried again at every "
+            "buffer end");
+
   full = false;
   ticks(kB);
   const std::string after = testing::read_file(folder() / "counts.bin");
   ASSERT_EQ(after.size(), 2 * kCountsRecordBytes);
   EXPECT_EQ(after.substr(0, kCountsRecordBytes), before);
-  EXPECT_EQ(size_of("0.bin"), 2 * realtime_block_bytes(kB));
+  const auto block = read_realtime_block(folder(), 1, kB);
+  ASSERT_TRUE(block);
+  EXPECT_TRUE(std::equal(block->begin(), block->end(), cycle_->raw().begin()));
+  ASSERT_EQ(view_.problems.size(), 2u);
+  EXPECT_EQ(view_.problems[1], "Writing resumed at minute 0: 3 buffer(s) lost since minute 0 (3 "
+                               "in all)");
+  const std::string log = read_acquisition_log(folder()).value_or("");
+  EXPECT_NE(log.find("Recording error at minute 0: Cannot write"), std::string::npos) << log;
+  EXPECT_NE(log.find("Writing resumed at minute 0: 3 buffer(s) lost"), std::string::npos) << log;
 }
 
-// The folder removed mid-run: the buffers are lost, the acquisition goes on, and a folder that
-// comes back is written again.
+// The folder removed mid-run: the buffers are lost without a box, the acquisition goes on, and
+// a folder that comes back is written again, its log first saying what it missed.
 TEST_F(CycleTest, FolderRemovedMidRun) {
   ASSERT_EQ(start(), StartOutcome::Started);
   ticks(kB);
   fs::remove_all(folder());
   ticks(kB);
-  EXPECT_EQ(dialogs_.messages().size(), 1u);
+  EXPECT_TRUE(dialogs_.messages().empty());
+  EXPECT_EQ(view_.problems.size(), 1u);
   EXPECT_EQ(cycle_->state(), AcquisitionState::Running);
   fs::create_directories(folder());
   ticks(kB);
   EXPECT_EQ(size_of("counts.bin") % kCountsRecordBytes, 0u);
   EXPECT_GT(size_of("counts.bin"), 0u);
+  EXPECT_EQ(view_.problems.size(), 2u);
+  const std::string log = read_acquisition_log(folder()).value_or("");
+  EXPECT_NE(log.find("1 earlier log line(s) could not be written"), std::string::npos) << log;
+  EXPECT_NE(log.find("Writing resumed"), std::string::npos) << log;
 }
 
 struct RecordingCalibration final : CalibrationHooks {
@@ -664,15 +553,6 @@ TEST_F(CycleTest, SaturatedChannelsAreRecalibrated) {
   EXPECT_EQ(start("Run 2"), StartOutcome::CalibrationFailed);
   EXPECT_EQ(cycle_->state(), AcquisitionState::Stopped);
   EXPECT_FALSE(cycle_->timer_enabled());
-}
-
-// The output bytes sent so far (code 0x10 frames).
-std::vector<int> output_bytes(const FakeSerialIo& io) {
-  std::vector<int> out;
-  for (const std::string& f : io.frames())
-    if (static_cast<unsigned char>(f[2]) == device::kCodeSetOutputs)
-      out.push_back(static_cast<unsigned char>(f[3]));
-  return out;
 }
 
 // The daily schedule: the start sets the light from the hours; a buffer end in the "on" hour

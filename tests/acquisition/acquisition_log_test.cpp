@@ -53,6 +53,7 @@ TEST(AcquisitionLogTest, AppendsLinesAcrossReopens) {
                                                     "2026-12-11T14:03:22  Acquisition started\n"
                                                     "2026-12-11T14:04:22  Paused\n");
     log.close();
+    EXPECT_FALSE(log.is_open());
     EXPECT_FALSE(log.write(kNoon, "after close"));
   }
   EXPECT_EQ(read_acquisition_log(dir.path()), read_file(dir / kAcquisitionLogName));
@@ -92,7 +93,8 @@ TEST(AcquisitionLogTest, CountsFailedWritesAndReportsThemWhenWritingReturns) {
             "2026-12-11T14:03:22  two\n");
 }
 
-TEST(AcquisitionLogTest, RetriesAFolderThatIsNotThereYet) {
+// A folder that is not there yet, or goes and comes back, is logged into once it is there.
+TEST(AcquisitionLogTest, RetriesAFolderThatIsNotThere) {
   TempDir dir;
   const fs::path folder = dir / "acq";
   AcquisitionLog log;
@@ -104,6 +106,14 @@ TEST(AcquisitionLogTest, RetriesAFolderThatIsNotThereYet) {
   EXPECT_EQ(read_file(folder / kAcquisitionLogName),
             "2026-12-11T14:03:22  1 earlier log line(s) could not be written\n"
             "2026-12-11T14:03:22  back\n");
+  fs::remove_all(folder);
+  EXPECT_FALSE(log.write(kNoon, "gone"));
+  fs::create_directory(folder);
+  EXPECT_TRUE(log.write(kNoon, "again"));
+  EXPECT_EQ(read_file(folder / kAcquisitionLogName),
+            "2026-12-11T14:03:22  1 earlier log line(s) could not be written\n"
+            "2026-12-11T14:03:22  again\n");
+  EXPECT_EQ(log.lines_lost(), 2);
 }
 
 TEST(AcquisitionLogTest, NeverWritesThroughALinkOrIntoAnotherKindOfFile) {

@@ -6,7 +6,7 @@ namespace kestrova::testing {
 
 void FakeClock::sleep_ms(int milliseconds) {
   sleeps_.push_back(milliseconds);
-  if (milliseconds > 0) now_ += std::chrono::milliseconds(milliseconds);
+  if (milliseconds > 0) advance_ms(milliseconds);
   if (on_sleep) on_sleep(milliseconds);
 }
 

@@ -8,17 +8,24 @@
 
 namespace kestrova::testing {
 
-// Virtual time: sleep_ms moves the clock forward at once and records the pause.
+// Virtual time: sleep_ms moves the clock forward at once and records the pause. Passing time
+// (sleep_ms, advance_ms) moves the wall clock and the monotonic clock alike; setting the wall
+// clock (set, step_wall_ms) leaves the monotonic clock where it is, as a real clock step does.
 class FakeClock final : public common::Clock {
 public:
   explicit FakeClock(common::CivilTime start = {2026, 1, 15, 10, 30, 0, 0})
       : now_(common::from_civil(start)) {}
 
   common::LocalTime now() override { return now_; }
+  common::SteadyTime steady() override { return steady_; }
   void sleep_ms(int milliseconds) override;
 
-  void advance_ms(long long milliseconds) { now_ += std::chrono::milliseconds(milliseconds); }
+  void advance_ms(long long milliseconds) {
+    now_ += std::chrono::milliseconds(milliseconds);
+    steady_ += std::chrono::milliseconds(milliseconds);
+  }
   void set(const common::CivilTime& c) { now_ = common::from_civil(c); }
+  void step_wall_ms(long long milliseconds) { now_ += std::chrono::milliseconds(milliseconds); }
   const std::vector<int>& sleeps() const { return sleeps_; }
   long long total_slept_ms() const;
 
@@ -27,6 +34,7 @@ public:
 
 private:
   common::LocalTime now_;
+  common::SteadyTime steady_{};
   std::vector<int> sleeps_;
 };
 

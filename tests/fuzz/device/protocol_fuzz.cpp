@@ -19,6 +19,7 @@ namespace {
 class NoClock final : public common::Clock {
 public:
   common::LocalTime now() override { return {}; }
+  common::SteadyTime steady() override { return {}; }
   void sleep_ms(int) override {}
 };
 

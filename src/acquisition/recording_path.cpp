@@ -1,0 +1,86 @@
+#include "acquisition/recording_path.hpp"
+
+namespace kestrova::acquisition {
+
+namespace {
+
+const char* answer_name(common::Answer a) {
+  switch (a) {
+  case common::Answer::Ok:
+    return "OK";
+  case common::Answer::Cancel:
+    return "Cancel";
+  case common::Answer::Yes:
+    return "Yes";
+  case common::Answer::No:
+    return "No";
+  }
+  return "";
+}
+
+// Runs `work` as the operator's turn: boxes opened meanwhile are asked again.
+template <typename Work> void operator_turn(int& depth, Work work) {
+  const int saved = depth;
+  depth = 0;
+  work();
+  depth = saved;
+}
+
+} // namespace
+
+RecordingPath::RecordingPath(common::Dialogs& operator_dialogs, common::EventPump& operator_pump)
+    : operator_dialogs_(operator_dialogs), operator_pump_(operator_pump) {}
+
+common::Answer RecordingPath::default_answer(common::Buttons buttons) {
+  switch (buttons) {
+  case common::Buttons::Ok:
+    return common::Answer::Ok;
+  case common::Buttons::YesNo:
+    return common::Answer::No;
+  case common::Buttons::OkCancel:
+  case common::Buttons::YesNoCancel:
+    return common::Answer::Cancel;
+  }
+  return common::Answer::Cancel;
+}
+
+void RecordingPath::notice(std::string_view text, NoticeLevel level) {
+  if (notice_) notice_(text, level);
+}
+
+common::Answer RecordingPath::PathDialogs::message(std::string_view text, common::Buttons buttons,
+                                                   common::Icon icon, std::string_view title) {
+  if (!path_.unattended()) return path_.operator_dialogs_.message(text, buttons, icon, title);
+  const common::Answer answer = default_answer(buttons);
+  std::string shown(text);
+  if (buttons != common::Buttons::Ok)
+    shown += std::string(" [nobody to answer: ") + answer_name(answer) + "]";
+  const bool information = icon == common::Icon::Information && buttons == common::Buttons::Ok;
+  path_.notice(shown, information ? NoticeLevel::Info : NoticeLevel::Problem);
+  return answer;
+}
+
+std::optional<std::string> RecordingPath::PathDialogs::input(std::string_view prompt,
+                                                             std::string_view title,
+                                                             std::string_view default_text) {
+  if (!path_.unattended()) return path_.operator_dialogs_.input(prompt, title, default_text);
+  path_.notice(std::string(prompt) + " [nobody to answer: Cancel]", NoticeLevel::Problem);
+  return std::nullopt;
+}
+
+std::optional<std::filesystem::path> RecordingPath::PathDialogs::save_file(
+    std::string_view title, const std::filesystem::path& suggested, std::string_view types) {
+  if (!path_.unattended()) return path_.operator_dialogs_.save_file(title, suggested, types);
+  path_.notice(std::string(title) + " [nobody to choose a file: Cancel]", NoticeLevel::Problem);
+  return std::nullopt;
+}
+
+void RecordingPath::PathPump::process_events() {
+  operator_turn(path_.depth_, [this] { path_.operator_pump_.process_events(); });
+}
+
+void RecordingPath::PathPump::wait_for_events() {
+  operator_turn(path_.depth_, [this] { path_.operator_pump_.wait_for_events(); });
+}
+
+} // namespace kestrova::acquisition
