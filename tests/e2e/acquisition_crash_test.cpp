@@ -82,7 +82,9 @@ public:
   // Whether a buffer end failed to record.
   bool recording_failed() const {
     const auto& h = program_->history();
-    return std::find(h.begin(), h.end(), "channel RECORDING ERROR") != h.end();
+    return std::any_of(h.begin(), h.end(), [](const std::string& line) {
+      return line.starts_with("problem Recording error");
+    });
   }
 
 private:
