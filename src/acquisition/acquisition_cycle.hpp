@@ -39,9 +39,6 @@ namespace kestrova::acquisition {
 class ActivityFileSink;
 class ActivityDetector;
 class RecordingPath;
-// The activity files' write function (the same type as in activity_files.hpp).
-using WriteAtFunction =
-    std::function<long(int fd, const void* data, std::size_t size, std::int64_t offset)>;
 
 // Interval of the acquisition timer.
 inline constexpr int kCycleTimerMs = 30;
@@ -281,6 +278,7 @@ private:
   std::int64_t buffers_lost_ = 0;
   std::int64_t lost_run_ = 0;
   int lost_from_minute_ = 0;
+  std::string lost_reason_;
   // Link supervision for the log: the first bad scan of the current run of bad scans.
   bool link_lost_logged_ = false;
   common::SteadyTime first_bad_scan_{};

@@ -119,16 +119,18 @@ void AcquisitionCycle::note_files_written(bool ok) {
   if (lost_run_++ == 0) {
     lost_from_minute_ = minutes_;
     const std::string problem = sink_problems_.empty() ? std::string() : sink_problems_.front();
+    // "Cannot write FILE: reason": the reason is what the status line keeps showing.
+    const std::size_t colon = problem.rfind(": ");
+    lost_reason_ = colon == std::string::npos ? problem : problem.substr(colon + 2);
     notice("Recording error at minute " + std::to_string(minutes_) + ": " + problem +
                ". The acquisition goes on; buffers are dropped until writing works again",
            NoticeLevel::Problem);
     return;
   }
   // The status line keeps count without another log line for each buffer.
-  view_->show_notice("Recording error: " + std::to_string(lost_run_) +
-                         " buffer(s) lost since minute " + std::to_string(lost_from_minute_) +
-                         "; writing is tried again at every buffer end",
-                     NoticeLevel::Info);
+  view_->show_notice("Recording error (" + lost_reason_ + "): " + std::to_string(lost_run_) +
+                         " buffer(s) lost since minute " + std::to_string(lost_from_minute_),
+                     NoticeLevel::Warning);
 }
 
 } // namespace kestrova::acquisition

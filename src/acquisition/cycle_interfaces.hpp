@@ -4,6 +4,7 @@
 // the reports and the consumers of finished buffers. Each has a default that does nothing, so a
 // cycle runs headless until the later pieces are plugged in.
 
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -14,9 +15,10 @@
 namespace kestrova::acquisition {
 
 // How much a notice of the acquisition matters. Information only replaces the status line; a
+// warning shows there as trouble going on (the running count of a problem already told); a
 // problem (lost data, a failure, a question nobody was there to answer) also raises the
 // window's mark, which stays until the operator acknowledges it.
-enum class NoticeLevel { Info, Problem };
+enum class NoticeLevel { Info, Warning, Problem };
 
 // What the main window shows of a running acquisition. Every call is a text or a redraw
 // request; the adapter copies it to its controls.
@@ -143,6 +145,11 @@ public:
   virtual ~DisplayPacing() = default;
   virtual void display_tick(int tick_counter) = 0;
 };
+
+// The activity files' write function, like pwrite(2) (the same type as in activity_files.hpp);
+// tests simulate a full disk with it.
+using WriteAtFunction =
+    std::function<long(int fd, const void* data, std::size_t size, std::int64_t offset)>;
 
 // Free space of the drive that holds a folder, in whole megabytes; -1 when unknown.
 using FreeSpaceFunction = std::function<long long(const std::filesystem::path&)>;

@@ -100,7 +100,7 @@ std::string acquisition_status_text(const common::CivilTime& when, std::string_v
 std::string problem_mark_text(int problems) {
   if (problems <= 0) return {};
   return "(!) " + std::to_string(problems) + (problems == 1 ? " problem" : " problems") +
-         " while recording: click to acknowledge";
+         ": click to acknowledge";
 }
 
 } // namespace kestrova::app

@@ -167,7 +167,8 @@ void AcquisitionScreens::set_acquisition_name(std::string_view text) {
 }
 
 void AcquisitionScreens::show_notice(std::string_view text, acquisition::NoticeLevel level) {
-  main_.show_acquisition_notice(text, level == acquisition::NoticeLevel::Problem);
+  main_.show_acquisition_notice(text, level != acquisition::NoticeLevel::Info,
+                                level == acquisition::NoticeLevel::Problem);
 }
 
 void AcquisitionScreens::set_acquiring(bool running) {

@@ -261,19 +261,20 @@ void FrmMain::Form_Activate() {
 void FrmMain::Form_Resize() {
   // The rule works on the window's own size (menu bar included); the panels sit in the
   // client area below the menu bar.
-  const auto layout = main_layout(width(), height() - statusBar()->sizeHint().height());
-  if (!layout) return;
-  const auto set = [](QWidget* w, const Rect& r) {
-    w->setGeometry(r.left, r.top, r.width, r.height);
-  };
   // Captions follow the layout's scale: the font that fits at 1280 x 800 shrinks with the
-  // window (never below 6.5 points) and grows on larger screens.
+  // window (never below 6.5 points) and grows on larger screens; the status bar's with them.
   const double scale = std::min(width() / 1280.0, height() / 800.0);
   const double points = std::round(std::max(6.5, base_point_size_ * std::min(scale, 1.5)) * 4) / 4;
   if (points != client_point_size_) { // re-styling every control is not free: only on change
     client_point_size_ = points;
     client_->setStyleSheet(QString("QWidget { font-size: %1pt; }").arg(points));
+    statusBar()->setStyleSheet(QString("QStatusBar QWidget { font-size: %1pt; }").arg(points));
   }
+  const auto layout = main_layout(width(), height() - statusBar()->sizeHint().height());
+  if (!layout) return;
+  const auto set = [](QWidget* w, const Rect& r) {
+    w->setGeometry(r.left, r.top, r.width, r.height);
+  };
   set(PicPanel1, layout->pic_panel1);
   set(PicPanel2, layout->pic_panel2);
   set(lbl_autostart, layout->lbl_autostart);
@@ -398,14 +399,14 @@ void FrmMain::show_link_status(const LinkStatusLine& line) {
       QString("color: %1; font-weight: bold; padding: 0 6px;").arg(colour));
 }
 
-void FrmMain::show_acquisition_notice(std::string_view text, bool problem) {
+void FrmMain::show_acquisition_notice(std::string_view text, bool trouble, bool mark) {
   const QString line =
       qs(acquisition_status_text(common::to_civil(app_.services().clock.now()), text));
   lbl_acquisition_status->setText(line);
   lbl_acquisition_status->setToolTip(line);
-  lbl_acquisition_status->setStyleSheet(problem ? "color: #b71c1c; padding: 0 6px;"
+  lbl_acquisition_status->setStyleSheet(trouble ? "color: #b71c1c; padding: 0 6px;"
                                                 : "color: #37474f; padding: 0 6px;");
-  if (!problem) return;
+  if (!mark) return;
   ++unacknowledged_problems_;
   cmd_problem_mark->setText(qs(problem_mark_text(unacknowledged_problems_)));
   cmd_problem_mark->show();

@@ -222,7 +222,8 @@ public:
   // until the operator clicks it.
   QLabel* lbl_acquisition_status = nullptr;
   QPushButton* cmd_problem_mark = nullptr;
-  void show_acquisition_notice(std::string_view text, bool problem);
+  // `trouble` shows the line in red; `mark` also raises the mark.
+  void show_acquisition_notice(std::string_view text, bool trouble, bool mark);
   void cmd_problem_mark_Click();
 
   // The live display's controls and pictures, bound once the acquisition engine exists and

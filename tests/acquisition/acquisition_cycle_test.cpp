@@ -454,9 +454,8 @@ TEST_F(CycleTest, FullDiskKeepsTheThermostatAndResumesWriting) {
   EXPECT_EQ(size_of("0.bin"), realtime_block_bytes(kB));
   ASSERT_EQ(view_.problems.size(), 1u);
   EXPECT_NE(view_.problems[0].find(std::strerror(ENOSPC)), std::string::npos);
-  EXPECT_EQ(view_.notices.back(),
-            "Recording error: 3 buffer(s) lost since minute 0; writing is tried again at every "
-            "buffer end");
+  EXPECT_EQ(view_.notices.back(), std::string("Recording error (") + std::strerror(ENOSPC) +
+                                      "): 3 buffer(s) lost since minute 0");
 
   full = false;
   ticks(kB);

@@ -97,8 +97,8 @@ TEST(MainDisplay, AcquisitionStatusAndProblemMark) {
   EXPECT_EQ(acquisition_status_text({2026, 3, 29, 4, 5, 6, 700}, "Writing resumed"),
             "04:05:06  Writing resumed");
   EXPECT_EQ(problem_mark_text(0), "");
-  EXPECT_EQ(problem_mark_text(1), "(!) 1 problem while recording: click to acknowledge");
-  EXPECT_EQ(problem_mark_text(3), "(!) 3 problems while recording: click to acknowledge");
+  EXPECT_EQ(problem_mark_text(1), "(!) 1 problem: click to acknowledge");
+  EXPECT_EQ(problem_mark_text(3), "(!) 3 problems: click to acknowledge");
 }
 
 } // namespace

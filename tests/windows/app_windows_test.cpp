@@ -98,11 +98,15 @@ TEST_F(AppStartup, CommandLineDecidesAutorun) {
     ASSERT_EQ(a.start(), app::LoadOutcome::Ready) << c.argument;
     const std::string project_zero = "Operation not allowed in Project #0:Default. Go to <Setup> "
                                      "and Save it with another name";
-    // Without /run nothing comes, so only a short wait is given to show that.
-    run_until([&] { return shown(project_zero); }, c.autorun ? 30000 : 100);
+    const auto refused = [&] {
+      return a.main_window().lbl_acquisition_status->text().toStdString().ends_with(project_zero);
+    };
+    run_until(refused, c.autorun ? 30000 : 100);
     EXPECT_EQ(shown("PORT NOT FOUND"), c.autorun) << c.argument;
-    // Phase 6 runs the start action after the connect action; project 0 cannot record.
-    EXPECT_EQ(shown(project_zero), c.autorun) << c.argument;
+    // Phase 6 runs the start action after the connect action; project 0 cannot record, which
+    // the status line says: nobody is there to close a box.
+    EXPECT_EQ(refused(), c.autorun) << c.argument;
+    EXPECT_FALSE(shown(project_zero)) << c.argument;
     if (!c.autorun) {
       EXPECT_TRUE(dialogs_.texts().empty()) << c.argument;
     }
@@ -458,17 +462,24 @@ TEST_F(StartScreen, AutorunConnectsThenStartsTheAcquisition) {
   write_config("0,0,4,0");
   app::App& a = make_app(app::parse_command_line({"/RUN"}).autorun);
   ASSERT_EQ(a.start(), app::LoadOutcome::Ready);
-  // The start action refuses project 0, shown once connected, and sends the operator to the
-  // setup window: the only message of the whole run.
+  // The start action refuses project 0, shown once connected in the status line with the
+  // problem mark, and sends the operator to the setup window; not a single box.
   const std::string start_text = "Operation not allowed in Project #0:Default. Go to <Setup> "
                                  "and Save it with another name";
-  EXPECT_TRUE(run_until([&] { return shown(start_text); }));
+  app::FrmMain& main = a.main_window();
+  EXPECT_TRUE(run_until(
+      [&] { return main.lbl_acquisition_status->text().toStdString().ends_with(start_text); },
+      30000));
+  EXPECT_FALSE(main.cmd_problem_mark->isHidden());
+  EXPECT_EQ(main.cmd_problem_mark->text().toStdString(), app::problem_mark_text(1));
+  main.cmd_problem_mark->click();
+  EXPECT_TRUE(main.cmd_problem_mark->isHidden());
   EXPECT_TRUE(a.state().link.connected);
   EXPECT_EQ(a.state().startup.phase, 6);
   EXPECT_FALSE(a.main_window().isVisible());
   EXPECT_FALSE(a.start_screen().isVisible());
   EXPECT_TRUE(a.setup_window().isVisible());
-  EXPECT_EQ(dialogs_.texts(), std::vector<std::string>{start_text});
+  EXPECT_TRUE(dialogs_.texts().empty());
 }
 
 } // namespace

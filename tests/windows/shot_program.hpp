@@ -9,6 +9,7 @@
 #include <QString>
 #include <QWidget>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -86,11 +87,13 @@ public:
   }
 
   // Builds the program on the data folder and runs its start-up; true when it is ready.
-  bool start() {
+  // `configure` may change the options first.
+  bool start(const std::function<void(app::AppOptions&)>& configure = {}) {
     app::AppOptions options;
     options.data_dir = data_;
     options.startup_timer_ms = 1;
     options.port_sources = {};
+    if (configure) configure(options);
     app_ = std::make_unique<app::App>(std::move(options), services_);
     return app_->start() == app::LoadOutcome::Ready;
   }

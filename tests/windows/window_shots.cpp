@@ -1,17 +1,25 @@
 // Renders the start screen and the main window to PNG files for a visual check:
-//   kestrova_window_shots DATA_DIR OUT_DIR [live | ACQUISITION_FOLDER]
+//   kestrova_window_shots DATA_DIR OUT_DIR [live | disk_full | ACQUISITION_FOLDER]
 // DATA_DIR is used as the program's data folder; with the virtual instrument built in, the
 // main window is shown connected to it on COM1. The report window shows ACQUISITION_FOLDER
 // when given. With "live" the data folder's latest project (one that can record, on port 1)
 // records one buffer, and the main window is shot in each live display view while the
-// acquisition runs.
+// acquisition runs. With "disk_full" project 1 records while its disk refuses every write for a
+// while: the main window is shot during that episode, after writing has resumed, and after the
+// operator has acknowledged the mark.
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QStatusBar>
 #include <QStyleFactory>
+#include <cerrno>
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <unistd.h>
 
+#include "acquisition/acquisition_cycle.hpp"
+#include "acquisition/acquisition_log.hpp"
 #include "app/app.hpp"
 #include "app/init_window.hpp"
 #include "app/live_display_binding.hpp"
@@ -81,11 +89,74 @@ int live_shots(const std::filesystem::path& data, const QString& out) {
   return 0;
 }
 
+// Lets events run until `done` holds or a minute has passed; false on the time-out.
+bool run_until(const std::function<bool()>& done) {
+  QElapsedTimer t;
+  t.start();
+  while (!done() && t.elapsed() < 60000)
+    QApplication::processEvents(QEventLoop::AllEvents, 10);
+  return done();
+}
+
+int disk_full_shots(const std::filesystem::path& data, const QString& out) {
+  testing::ShotProgram shots(data);
+  shots.ensure_data_folder();
+  shots.plug_instrument();
+  bool full = false;
+  const bool started = shots.start([&full](app::AppOptions& options) {
+    options.write_at = [&full](int fd, const void* bytes, std::size_t size, std::int64_t at) {
+      if (full) {
+        errno = ENOSPC;
+        return -1L;
+      }
+      return static_cast<long>(::pwrite(fd, bytes, size, static_cast<off_t>(at)));
+    };
+  });
+  if (!started) return 1;
+  app::App& program = shots.app();
+  program.start_screen().cmd_option2->click();
+  app::FrmMain& main = program.main_window();
+  main.resize(1024, 768);
+  main.show();
+  run_for(100);
+  auto& project = program.state().project;
+  project.config.Actual_Project_Number = 1;
+  project.project_folder = store::project_folder_path(data, 1);
+  std::filesystem::create_directories(project.project_folder);
+  project.setup.Name = "Disk full";
+  project.setup.RT_Buffer = 40;
+  project.setup.Aq_lapse = 60;
+  project.setup.tool_settings[0][1] = 0;
+  project.setup.tool_settings[0][2] = 0;
+  shots.dialogs.script_input(std::string("disk full"));
+  main.CmdPlay->click();
+  const acquisition::AcquisitionCycle& cycle = program.session().acquisition();
+  if (!program.state().acquisition.running) return 1;
+  run_until([&] { return cycle.buffers_done() >= 2; });
+  full = true;
+  if (!run_until([&] { return cycle.buffers_lost() >= 3; })) return 1;
+  shoot_sizes(main, out, "main_disk_full", 300);
+  full = false;
+  const std::int64_t lost = cycle.buffers_lost();
+  run_until([&] { return cycle.buffers_done() >= cycle.buffers_lost() + 4; });
+  shoot_sizes(main, out, "main_disk_recovered", 300);
+  main.cmd_problem_mark->click();
+  shoot_sizes(main, out, "main_disk_acknowledged", 300);
+  main.CmdStop->click();
+  std::printf("buffers %lld, lost %lld\n%s", static_cast<long long>(cycle.buffers_done()),
+              static_cast<long long>(lost),
+              acquisition::read_acquisition_log(cycle.folder()).value_or("no log\n").c_str());
+  for (const auto& t : shots.dialogs.texts())
+    std::printf("dialog: %s\n", t.c_str());
+  return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
   if (argc != 3 && argc != 4) {
-    std::fprintf(stderr, "usage: %s DATA_DIR OUT_DIR [live | ACQUISITION_FOLDER]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s DATA_DIR OUT_DIR [live | disk_full | ACQUISITION_FOLDER]\n",
+                 argv[0]);
     return 2;
   }
   QApplication qt(argc, argv);
@@ -93,6 +164,7 @@ int main(int argc, char** argv) {
   const std::filesystem::path data = argv[1];
   const QString out = QString::fromLocal8Bit(argv[2]);
   if (argc == 4 && std::string(argv[3]) == "live") return live_shots(data, out);
+  if (argc == 4 && std::string(argv[3]) == "disk_full") return disk_full_shots(data, out);
 
   testing::ShotProgram shots(data);
   shots.plug_instrument();
