@@ -1,12 +1,11 @@
 // The acquisition log and the operator notices of AcquisitionCycle: what happened, when, and
 // what it cost the recording.
 
+#include <algorithm>
 #include <cmath>
 
 #include "acquisition/acquisition_cycle.hpp"
-#include "acquisition/activity_sink.hpp"
 #include "common/number_format.hpp"
-#include "common/rounding.hpp"
 
 namespace kestrova::acquisition {
 
