@@ -52,6 +52,9 @@ done
 kill -9 "$sim_pid"
 wait "$sim_pid" 2>/dev/null
 sim_pid=
+# The port's link goes with the instrument: left behind, it names a pseudo-terminal number that
+# another test's virtual instrument may take over, and the new instance would talk to that one.
+rm -f "$data/ports/COM1"
 
 # Find the relaunched instance. The intermediate process of the detached start (a child of the
 # first instance) is left alone: the first instance waits for it.
@@ -76,7 +79,6 @@ before=$(counts_bytes)
 [ "$before" -gt 0 ] || fail "nothing was recorded before the instrument went away"
 
 # The new instance waits for the instrument (trying after 2, 4, 8 s ...) and asks nothing.
-rm -f "$data/ports/COM1"
 sleep 8
 kill -0 "$second" 2>/dev/null || fail "the relaunched instance did not wait for the instrument"
 start_sim
