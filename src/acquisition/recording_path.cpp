@@ -4,20 +4,6 @@ namespace kestrova::acquisition {
 
 namespace {
 
-const char* answer_name(common::Answer a) {
-  switch (a) {
-  case common::Answer::Ok:
-    return "OK";
-  case common::Answer::Cancel:
-    return "Cancel";
-  case common::Answer::Yes:
-    return "Yes";
-  case common::Answer::No:
-    return "No";
-  }
-  return "";
-}
-
 // Runs `work` as the operator's turn: boxes opened meanwhile are asked again.
 template <typename Work> void operator_turn(int& depth, Work work) {
   const int saved = depth;
@@ -32,16 +18,7 @@ RecordingPath::RecordingPath(common::Dialogs& operator_dialogs, common::EventPum
     : operator_dialogs_(operator_dialogs), operator_pump_(operator_pump) {}
 
 common::Answer RecordingPath::default_answer(common::Buttons buttons) {
-  switch (buttons) {
-  case common::Buttons::Ok:
-    return common::Answer::Ok;
-  case common::Buttons::YesNo:
-    return common::Answer::No;
-  case common::Buttons::OkCancel:
-  case common::Buttons::YesNoCancel:
-    return common::Answer::Cancel;
-  }
-  return common::Answer::Cancel;
+  return common::unattended_answer(buttons);
 }
 
 void RecordingPath::notice(std::string_view text, NoticeLevel level) {
@@ -54,7 +31,7 @@ common::Answer RecordingPath::PathDialogs::message(std::string_view text, common
   const common::Answer answer = default_answer(buttons);
   std::string shown(text);
   if (buttons != common::Buttons::Ok)
-    shown += std::string(" [nobody to answer: ") + answer_name(answer) + "]";
+    shown += std::string(" [nobody to answer: ") + common::answer_name(answer) + "]";
   const bool information = icon == common::Icon::Information && buttons == common::Buttons::Ok;
   path_.notice(shown, information ? NoticeLevel::Info : NoticeLevel::Problem);
   return answer;

@@ -2,37 +2,6 @@
 
 namespace kestrova::app {
 
-namespace {
-
-common::Answer cautious_answer(common::Buttons buttons) {
-  switch (buttons) {
-  case common::Buttons::Ok:
-    return common::Answer::Ok;
-  case common::Buttons::YesNo:
-    return common::Answer::No;
-  case common::Buttons::OkCancel:
-  case common::Buttons::YesNoCancel:
-    return common::Answer::Cancel;
-  }
-  return common::Answer::Cancel;
-}
-
-const char* answer_name(common::Answer answer) {
-  switch (answer) {
-  case common::Answer::Ok:
-    return "OK";
-  case common::Answer::Cancel:
-    return "Cancel";
-  case common::Answer::Yes:
-    return "Yes";
-  case common::Answer::No:
-    return "No";
-  }
-  return "";
-}
-
-} // namespace
-
 void RunDialogs::note(std::string text) {
   if (note_) note_(text);
   noted_.push_back(std::move(text));
@@ -42,10 +11,10 @@ void RunDialogs::note(std::string text) {
 common::Answer RunDialogs::message(std::string_view text, common::Buttons buttons,
                                    common::Icon icon, std::string_view title) {
   if (!unattended()) return person_.message(text, buttons, icon, title);
-  const common::Answer answer = cautious_answer(buttons);
+  const common::Answer answer = common::unattended_answer(buttons);
   std::string line = "Message: " + std::string(text);
   if (buttons != common::Buttons::Ok)
-    line += std::string(" (answered ") + answer_name(answer) + ")";
+    line += std::string(" (answered ") + common::answer_name(answer) + ")";
   note(std::move(line));
   return answer;
 }

@@ -11,6 +11,36 @@ enum class Buttons { Ok, OkCancel, YesNo, YesNoCancel };
 enum class Icon { None, Information, Warning, Error, Question };
 enum class Answer { Ok, Cancel, Yes, No };
 
+// The answer a box gets when nobody is there to answer it: Ok for a plain message, otherwise
+// the answer that changes nothing (Cancel; No where there is no Cancel).
+constexpr Answer unattended_answer(Buttons buttons) {
+  switch (buttons) {
+  case Buttons::Ok:
+    return Answer::Ok;
+  case Buttons::YesNo:
+    return Answer::No;
+  case Buttons::OkCancel:
+  case Buttons::YesNoCancel:
+    return Answer::Cancel;
+  }
+  return Answer::Cancel;
+}
+
+// The button's caption: "OK", "Cancel", "Yes", "No".
+constexpr const char* answer_name(Answer answer) {
+  switch (answer) {
+  case Answer::Ok:
+    return "OK";
+  case Answer::Cancel:
+    return "Cancel";
+  case Answer::Yes:
+    return "Yes";
+  case Answer::No:
+    return "No";
+  }
+  return "";
+}
+
 // Modal message and input boxes. Core code shows every operator message through this
 // interface; the windows implement it with Qt, the tests with a scripted fake.
 class Dialogs {
