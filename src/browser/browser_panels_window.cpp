@@ -20,7 +20,9 @@
 #include "browser/plot_draw.hpp"
 #include "browser/regroup_editor.hpp"
 #include "browser/track_run.hpp"
+#include "common/dialogs.hpp"
 #include "common/number_format.hpp"
+#include "reports/counts_replace.hpp"
 #include "ui/named_widget.hpp"
 #include "ui/picture_box.hpp"
 #include "ui/qt_text.hpp"
@@ -121,6 +123,7 @@ void FrmOffline::enable_outside_editor(bool enabled) {
            cmd_lupa, frmtxt_threshold, cmb_modeanalisis, cmd_track, frame_plotbutton})
     w->setEnabled(enabled);
   mnadvanced->setEnabled(enabled);
+  show_restore_entry();
   // The panel takes the place of the plot controls; the page controls have nothing to show.
   plot_controls->setVisible(enabled);
   Framegrup->setVisible(!enabled);
@@ -358,6 +361,34 @@ void FrmOffline::cmd_log_Click() {
     log_window_->setWindowFlag(Qt::Window);
   }
   log_window_->show_log(folder);
+}
+
+void FrmOffline::show_restore_entry() {
+  const fs::path& folder = browser_->acquisition_path();
+  std::error_code error;
+  // "Acquisition Log" is enabled exactly while an acquisition is open.
+  mnrestore->setEnabled(mnlog->isEnabled() && !regroup_ && !folder.empty() &&
+                        fs::exists(folder / reports::kRecordedCountsName, error));
+}
+
+void FrmOffline::mnrestore_Click() {
+  const fs::path folder = browser_->acquisition_path();
+  if (loading_ || regroup_ || !mnlog->isEnabled() || folder.empty()) return;
+  if (services_.dialogs.message("The counts of the last re-analysis will be kept as counts.bak "
+                                "and the counts recorded live will be put back. Restore the "
+                                "recorded counts?",
+                                common::Buttons::YesNo,
+                                common::Icon::Question) != common::Answer::Yes)
+    return;
+  if (const auto problem = reports::restore_recorded_counts(folder)) {
+    services_.dialogs.message(*problem, common::Buttons::Ok, common::Icon::Warning);
+    return;
+  }
+  // The acquisition is read again from its files, which now hold the recorded counts.
+  leave_panels();
+  if (browser_->reopen_current() == Opened::Acquisition) show_opened_acquisition();
+  show_list();
+  services_.dialogs.message("Recorded counts restored");
 }
 
 } // namespace kestrova::browser

@@ -80,6 +80,7 @@ void FrmOffline::build_menus() {
   }
   mnadvanced = mnfile->addAction("Advanced_calculation");
   mnlog = named(mnfile->addAction("Acquisition Log"), "mnlog");
+  mnrestore = named(mnfile->addAction("Restore Recorded Counts..."), "mnrestore");
   mnadvanced->setObjectName("mnadvanced");
 
   // Pop-up menus only: parented to the window, never added to the menu bar.
@@ -367,6 +368,9 @@ void FrmOffline::connect_controls() {
   connect(mnadvanced, &QAction::triggered, this, &FrmOffline::Cmd_report_Click);
   connect(cmd_log, &QPushButton::clicked, this, &FrmOffline::cmd_log_Click);
   connect(mnlog, &QAction::triggered, this, &FrmOffline::cmd_log_Click);
+  connect(mnrestore, &QAction::triggered, this, &FrmOffline::mnrestore_Click);
+  // Another window's re-analysis may have kept the recorded counts since the entry was set.
+  connect(mnfile, &QMenu::aboutToShow, this, &FrmOffline::show_restore_entry);
   connect(cmd_track, &QPushButton::clicked, this, &FrmOffline::cmd_track_Click);
   connect(Timer_play, &QTimer::timeout, this, &FrmOffline::Timer_play_Timer);
   connect(combogrup2, &QComboBox::activated, this, [this] { combogrup2_Click(); });
@@ -421,6 +425,7 @@ void FrmOffline::Form_Load() {
   Cmd_report->setText(qs(kReportIdleCaption));
   cmd_log->setEnabled(false);
   mnlog->setEnabled(false);
+  show_restore_entry();
   lblcanal->setText("CH:");
   show_list();
   draw_plot();
@@ -465,6 +470,7 @@ void FrmOffline::Listpj_DblClick() {
     Cmd_report->setText(qs(kReportIdleCaption));
     cmd_log->setEnabled(false);
     mnlog->setEnabled(false);
+    show_restore_entry();
   } else {
     show_opened_acquisition();
   }
@@ -476,6 +482,7 @@ void FrmOffline::show_opened_acquisition() {
   for (QPushButton* b : {cmdchannels, Cmd_analyze, Cmd_report, Cmd_leegroups, cmd_log})
     b->setEnabled(true);
   mnlog->setEnabled(true);
+  show_restore_entry();
   show_page_controls(false);
   filling_ = true;
   fill_items(Combofila, o.selectors.rows);

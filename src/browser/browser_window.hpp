@@ -131,6 +131,9 @@ public:
   // message when the acquisition has none.
   void cmd_log_Click();
   AcquisitionLogWindow* log_window() const { return log_window_; }
+  // "Restore Recorded Counts...": after a question, the counts and setup the acquisition
+  // recorded live replace those a re-analysis wrote, which are kept as counts.bak and setup.bak.
+  void mnrestore_Click();
 
   PlotView& plots();
   // The pop-up menu a right click on the plot opens in the current view.
@@ -144,7 +147,8 @@ public:
   QMenu* mnwatching = nullptr;
   std::array<QAction*, kWatchedFolderCount> txtfolder{};
   QAction* mnadvanced = nullptr;
-  QAction* mnlog = nullptr; // File > "Acquisition Log"
+  QAction* mnlog = nullptr;     // File > "Acquisition Log"
+  QAction* mnrestore = nullptr; // File > "Restore Recorded Counts..."
   QLabel* lblproject = nullptr;
   QLabel* lbl_date = nullptr;
   QLabel* lbl_orden = nullptr;
@@ -268,6 +272,9 @@ private:
   void show_track_state();
   // A message when the track has something to tell after writing its table.
   void tell_track_problem();
+  // "Restore Recorded Counts..." is offered while an opened acquisition has its recorded counts
+  // kept and the group editor is closed.
+  void show_restore_entry();
 
   QSplitter* splitter_ = nullptr;
   bool split_ = false; // the list and plot sides have been given their first widths

@@ -6,9 +6,12 @@
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <algorithm>
 
 #include "browser/acquisition_log_window.hpp"
 #include "browser_window_fixture.hpp"
+#include "reports/counts_replace.hpp"
+#include "reports/reanalysis_fixture.hpp"
 #include "store/channel_tables.hpp"
 #include "store/config.hpp"
 #include "store/folder_lock.hpp"
@@ -253,6 +256,61 @@ TEST_F(BrowserWindow, AcquisitionLogShowsTheOpenedAcquisitionsLogOrSaysThereIsNo
   EXPECT_EQ(dialogs_.messages(),
             std::vector<std::string>{"No log for this acquisition (p00001/20210317_0900_s2): it "
                                      "was recorded before acquisitions kept a log."});
+}
+
+// "Restore Recorded Counts..." is offered for an opened acquisition whose recorded counts were
+// kept by a re-analysis; after a Yes it puts them back byte for byte, keeps the re-analysed ones
+// as counts.bak and shows the acquisition again. "No" and a folder being recorded change nothing.
+TEST_F(BrowserWindow, RestoreRecordedCountsPutsBackTheLiveCounts) {
+  browser::FrmOffline& w = *window_;
+  reports::testing::Recording recording;
+  recording.times = {0, 1, 2, 3};
+  const fs::path folder =
+      reports::testing::write_recording(tmp_.path(), "20210318_1405", recording);
+  const std::string live = read_file(folder / "counts.bin");
+  reports::ActivityRows rows;
+  rows.resize(2);
+  rows.time = {0, 1};
+  std::fill(rows.counts.begin(), rows.counts.end(), 5);
+  ASSERT_FALSE(reports::replace_counts(folder, rows, {}).error);
+  const std::string replaced = read_file(folder / "counts.bin");
+  ASSERT_NE(replaced, live);
+  w.Form_Load();
+  EXPECT_FALSE(w.mnrestore->isEnabled());
+  enter_on(1);
+  enter_on(3); // larvae run: never re-analysed
+  EXPECT_TRUE(w.mnlog->isEnabled());
+  EXPECT_FALSE(w.mnrestore->isEnabled());
+  const std::vector<std::string> lines = items(w.Listpj);
+  const auto line = std::find_if(lines.begin(), lines.end(), [](const std::string& text) {
+    return text.find("Raw run") != std::string::npos;
+  });
+  ASSERT_NE(line, lines.end());
+  enter_on(static_cast<int>(line - lines.begin()));
+  ASSERT_TRUE(w.mnrestore->isEnabled());
+  dialogs_.clear(); // what opening the acquisition had to say
+
+  dialogs_.script_answer(common::Answer::No);
+  w.mnrestore->trigger();
+  EXPECT_EQ(read_file(folder / "counts.bin"), replaced);
+  {
+    const auto lock = store::FolderLock::acquire(folder, "acquisition \"Raw run\"");
+    ASSERT_TRUE(lock);
+    w.mnrestore->trigger();
+    EXPECT_EQ(read_file(folder / "counts.bin"), replaced);
+  }
+  const std::vector<std::string> refused = dialogs_.messages();
+  ASSERT_EQ(refused.size(), 3u) << ::testing::PrintToString(refused);
+  EXPECT_NE(refused[0].find("counts.bak"), std::string::npos) << refused[0];
+  EXPECT_NE(refused[2].find(folder.string()), std::string::npos) << refused[2];
+  dialogs_.clear();
+
+  w.mnrestore->trigger();
+  EXPECT_EQ(read_file(folder / "counts.bin"), live);
+  EXPECT_EQ(read_file(folder / reports::kCountsBackupName), replaced);
+  EXPECT_EQ(dialogs_.messages().back(), "Recorded counts restored");
+  EXPECT_TRUE(w.lbl_subpj_title->text().contains("Raw run")) << "the acquisition is shown again";
+  EXPECT_TRUE(w.mnrestore->isEnabled()) << "the recorded counts stay kept";
 }
 
 // Tags of an acquisition being recorded (its folder locked) are left alone, with a message
