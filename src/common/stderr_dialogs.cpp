@@ -8,16 +8,7 @@ Answer StderrDialogs::message(std::string_view text, Buttons buttons, Icon /*ico
                               std::string_view /*title*/) {
   ++shown_;
   if (!quiet_) std::cerr << prefix_ << text << '\n';
-  switch (buttons) {
-  case Buttons::Ok:
-    return Answer::Ok;
-  case Buttons::YesNo:
-    return Answer::No;
-  case Buttons::OkCancel:
-  case Buttons::YesNoCancel:
-    return Answer::Cancel;
-  }
-  return Answer::Cancel;
+  return unattended_answer(buttons);
 }
 
 std::optional<std::string> StderrDialogs::input(std::string_view prompt, std::string_view,
